@@ -1,0 +1,101 @@
+#include "RegCommand.h"
+
+#include <map>
+
+#include "engine/RegCommon.h"
+#include "platform/wine/WinePlatform.h"
+
+namespace corvane::cli {
+
+const char* const kRegUsage =
+    "usage: corvane-cli reg [--prefix DIR] key-exists   ROOT KEYPATH NAME\n"
+    "       corvane-cli reg [--prefix DIR] value-exists ROOT KEYPATH NAME TYPE\n"
+    "       corvane-cli reg [--prefix DIR] read         ROOT KEYPATH NAME TYPE\n"
+    "       corvane-cli reg [--prefix DIR] set          ROOT KEYPATH NAME TYPE DATA\n"
+    "       corvane-cli reg [--prefix DIR] delete-value ROOT KEYPATH NAME\n"
+    "       corvane-cli reg [--prefix DIR] delete-key   ROOT KEYPATH NAME\n"
+    "ROOT is HKCR, HKCU, HKLM, HKU or HKCC; TYPE is REG_SZ, REG_EXPAND_SZ, REG_DWORD,\n"
+    "REG_BINARY or REG_MULTI_SZ. The prefix is $WINEPREFIX, else ~/.wine.\n";
+
+namespace {
+
+struct Operation {
+    std::size_t argCount;  // after the operation's name
+    bool writes;
+};
+
+const std::map<std::string, Operation, std::less<>> kOperations = {
+    {"key-exists", {3, false}}, {"value-exists", {4, false}}, {"read", {4, false}},
+    {"set", {5, true}},         {"delete-value", {3, true}},  {"delete-key", {3, true}},
+};
+
+int Usage(std::ostream& err, const std::string& problem) {
+    err << "corvane-cli reg: " << problem << "\n" << kRegUsage;
+    return 2;
+}
+
+int Answer(std::ostream& out, bool result) {
+    out << (result ? "true" : "false") << "\n";
+    return result ? 0 : 1;
+}
+
+} // namespace
+
+int RunRegCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    std::filesystem::path prefix = wine::DefaultPrefix();
+    std::size_t i = 0;
+    for (; i < args.size() && args[i].starts_with("--"); ++i) {
+        if (args[i] == "--help") {
+            out << kRegUsage;
+            return 0;
+        }
+        if (args[i] == "--prefix" && i + 1 < args.size()) {
+            prefix = args[++i];
+        } else if (args[i].starts_with("--prefix=")) {
+            prefix = args[i].substr(9);
+        } else {
+            return Usage(err, "unknown option " + args[i]);
+        }
+    }
+    if (i >= args.size()) return Usage(err, "no operation given");
+    const std::string& name = args[i];
+    const auto op = kOperations.find(name);
+    if (op == kOperations.end()) return Usage(err, "unknown operation " + name);
+    const std::span<const std::string> operands = args.subspan(i + 1);
+    if (operands.size() != op->second.argCount)
+        return Usage(err, name + " takes " + std::to_string(op->second.argCount) + " arguments");
+
+    wine::WinePlatform platform(prefix);
+    PlatformScope scope(platform);
+    if (!platform.prefixExists())
+        err << "corvane-cli reg: note: no Wine prefix at " << prefix.string()
+            << "; its registry is empty\n";
+    if (op->second.writes && platform.regWriteState() == RegWriteState::ServerRunning) {
+        err << "corvane-cli reg: Wine is running for " << prefix.string()
+            << "; it owns the registry, so nothing was written (close its programs or run "
+               "\"wineserver -k\" first)\n";
+        return 2;
+    }
+
+    const RegKey root = RootKeyFromName(operands[0]);
+    const std::string& keyPath = operands[1];
+    const std::string& valueName = operands[2];
+    if (name == "key-exists") return Answer(out, RegKeyExists(root, keyPath, valueName));
+    if (name == "value-exists")
+        return Answer(out, RegValueExists(root, keyPath, valueName, operands[3]));
+    if (name == "read") {
+        std::string text;
+        if (!ReadRegValueText(root, keyPath, valueName, operands[3], text)) {
+            err << "corvane-cli reg: the value cannot be read as " << operands[3] << "\n";
+            return 1;
+        }
+        out << text << "\n";
+        return 0;
+    }
+    if (name == "set")
+        return Answer(out, WriteRegValue(root, keyPath, valueName, operands[3], operands[4]));
+    if (name == "delete-value") return Answer(out, DeleteRegValue(root, keyPath, valueName));
+    return Answer(out, DeleteRegKey(root, keyPath, valueName));
+}
+
+} // namespace corvane::cli

@@ -1,0 +1,21 @@
+// corvane-cli: Corvane's engine on the command line, for maintainers and tests.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "RegCommand.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        (args.empty() ? std::cerr : std::cout)
+            << "usage: corvane-cli COMMAND ...\n"
+               "commands:\n"
+               "  reg   look into and change a Wine prefix's registry (corvane-cli reg --help)\n";
+        return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "reg")
+        return corvane::cli::RunRegCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    std::cerr << "corvane-cli: unknown command " << args[0] << "\n";
+    return 2;
+}

@@ -39,7 +39,9 @@ std::string FromRoot(std::string_view keyPath) {
     return path;
 }
 
-bool IsStringType(std::uint32_t type) { return type == RegType::Sz || type == RegType::ExpandSz; }
+bool IsStringType(std::uint32_t type) {
+    return type == RegType::Sz || type == RegType::ExpandSz;
+}
 
 bool DeleteTree(RegKey parent, std::string_view name, int depth) {
     if (depth > kMaxDepth) return false;
@@ -207,8 +209,8 @@ std::optional<std::int32_t> ParseRegInteger(std::string_view text) {
     if (base == 10) {
         // A decimal number must fit the signed range.
         if (value > (negative ? 2147483648ull : 2147483647ull)) return std::nullopt;
-        const std::int64_t v = negative ? -static_cast<std::int64_t>(value)
-                                        : static_cast<std::int64_t>(value);
+        const std::int64_t v =
+            negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
         return static_cast<std::int32_t>(v);
     }
     // Hexadecimal covers all 32 bits ("$FFFFFFFF" is -1).

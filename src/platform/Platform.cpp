@@ -18,8 +18,12 @@ Platform& ActivePlatform() {
     return *g_default;
 }
 
-PlatformScope::PlatformScope(Platform& platform) : previous_(g_active) { g_active = &platform; }
+PlatformScope::PlatformScope(Platform& platform) : previous_(g_active) {
+    g_active = &platform;
+}
 
-PlatformScope::~PlatformScope() { g_active = previous_; }
+PlatformScope::~PlatformScope() {
+    g_active = previous_;
+}
 
 } // namespace corvane

@@ -59,22 +59,22 @@ inline constexpr std::uint32_t Qword = 11;
 // Results of the registry primitives, with the Windows error codes they stand for.
 enum class RegStatus : std::int32_t {
     Ok = 0,
-    NotFound = 2,         // ERROR_FILE_NOT_FOUND: no such key or value
-    AccessDenied = 5,     // ERROR_ACCESS_DENIED: the key was not opened for this
-    InvalidHandle = 6,    // ERROR_INVALID_HANDLE
-    WriteFault = 29,      // ERROR_WRITE_FAULT: the store could not be written
-    LockViolation = 33,   // ERROR_LOCK_VIOLATION: another program owns the registry
+    NotFound = 2,       // ERROR_FILE_NOT_FOUND: no such key or value
+    AccessDenied = 5,   // ERROR_ACCESS_DENIED: the key was not opened for this
+    InvalidHandle = 6,  // ERROR_INVALID_HANDLE
+    WriteFault = 29,    // ERROR_WRITE_FAULT: the store could not be written
+    LockViolation = 33, // ERROR_LOCK_VIOLATION: another program owns the registry
     InvalidParameter = 87,
-    MoreData = 234,       // ERROR_MORE_DATA: the buffer is too small
-    NoMoreItems = 259,    // ERROR_NO_MORE_ITEMS
-    KeyDeleted = 1018,    // ERROR_KEY_DELETED: the opened key is gone
+    MoreData = 234,    // ERROR_MORE_DATA: the buffer is too small
+    NoMoreItems = 259, // ERROR_NO_MORE_ITEMS
+    KeyDeleted = 1018, // ERROR_KEY_DELETED: the opened key is gone
 };
 
 // Whether registry writes can go through, and if not, why.
 enum class RegWriteState {
     Writable,
-    ServerRunning,  // a program of the machine owns the registry (a running wineserver)
-    NoMachine,      // there is no machine to write to (a missing prefix)
+    ServerRunning, // a program of the machine owns the registry (a running wineserver)
+    NoMachine,     // there is no machine to write to (a missing prefix)
 };
 
 class Platform {

@@ -107,8 +107,8 @@ char16_t FoldCase(char16_t c) {
         // Latin Extended-A: upper and lower case alternate, in runs that start on an
         // even or on an odd code.
         const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        const bool evenUpper = (c <= 0x12F) || (c >= 0x132 && c <= 0x137) ||
-                               (c >= 0x14A && c <= 0x177);
+        const bool evenUpper =
+            (c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
         if (oddUpper) return (c & 1) ? c : char16_t(c - 1);
         if (evenUpper) return (c & 1) ? char16_t(c - 1) : c;
         return c;

@@ -20,7 +20,7 @@ const char* const kRegUsage =
 namespace {
 
 struct Operation {
-    std::size_t argCount;  // after the operation's name
+    std::size_t argCount; // after the operation's name
     bool writes;
 };
 

@@ -45,7 +45,8 @@ std::size_t DecodeUtf8(std::string_view src, std::size_t i, char32_t& cp) {
 }
 
 std::string_view TrimLineEnd(std::string_view s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -83,7 +84,8 @@ bool ParseTypeSuffix(std::string_view s, std::size_t& pos, std::uint32_t& type) 
 
 bool ParseHexData(std::string_view s, std::size_t pos, std::vector<std::uint8_t>& out) {
     auto skipBlanks = [&] {
-        while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) ++pos;
+        while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'))
+            ++pos;
     };
     for (;;) {
         skipBlanks();
@@ -105,7 +107,8 @@ bool ParseHexData(std::string_view s, std::size_t pos, std::vector<std::uint8_t>
         if (pos < s.size() && s[pos] == ',') ++pos;
     }
     // Only line ends may follow.
-    while (pos < s.size() && (s[pos] == '\r' || s[pos] == '\n')) ++pos;
+    while (pos < s.size() && (s[pos] == '\r' || s[pos] == '\n'))
+        ++pos;
     return pos == s.size();
 }
 
@@ -127,14 +130,30 @@ long UnescapeText(std::string_view src, char endChar, std::u16string& out) {
             if (++i >= n) return -1;
             const char e = src[i];
             switch (e) {
-            case 'a': out.push_back(u'\a'), ++i; continue;
-            case 'b': out.push_back(u'\b'), ++i; continue;
-            case 'e': out.push_back(char16_t(0x1B)), ++i; continue;
-            case 'f': out.push_back(u'\f'), ++i; continue;
-            case 'n': out.push_back(u'\n'), ++i; continue;
-            case 'r': out.push_back(u'\r'), ++i; continue;
-            case 't': out.push_back(u'\t'), ++i; continue;
-            case 'v': out.push_back(u'\v'), ++i; continue;
+            case 'a':
+                out.push_back(u'\a'), ++i;
+                continue;
+            case 'b':
+                out.push_back(u'\b'), ++i;
+                continue;
+            case 'e':
+                out.push_back(char16_t(0x1B)), ++i;
+                continue;
+            case 'f':
+                out.push_back(u'\f'), ++i;
+                continue;
+            case 'n':
+                out.push_back(u'\n'), ++i;
+                continue;
+            case 'r':
+                out.push_back(u'\r'), ++i;
+                continue;
+            case 't':
+                out.push_back(u'\t'), ++i;
+                continue;
+            case 'v':
+                out.push_back(u'\v'), ++i;
+                continue;
             case 'x': {
                 ++i;
                 if (i >= n || !IsHexDigit(src[i])) {
@@ -244,8 +263,7 @@ std::size_t ValueEntryLength(std::string_view text) {
     if (end == std::string_view::npos) return text.size();
     std::u16string name;
     std::size_t dataPos = 0;
-    if (!ParseValueName(text.substr(0, end), name, dataPos) ||
-        text.compare(dataPos, 3, "hex") != 0)
+    if (!ParseValueName(text.substr(0, end), name, dataPos) || text.compare(dataPos, 3, "hex") != 0)
         return end + 1;
     // Hex data goes on over lines that end in a backslash.
     while (TrimLineEnd(text.substr(0, end + 1)).ends_with('\\')) {
@@ -325,8 +343,7 @@ void FormatValue(const RegValue& value, std::string& out) {
                 out += buf;
             }
             out.push_back('"');
-            const std::u16string text =
-                Utf16FromBytes(std::span(data.data(), data.size() - 2));
+            const std::u16string text = Utf16FromBytes(std::span(data.data(), data.size() - 2));
             EscapeText(text, "\"\"", out);
             out += "\"\n";
             return;
@@ -334,8 +351,8 @@ void FormatValue(const RegValue& value, std::string& out) {
         break;
     case RegType::Dword:
         if (data.size() == 4) {
-            const std::uint32_t dw = data[0] | (data[1] << 8) | (data[2] << 16) |
-                                     (std::uint32_t(data[3]) << 24);
+            const std::uint32_t dw =
+                data[0] | (data[1] << 8) | (data[2] << 16) | (std::uint32_t(data[3]) << 24);
             std::snprintf(buf, sizeof buf, "dword:%08x\n", unsigned(dw));
             out += buf;
             return;

@@ -12,9 +12,9 @@ namespace corvane::wine {
 inline constexpr std::string_view kRegHeader = "WINE REGISTRY Version 2";
 
 struct RegValue {
-    std::u16string name;  // empty for the default value ("@")
+    std::u16string name; // empty for the default value ("@")
     std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;  // as Windows stores it: strings UTF-16LE with NUL
+    std::vector<std::uint8_t> data; // as Windows stores it: strings UTF-16LE with NUL
 };
 
 // Reads escaped text up to `endChar` (not included). Returns the number of bytes

@@ -160,7 +160,7 @@ void RegHive::parse() {
     state_ = State::Loaded;
 
     std::size_t pos = first.size();
-    std::size_t contentEnd = pos;  // end of the last line that was not blank
+    std::size_t contentEnd = pos; // end of the last line that was not blank
     std::size_t sectionStart = 0;
     RegSection* current = nullptr;
     std::vector<std::u16string> names;
@@ -292,8 +292,8 @@ RegSection* RegHive::addSection(RegNode& node, std::size_t index) {
     section->dirty = true;
     node.section = section.get();
     index = std::min(index, sections_.size());
-    return sections_.insert(sections_.begin() + static_cast<std::ptrdiff_t>(index),
-                            std::move(section))
+    return sections_
+        .insert(sections_.begin() + static_cast<std::ptrdiff_t>(index), std::move(section))
         ->get();
 }
 
@@ -386,7 +386,8 @@ void RegHive::appendSection(const RegSection& section, std::string& out) const {
     }
     out += section.text.substr(0, section.keyLineStart);
     std::vector<std::u16string_view> names;
-    for (const RegNode* n = section.node; n && n->parent; n = n->parent) names.push_back(n->name);
+    for (const RegNode* n = section.node; n && n->parent; n = n->parent)
+        names.push_back(n->name);
     std::reverse(names.begin(), names.end());
     const Now now = CurrentTime();
     FormatKeyLine(names, now.unixSeconds, out);
@@ -404,7 +405,8 @@ void RegHive::appendSection(const RegSection& section, std::string& out) const {
 
 std::string RegHive::toText() {
     std::string out(preamble_);
-    for (const auto& section : sections_) appendSection(*section, out);
+    for (const auto& section : sections_)
+        appendSection(*section, out);
     return out;
 }
 

@@ -22,8 +22,8 @@ struct RegSection;
 struct RegNode {
     std::u16string name;
     RegNode* parent = nullptr;
-    std::vector<std::unique_ptr<RegNode>> children;  // ordered by CompareNoCase
-    RegSection* section = nullptr;  // null while only its subkeys' sections imply it
+    std::vector<std::unique_ptr<RegNode>> children; // ordered by CompareNoCase
+    RegSection* section = nullptr; // null while only its subkeys' sections imply it
 
     RegNode* findChild(std::u16string_view childName) const;
 };
@@ -32,20 +32,20 @@ struct RegNode {
 struct RegItem {
     enum class Kind : std::uint8_t { Value, Time, Other };
     Kind kind = Kind::Other;
-    bool changed = false;  // a value set since the section was read: written anew
-    std::string_view raw;  // the text as read, line ends included
+    bool changed = false; // a value set since the section was read: written anew
+    std::string_view raw; // the text as read, line ends included
     RegValue value;
 };
 
 struct RegSection {
-    RegNode* node = nullptr;  // null when its key line could not be read
-    std::string_view text;    // blank lines before the key line, key line, body
-    std::unique_ptr<std::string> own;  // holds `text` once the section was rewritten
+    RegNode* node = nullptr;          // null when its key line could not be read
+    std::string_view text;            // blank lines before the key line, key line, body
+    std::unique_ptr<std::string> own; // holds `text` once the section was rewritten
     std::size_t keyLineStart = 0;
     std::size_t bodyStart = 0;
-    bool link = false;    // has a "#link" line
-    bool parsed = false;  // `items` hold the body
-    bool dirty = false;   // changed since the file was read or saved
+    bool link = false;   // has a "#link" line
+    bool parsed = false; // `items` hold the body
+    bool dirty = false;  // changed since the file was read or saved
     std::vector<RegItem> items;
 };
 
@@ -106,7 +106,7 @@ private:
     std::u16string relativeTo_;
     std::unique_ptr<RegNode> root_;
     std::vector<std::unique_ptr<RegSection>> sections_;
-    std::vector<RegNode*> chain_;  // the key path of the last section read
+    std::vector<RegNode*> chain_; // the key path of the last section read
     Signature signature_;
     bool everRead_ = false;
 };

@@ -30,7 +30,9 @@ RegStatus WinePlatform::regOpenKey(RegKey parent, std::string_view path, std::ui
     return registry_.openKey(parent, path, access, result);
 }
 
-RegStatus WinePlatform::regCloseKey(RegKey key) { return registry_.closeKey(key); }
+RegStatus WinePlatform::regCloseKey(RegKey key) {
+    return registry_.closeKey(key);
+}
 
 RegStatus WinePlatform::regQueryValue(RegKey key, std::string_view name, std::uint32_t& type,
                                       std::span<std::uint8_t> data, std::uint32_t& size) {
@@ -59,7 +61,9 @@ RegStatus WinePlatform::regDeleteKey(RegKey key, std::string_view path) {
     return registry_.deleteKey(key, path);
 }
 
-RegWriteState WinePlatform::regWriteState() { return registry_.writeState(); }
+RegWriteState WinePlatform::regWriteState() {
+    return registry_.writeState();
+}
 
 } // namespace corvane::wine
 

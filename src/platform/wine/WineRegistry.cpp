@@ -70,7 +70,8 @@ RegStatus WineRegistry::followLink(Found& cur, int& links) {
     const RegValue* value = hives_[cur.at.hive]->findValue(*cur.node, u"SymbolicLinkValue");
     if (!value || value->type != RegType::Link) return RegStatus::NotFound;
     std::u16string target = Utf16FromBytes(value->data);
-    while (!target.empty() && target.back() == 0) target.pop_back();
+    while (!target.empty() && target.back() == 0)
+        target.pop_back();
     const std::vector<std::u16string> names = SplitPath(target);
     if (names.size() < 2 || !EqualsNoCase(names[0], u"Registry")) return RegStatus::NotFound;
     Location base;

@@ -47,11 +47,11 @@ public:
 
 private:
     enum HiveId { Machine, User, UserDefault, HiveCount };
-    static constexpr int kUsersRoot = -1;  // HKEY_USERS itself
+    static constexpr int kUsersRoot = -1; // HKEY_USERS itself
 
     struct Location {
         int hive = Machine;
-        std::vector<std::u16string> names;  // as stored, links already followed
+        std::vector<std::u16string> names; // as stored, links already followed
     };
     struct Handle {
         RegKey root = 0;
@@ -60,7 +60,7 @@ private:
     };
     struct Found {
         Location at;
-        RegNode* node = nullptr;  // null for HKEY_USERS itself
+        RegNode* node = nullptr; // null for HKEY_USERS itself
     };
 
     RegStatus handleOf(RegKey key, Handle& out);

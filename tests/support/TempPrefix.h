@@ -1,0 +1,34 @@
+// A Wine prefix folder made for one test and removed after it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace corvane::test {
+
+std::string ReadFile(const std::filesystem::path& file);
+void WriteFile(const std::filesystem::path& file, std::string_view text);
+
+class TempPrefix {
+public:
+    TempPrefix();
+    ~TempPrefix();
+    TempPrefix(const TempPrefix&) = delete;
+    TempPrefix& operator=(const TempPrefix&) = delete;
+
+    const std::filesystem::path& dir() const { return dir_; }
+    std::filesystem::path file(std::string_view name) const { return dir_ / name; }
+    void write(std::string_view name, std::string_view text) const { WriteFile(file(name), text); }
+    std::string read(std::string_view name) const { return ReadFile(file(name)); }
+
+    // A system.reg, user.reg or userdef.reg with Wine's header and `body` below it.
+    void writeSystem(std::string_view body) const;
+    void writeUser(std::string_view body, std::string_view sid = "S-1-5-21-0-0-0-1000") const;
+    void writeUserDefault(std::string_view body) const;
+
+private:
+    std::filesystem::path dir_;
+};
+
+} // namespace corvane::test

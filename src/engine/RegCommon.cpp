@@ -34,8 +34,8 @@ private:
 // Every operation opens "\" + key path with full access: the path is taken from the
 // root, and an empty path is the root itself.
 std::string FromRoot(std::string_view keyPath) {
-    std::string path = "\\";
-    path += keyPath;
+    std::string path(keyPath.size() + 1, '\\');
+    keyPath.copy(path.data() + 1, keyPath.size());
     return path;
 }
 

@@ -72,14 +72,14 @@ TEST(RegHive, ReadsKeysValuesAndImpliedKeys) {
     EXPECT_EQ(wine->section, nullptr); // implied by its subkey only
     RegNode* deep = Find(hive, {u"software", u"WINE", u"deep"});
     ASSERT_NE(deep, nullptr);
-    ASSERT_NE(hive.findValue(*deep, u"v"), nullptr);
+    ASSERT_TRUE(hive.findValue(*deep, u"v").has_value());
     EXPECT_EQ(hive.findValue(*deep, u"v")->data, Utf16ToBytes(u"x"));
     // The values of a key line that cannot be read belong to no key.
     EXPECT_EQ(Find(hive, {u"Broken"}), nullptr);
     RegNode* other = Find(hive, {u"Software", u"Other"});
     ASSERT_NE(other, nullptr);
-    EXPECT_EQ(hive.findValue(*other, u"bad"), nullptr);
-    EXPECT_NE(hive.findValue(*other, u"ok"), nullptr);
+    EXPECT_FALSE(hive.findValue(*other, u"bad").has_value());
+    EXPECT_TRUE(hive.findValue(*other, u"ok").has_value());
     ASSERT_EQ(hive.root().children.size(), 1u);
 }
 
@@ -161,7 +161,7 @@ TEST(RegHive, ReadsTheFileAgainWhenItChangesOnDisk) {
     prefix.writeSystem("\n[A] 1\n\"v\"=\"1\"\n");
     RegHive hive(prefix.file("system.reg"));
     hive.refresh();
-    ASSERT_NE(hive.findValue(*Find(hive, {u"A"}), u"v"), nullptr);
+    ASSERT_TRUE(hive.findValue(*Find(hive, {u"A"}), u"v").has_value());
     prefix.writeSystem("\n[B] 1\n\"v\"=\"22\"\n"); // another size: seen even within one tick
     hive.refresh();
     EXPECT_EQ(Find(hive, {u"A"}), nullptr);
@@ -200,7 +200,7 @@ TEST(RegHive, FailedWriteLeavesTheOriginalAndForgetsTheChange) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(prefix.dir()))
         ++files;
     EXPECT_EQ(files, 1) << "the temporary file is removed";
-    EXPECT_EQ(hive.findValue(*Find(hive, {u"Key7"}), u"new"), nullptr);
+    EXPECT_FALSE(hive.findValue(*Find(hive, {u"Key7"}), u"new").has_value());
 }
 
 TEST(RegHive, FilesThatAreNotWineRegistriesAreNeitherReadNorWritten) {
@@ -234,23 +234,99 @@ TEST(RegHive, TruncatedAndDamagedLinesDoNotStopTheRest) {
     hive.refresh();
     RegNode* a = Find(hive, {u"A"});
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(hive.findValue(*a, u"s"), nullptr);
+    EXPECT_FALSE(hive.findValue(*a, u"s").has_value());
     // Hex data whose continuation line is blank ends there, as Wine reads it.
-    ASSERT_NE(hive.findValue(*a, u"h"), nullptr);
+    ASSERT_TRUE(hive.findValue(*a, u"h").has_value());
     EXPECT_EQ(hive.findValue(*a, u"h")->data, std::vector<std::uint8_t>{1});
     RegNode* b = Find(hive, {u"B", u"x"});
     ASSERT_NE(b, nullptr);
-    EXPECT_NE(hive.findValue(*b, u"ok"), nullptr);
+    EXPECT_TRUE(hive.findValue(*b, u"ok").has_value());
     RegNode* c = Find(hive, {u"C"});
-    ASSERT_NE(hive.findValue(*c, u"e"), nullptr);
+    ASSERT_TRUE(hive.findValue(*c, u"e").has_value());
     EXPECT_EQ(hive.findValue(*c, u"e")->data, Utf16ToBytes(u"bad escape x"));
-    EXPECT_EQ(hive.findValue(*c, u"t"), nullptr);
+    EXPECT_FALSE(hive.findValue(*c, u"t").has_value());
     // A change elsewhere keeps the damaged lines as they stood.
     hive.setValue(*a, Text(u"new", u"1"));
     ASSERT_TRUE(hive.save());
     const std::string after = prefix.read("system.reg");
     EXPECT_NE(after.find("\"s\"=\"unterminated\n\"h\"=hex:01,\\\n"), std::string::npos) << after;
     EXPECT_TRUE(after.ends_with("\"t\"=str(2):\"tr"));
+}
+
+} // namespace
+} // namespace corvane::wine
+
+namespace corvane::wine {
+namespace {
+
+void VisitValues(RegHive& hive, RegNode& node, int& values) {
+    for (const char16_t* name : {u"", u"a", u"SymbolicLinkValue"})
+        if (hive.findValue(node, name)) ++values;
+    for (auto& child : node.children)
+        VisitValues(hive, *child, values);
+}
+
+// Damaged files of every shape load without a crash, come back unchanged, and take a
+// change without losing the rest of their text.
+TEST(RegHive, MangledFilesSurviveReadingAndWriting) {
+    const std::string sample = System(
+        "\n[Software\\\\A] 1700000000\n#time=1d9f1b2c3d4e5f6\n@=\"x\\\"y\"\n\"a\"=dword:00000001\n"
+        "\"b\"=hex:01,02,03,\\\n  04,05\n\"c\"=str(7):\"m\\0n\\0\"\n\"\\x4e2d\"=str(2):\"%a%\"\n"
+        "\n[Software\\\\A\\\\B\\\\\\[x\\]] "
+        "1\n#class=\"k\"\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00\n");
+    const std::string_view alphabet = "[]\\\"@=:,\n\r#x0fz()\xe4\xff";
+    std::uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7fff;
+    };
+    TempPrefix prefix;
+    for (int round = 0; round < 300; ++round) {
+        std::string text = sample;
+        for (int edits = 1 + next() % 4; edits > 0; --edits) {
+            const std::size_t at = 24 + next() % (text.size() - 24); // keep the header
+            switch (next() % 3) {
+            case 0:
+                text[at] = alphabet[next() % alphabet.size()];
+                break;
+            case 1:
+                text.insert(at, 1, alphabet[next() % alphabet.size()]);
+                break;
+            default:
+                text.erase(at, 1 + next() % 8);
+                break;
+            }
+        }
+        prefix.write("system.reg", text);
+        RegHive hive(prefix.file("system.reg"));
+        hive.refresh();
+        ASSERT_EQ(hive.toText(), text) << "round " << round;
+        int values = 0;
+        VisitValues(hive, hive.root(), values);
+        if (hive.root().children.empty()) continue;
+        RegNode& node = *hive.root().children.front();
+        const bool implied = node.section == nullptr;
+        const std::u16string name = node.name;
+        hive.setValue(node, Text(u"fresh", u"v"));
+        ASSERT_TRUE(hive.save());
+        RegHive again(prefix.file("system.reg"));
+        again.refresh();
+        RegNode* same = again.root().findChild(name);
+        ASSERT_NE(same, nullptr) << "round " << round;
+        EXPECT_TRUE(again.findValue(*same, u"fresh").has_value()) << "round " << round;
+        if (implied) {
+            // The key got a section of its own; every other byte is as it was.
+            std::string after = prefix.read("system.reg");
+            std::string keyLine;
+            FormatKeyLine({name}, 0, keyLine);
+            const std::size_t start = after.find("\n" + keyLine.substr(0, keyLine.size() - 2));
+            const std::string value = "\"fresh\"=\"v\"\n";
+            const std::size_t end = after.find(value, start);
+            ASSERT_NE(end, std::string::npos) << "round " << round;
+            after.erase(start, end + value.size() - start);
+            EXPECT_EQ(after, text) << "round " << round;
+        }
+    }
 }
 
 } // namespace

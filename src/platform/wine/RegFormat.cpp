@@ -51,7 +51,7 @@ std::string_view TrimLineEnd(std::string_view s) {
 }
 
 // Reads "name"= or @= at the start of an entry; gives the offset of the data.
-bool ParseValueName(std::string_view entry, std::u16string& name, std::size_t& dataPos) {
+bool ParseValueStart(std::string_view entry, std::u16string& name, std::size_t& dataPos) {
     if (entry.starts_with("@=")) {
         name.clear();
         dataPos = 2;
@@ -263,7 +263,8 @@ std::size_t ValueEntryLength(std::string_view text) {
     if (end == std::string_view::npos) return text.size();
     std::u16string name;
     std::size_t dataPos = 0;
-    if (!ParseValueName(text.substr(0, end), name, dataPos) || text.compare(dataPos, 3, "hex") != 0)
+    if (!ParseValueStart(text.substr(0, end), name, dataPos) ||
+        text.compare(dataPos, 3, "hex") != 0)
         return end + 1;
     // Hex data goes on over lines that end in a backslash.
     while (TrimLineEnd(text.substr(0, end + 1)).ends_with('\\')) {
@@ -274,9 +275,14 @@ std::size_t ValueEntryLength(std::string_view text) {
     return end + 1;
 }
 
+bool ParseValueName(std::string_view entry, std::u16string& name) {
+    std::size_t dataPos = 0;
+    return ParseValueStart(entry, name, dataPos);
+}
+
 bool ParseValue(std::string_view entry, RegValue& out) {
     std::size_t pos = 0;
-    if (!ParseValueName(entry, out.name, pos)) return false;
+    if (!ParseValueStart(entry, out.name, pos)) return false;
     out.data.clear();
     const std::string_view s = entry;
     std::u16string text;

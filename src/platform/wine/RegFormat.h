@@ -39,6 +39,9 @@ void FormatKeyLine(const std::vector<std::u16string_view>& names, std::uint32_t 
 // data, the continuation lines), line ends included.
 std::size_t ValueEntryLength(std::string_view text);
 
+// Reads the name of a value entry; false when the entry does not start with one.
+bool ParseValueName(std::string_view entry, std::u16string& name);
+
 // Reads one value entry ('"name"=...' or '@=...'); false when it is not one Wine
 // would read.
 bool ParseValue(std::string_view entry, RegValue& out);

@@ -248,13 +248,15 @@ void RegHive::parseSection(RegSection& section) {
     if (section.parsed) return;
     section.items.clear();
     const std::string_view body = section.text.substr(section.bodyStart);
+    RegValue scratch;
     std::size_t pos = 0;
     while (pos < body.size()) {
         RegItem item;
         const char c = body[pos];
         if (c == '"' || c == '@') {
             item.raw = body.substr(pos, ValueEntryLength(body.substr(pos)));
-            if (ParseValue(item.raw, item.value)) item.kind = RegItem::Kind::Value;
+            // Only entries Wine would read are values; the rest is kept as it stands.
+            if (ParseValue(item.raw, scratch)) item.kind = RegItem::Kind::Value;
         } else {
             item.raw = LineAt(body, pos);
             if (item.raw.starts_with("#time=")) item.kind = RegItem::Kind::Time;
@@ -265,15 +267,24 @@ void RegHive::parseSection(RegSection& section) {
     section.parsed = true;
 }
 
-const RegValue* RegHive::findValue(RegNode& node, std::u16string_view name) {
-    if (!node.section) return nullptr;
+const std::u16string& RegHive::itemName(const RegItem& item) {
+    if (item.value) return item.value->name;
+    ParseValueName(item.raw, scratchName_);
+    return scratchName_;
+}
+
+std::optional<RegValue> RegHive::findValue(RegNode& node, std::u16string_view name) {
+    if (!node.section) return std::nullopt;
     parseSection(*node.section);
-    const RegValue* found = nullptr;
+    const RegItem* found = nullptr;
     // Of two entries with one name the later one counts, as when Wine reads them.
     for (const RegItem& item : node.section->items)
-        if (item.kind == RegItem::Kind::Value && EqualsNoCase(item.value.name, name))
-            found = &item.value;
-    return found;
+        if (item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name)) found = &item;
+    if (!found) return std::nullopt;
+    if (found->value) return *found->value;
+    RegValue value;
+    ParseValue(found->raw, value);
+    return value;
 }
 
 std::size_t RegHive::firstSectionBelow(const RegNode& node) const {
@@ -306,8 +317,10 @@ void RegHive::setValue(RegNode& node, RegValue value) {
     auto& items = section->items;
     RegItem* target = nullptr;
     for (auto it = items.begin(); it != items.end();) {
-        if (it->kind == RegItem::Kind::Value && EqualsNoCase(it->value.name, value.name)) {
+        if (it->kind == RegItem::Kind::Value && EqualsNoCase(itemName(*it), value.name)) {
             if (!target) {
+                // The stored name keeps its case.
+                value.name = itemName(*it);
                 target = &*it;
                 ++it;
             } else {
@@ -318,27 +331,22 @@ void RegHive::setValue(RegNode& node, RegValue value) {
         }
     }
     if (target) {
-        // The stored name keeps its case.
-        value.name = target->value.name;
-        target->value = std::move(value);
-        target->changed = true;
+        target->value = std::make_unique<RegValue>(std::move(value));
     } else {
         // Wine keeps values ordered by name; a new one goes before the first greater.
         auto pos = std::find_if(items.begin(), items.end(), [&](const RegItem& item) {
             return item.kind == RegItem::Kind::Value &&
-                   CompareNoCase(item.value.name, value.name) > 0;
+                   CompareNoCase(itemName(item), value.name) > 0;
         });
         if (pos == items.end()) {
             // After the last value, ahead of trailing blank lines.
-            pos = items.end();
             while (pos != items.begin() && (pos - 1)->kind == RegItem::Kind::Other &&
                    IsBlankLine((pos - 1)->raw))
                 --pos;
         }
         RegItem item;
         item.kind = RegItem::Kind::Value;
-        item.changed = true;
-        item.value = std::move(value);
+        item.value = std::make_unique<RegValue>(std::move(value));
         items.insert(pos, std::move(item));
     }
     section->dirty = true;
@@ -349,7 +357,7 @@ bool RegHive::deleteValue(RegNode& node, std::u16string_view name) {
     if (!section) return false;
     parseSection(*section);
     const auto removed = std::erase_if(section->items, [&](const RegItem& item) {
-        return item.kind == RegItem::Kind::Value && EqualsNoCase(item.value.name, name);
+        return item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name);
     });
     if (removed == 0) return false;
     section->dirty = true;
@@ -395,8 +403,8 @@ void RegHive::appendSection(const RegSection& section, std::string& out) const {
     for (const RegItem& item : section.items) {
         if (item.kind == RegItem::Kind::Time) continue;
         if (!out.empty() && out.back() != '\n') out.push_back('\n');
-        if (item.kind == RegItem::Kind::Value && item.changed) {
-            FormatValue(item.value, out);
+        if (item.value) {
+            FormatValue(*item.value, out);
         } else {
             out += item.raw;
         }
@@ -410,10 +418,58 @@ std::string RegHive::toText() {
     return out;
 }
 
+namespace {
+
+// Writes to a file descriptor through a buffer; large pieces go straight out. After
+// the first error nothing more is written or kept.
+class FileWriter {
+public:
+    explicit FileWriter(int fd) : fd_(fd) { buffer_.reserve(kBufferSize); }
+    void put(std::string_view text) {
+        if (!ok_) return;
+        if (buffer_.size() + text.size() > kBufferSize) {
+            flush();
+            if (text.size() >= kBufferSize) {
+                writeAll(text);
+                return;
+            }
+        }
+        buffer_ += text;
+    }
+    bool finish() {
+        flush();
+        return ok_;
+    }
+
+private:
+    static constexpr std::size_t kBufferSize = 1 << 20;
+    void flush() {
+        writeAll(buffer_);
+        buffer_.clear();
+    }
+    void writeAll(std::string_view text) {
+        while (ok_ && !text.empty()) {
+            const ssize_t n = ::write(fd_, text.data(), text.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                ok_ = false;
+                break;
+            }
+            text.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+    int fd_;
+    bool ok_ = true;
+    std::string buffer_;
+};
+
+} // namespace
+
 bool RegHive::save() {
     if (state_ != State::Loaded) return false;
     const std::filesystem::path dir = file_.parent_path();
-    std::string tmpl = (dir / ("." + file_.filename().string() + ".XXXXXX")).string();
+    std::string tmpl = dir.string();
+    tmpl.append(tmpl.empty() ? "." : "/.").append(file_.filename().string()).append(".XXXXXX");
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         load();
@@ -425,38 +481,21 @@ bool RegHive::save() {
     // Unchanged sections go out straight from the text that was read; changed ones
     // are formatted once and kept, as they are now the file's text.
     std::vector<std::pair<RegSection*, std::string>> fresh;
-    std::string chunk(preamble_);
-    bool ok = true;
-    auto flush = [&](bool force) {
-        if (!ok || (!force && chunk.size() < (1u << 20))) return;
-        std::size_t done = 0;
-        while (done < chunk.size()) {
-            const ssize_t n = ::write(fd, chunk.data() + done, chunk.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                ok = false;
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        chunk.clear();
-    };
+    FileWriter writer(fd);
+    writer.put(preamble_);
     for (const auto& section : sections_) {
         if (section->dirty) {
             std::string text;
             appendSection(*section, text);
-            chunk += text;
+            writer.put(text);
             fresh.emplace_back(section.get(), std::move(text));
-        } else if (section->text.size() >= (1u << 16)) {
-            flush(true);
-            chunk = section->text;
         } else {
-            chunk += section->text;
+            writer.put(section->text);
         }
-        flush(false);
     }
-    flush(true);
-    if (ok && ::fsync(fd) != 0) ok = false;
+    bool ok = writer.finish() && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+    // The file that is renamed into place is the one the next look at the disk compares.
+    const Signature written = SignatureOf(st);
     if (::close(fd) != 0) ok = false;
     if (ok && ::rename(tmpl.c_str(), file_.c_str()) != 0) ok = false;
     if (!ok) {
@@ -479,7 +518,7 @@ bool RegHive::save() {
         section->items.clear();
         section->dirty = false;
     }
-    if (::stat(file_.c_str(), &st) == 0) signature_ = SignatureOf(st);
+    signature_ = written;
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,13 +29,13 @@ struct RegNode {
     RegNode* findChild(std::u16string_view childName) const;
 };
 
-// A line (or, for hex data, lines) of a section below its key line.
+// A line (or, for hex data, lines) of a section below its key line. Values are kept
+// as text and read when asked for, so a file costs little more than its text.
 struct RegItem {
     enum class Kind : std::uint8_t { Value, Time, Other };
     Kind kind = Kind::Other;
-    bool changed = false; // a value set since the section was read: written anew
-    std::string_view raw; // the text as read, line ends included
-    RegValue value;
+    std::string_view raw;            // the text as read, line ends included
+    std::unique_ptr<RegValue> value; // a value set since the section was read
 };
 
 struct RegSection {
@@ -73,8 +74,8 @@ public:
     // relative to \\User\\S-1-5-21-0-0-0-1000"), without the leading backslash.
     const std::u16string& relativeTo() const { return relativeTo_; }
 
-    // The value named `name` of `node`, or null.
-    const RegValue* findValue(RegNode& node, std::u16string_view name);
+    // The value named `name` of `node`.
+    std::optional<RegValue> findValue(RegNode& node, std::u16string_view name);
     bool isLink(const RegNode& node) const { return node.section && node.section->link; }
 
     // Changes in memory, written by save(). When saving fails the file is read again,
@@ -95,6 +96,8 @@ private:
     void parse();
     RegNode* nodeForPath(const std::vector<std::u16string>& names);
     void parseSection(RegSection& section);
+    // The stored name of a value item.
+    const std::u16string& itemName(const RegItem& item);
     RegSection* addSection(RegNode& node, std::size_t index);
     std::size_t firstSectionBelow(const RegNode& node) const;
     void appendSection(const RegSection& section, std::string& out) const;
@@ -107,6 +110,7 @@ private:
     std::unique_ptr<RegNode> root_;
     std::vector<std::unique_ptr<RegSection>> sections_;
     std::vector<RegNode*> chain_; // the key path of the last section read
+    std::u16string scratchName_;
     Signature signature_;
     bool everRead_ = false;
 };

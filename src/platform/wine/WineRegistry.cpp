@@ -67,7 +67,7 @@ RegStatus WineRegistry::locate(const Location& at, Found& out) {
 
 RegStatus WineRegistry::followLink(Found& cur, int& links) {
     if (++links > kMaxLinks) return RegStatus::NotFound;
-    const RegValue* value = hives_[cur.at.hive]->findValue(*cur.node, u"SymbolicLinkValue");
+    const auto value = hives_[cur.at.hive]->findValue(*cur.node, u"SymbolicLinkValue");
     if (!value || value->type != RegType::Link) return RegStatus::NotFound;
     std::u16string target = Utf16FromBytes(value->data);
     while (!target.empty() && target.back() == 0)
@@ -218,7 +218,7 @@ RegStatus WineRegistry::queryValue(RegKey key, std::string_view name, std::uint3
     if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
     const auto name16 = Utf8ToUtf16(name);
     if (!found.node || !name16) return RegStatus::NotFound;
-    const RegValue* value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    const auto value = hives_[found.at.hive]->findValue(*found.node, *name16);
     if (!value) return RegStatus::NotFound;
     type = value->type;
     size = static_cast<std::uint32_t>(value->data.size());

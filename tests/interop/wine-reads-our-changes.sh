@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Wine itself must load the registry files corvane-cli writes: make a fresh prefix
+# with wineboot, change its registry with corvane-cli while no wineserver runs, and
+# ask Wine's own reg.exe what it sees.
+set -euo pipefail
+cli=$1
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+wineboot -i >/dev/null 2>&1 </dev/null
+wineserver -w
+reg() { "$cli" reg --prefix "$WINEPREFIX" "$@"; }
+
+# While a wineserver runs, nothing is written.
+wineserver -p
+sleep 0.5
+if reg set HKCU Environment Refused REG_SZ x 2>/dev/null; then
+  echo "FAIL: a write went through while wineserver ran"; exit 1
+fi
+wineserver -k
+wineserver -w
+
+reg set HKCU Environment CorvaneSz REG_SZ 'a "quoted" \back é 中文' >/dev/null
+reg set HKCU Environment CorvaneExp REG_EXPAND_SZ '%SystemRoot%\x' >/dev/null
+reg set HKCU Environment CorvaneDw REG_DWORD -5 >/dev/null
+reg set HKLM 'Software\Microsoft' CorvaneImplied REG_SZ on-an-implied-key >/dev/null
+reg set HKCC Software CorvaneConfig REG_SZ through-hkcc >/dev/null
+# Software\Wow6432Node\Classes is a link to Software\Classes\Wow6432Node.
+reg set HKLM 'Software\Wow6432Node\Classes\AppId' CorvaneLinked REG_SZ through-a-link >/dev/null
+reg delete-key HKLM 'Software\Microsoft\Windows\CurrentVersion' 'App Paths' >/dev/null
+reg delete-value HKLM 'Software\Microsoft\Windows NT\CurrentVersion' RegisteredOrganization >/dev/null
+
+# One wineserver answers every query.
+wineserver -p
+# Wine's services inherit the output of the program that starts them, so the output
+# goes to a file: a pipe would stay open as long as they run.
+query() {
+  LC_ALL=C.UTF-8 wine reg query "$@" >"$work/query" 2>&1 </dev/null || true
+  tr -d '\r' <"$work/query" | sed -n 's/^    //p'
+}
+fail=0
+expect() {
+  local got=$1 want=$2
+  if [ "$got" != "$want" ]; then
+    echo "FAIL: wanted [$want], Wine read [$got]"; fail=1
+  fi
+}
+# reg.exe prints in the console's code page; its export is UTF-16 and keeps every character.
+wine reg export 'HKCU\Environment' "$work/env.reg" /y >/dev/null 2>&1 </dev/null
+expect "$(iconv -f UTF-16 -t UTF-8 "$work/env.reg" | tr -d '\r' | grep '^"CorvaneSz"')" \
+  '"CorvaneSz"="a \"quoted\" \\back é 中文"'
+expect "$(query 'HKCU\Environment' /v CorvaneExp)" 'CorvaneExp    REG_EXPAND_SZ    %SystemRoot%\x'
+expect "$(query 'HKCU\Environment' /v CorvaneDw)" 'CorvaneDw    REG_DWORD    0xfffffffb'
+expect "$(query 'HKCU\Environment' /v Refused)" ''
+expect "$(query 'HKLM\Software\Microsoft' /v CorvaneImplied)" 'CorvaneImplied    REG_SZ    on-an-implied-key'
+expect "$(query 'HKCC\Software' /v CorvaneConfig)" 'CorvaneConfig    REG_SZ    through-hkcc'
+expect "$(query 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths')" ''
+expect "$(query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v RegisteredOrganization)" ''
+expect "$(query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber)" \
+  'CurrentBuildNumber    REG_SZ    7601'
+expect "$(query 'HKLM\Software\Classes\AppId' /v CorvaneLinked)" 'CorvaneLinked    REG_SZ    through-a-link'
+wineserver -k
+wineserver -w
+# And what Wine saved back, corvane-cli reads.
+expect "$(reg read HKCU Environment CorvaneSz REG_SZ)" 'a "quoted" \back é 中文'
+[ $fail -eq 0 ] && echo "Wine 8 reads every change"
+exit $fail

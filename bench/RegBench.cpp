@@ -370,11 +370,11 @@ long StatusKb(const char* field) {
     return -1;
 }
 
-const wine::RegValue* TouchOne(wine::RegHive& hive) {
+bool TouchOne(wine::RegHive& hive) {
     wine::RegNode* node = &hive.root();
     for (std::u16string_view name : {u"Software", u"Microsoft", u"Windows NT", u"CurrentVersion"})
-        if (!(node = node->findChild(name))) return nullptr;
-    return hive.findValue(*node, u"CurrentBuildNumber");
+        if (!(node = node->findChild(name))) return false;
+    return hive.findValue(*node, u"CurrentBuildNumber").has_value();
 }
 
 struct Counts {
@@ -400,7 +400,7 @@ double TimeLoad(const fs::path& file, bool readAll, Counts& n) {
     const auto t0 = Clock::now();
     auto hive = std::make_unique<wine::RegHive>(file);
     hive->refresh();
-    const bool found = TouchOne(*hive) != nullptr;
+    const bool found = TouchOne(*hive);
     n = {};
     if (readAll) ReadAll(*hive, hive->root(), n);
     const double t = Since(t0);

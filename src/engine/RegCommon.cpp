@@ -119,7 +119,7 @@ bool ReadRegValueText(RegKey root, std::string_view keyPath, std::string_view na
     }
     const RegStatus info = query(type, {}, size);
     if (info == RegStatus::NotFound) {
-        text = typeName == "REG_BINARY" ? "0" : "";
+        if (typeName == "REG_BINARY") text.assign(1, '0');
         return true;
     }
     if (info != RegStatus::Ok) return false;

@@ -2,45 +2,52 @@
 
 namespace corvane {
 
+std::size_t DecodeUtf8At(std::string_view text, std::size_t pos, char32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(text[pos]);
+    std::size_t len;
+    char32_t min;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2, cp = b0 & 0x1F, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3, cp = b0 & 0x0F, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4, cp = b0 & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + len > text.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(text[pos + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF) return 0;
+    return len;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+}
+
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        const auto b0 = static_cast<unsigned char>(text[i]);
-        if (b0 < 0x80) {
-            out.push_back(b0);
-            ++i;
-            continue;
-        }
-        int extra;
-        char32_t cp;
-        char32_t min;
-        if ((b0 & 0xE0) == 0xC0) {
-            extra = 1, cp = b0 & 0x1F, min = 0x80;
-        } else if ((b0 & 0xF0) == 0xE0) {
-            extra = 2, cp = b0 & 0x0F, min = 0x800;
-        } else if ((b0 & 0xF8) == 0xF0) {
-            extra = 3, cp = b0 & 0x07, min = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        for (int k = 1; k <= extra; ++k) {
-            if (i + k >= n) return std::nullopt;
-            const auto b = static_cast<unsigned char>(text[i + k]);
-            if ((b & 0xC0) != 0x80) return std::nullopt;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF) return std::nullopt;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += extra + 1;
+    char32_t cp;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = DecodeUtf8At(text, i, cp);
+        if (len == 0) return std::nullopt;
+        AppendUtf16(out, cp);
+        i += len;
     }
     return out;
 }
@@ -100,24 +107,24 @@ std::u16string Utf16FromBytes(std::span<const std::uint8_t> bytes) {
 }
 
 char16_t FoldCase(char16_t c) {
-    if (c < 0x80) return (c >= 'a' && c <= 'z') ? char16_t(c - 0x20) : c;
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return char16_t(c - 0x20);
-    if (c == 0xFF) return 0x178;
+    // Lower case, as Wine compares and orders registry names.
+    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? char16_t(c + 0x20) : c;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return char16_t(c + 0x20);
+    if (c == 0x178) return 0xFF;
     if (c >= 0x100 && c <= 0x17F) {
         // Latin Extended-A: upper and lower case alternate, in runs that start on an
         // even or on an odd code.
         const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
         const bool evenUpper =
             (c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
-        if (oddUpper) return (c & 1) ? c : char16_t(c - 1);
-        if (evenUpper) return (c & 1) ? char16_t(c - 1) : c;
+        if (oddUpper) return (c & 1) ? char16_t(c + 1) : c;
+        if (evenUpper) return (c & 1) ? c : char16_t(c + 1);
         return c;
     }
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return char16_t(c - 0x20);
-    if (c == 0x3C2) return 0x3A3;
-    if (c >= 0x430 && c <= 0x44F) return char16_t(c - 0x20);
-    if (c >= 0x450 && c <= 0x45F) return char16_t(c - 0x50);
-    if (c >= 0xFF41 && c <= 0xFF5A) return char16_t(c - 0x20);
+    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return char16_t(c + 0x20);
+    if (c >= 0x410 && c <= 0x42F) return char16_t(c + 0x20);
+    if (c >= 0x400 && c <= 0x40F) return char16_t(c + 0x50);
+    if (c >= 0xFF21 && c <= 0xFF3A) return char16_t(c + 0x20);
     return c;
 }
 

@@ -16,6 +16,12 @@ namespace corvane {
 // Text that is not well-formed gives nullopt.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 
+// Decodes the UTF-8 sequence at text[pos] into `cp`; returns its length, or 0 when
+// it is not well-formed. Surrogates encoded on their own are accepted.
+std::size_t DecodeUtf8At(std::string_view text, std::size_t pos, char32_t& cp);
+// Appends a code point as one or two UTF-16 units.
+void AppendUtf16(std::u16string& out, char32_t cp);
+
 // UTF-16 to UTF-8; a lone surrogate is encoded on its own (three bytes) rather
 // than dropped.
 std::string Utf16ToUtf8(std::u16string_view text);
@@ -28,8 +34,7 @@ std::u16string Utf16FromBytes(std::span<const std::uint8_t> bytes);
 // The case-insensitive form of one UTF-16 unit, as registry names compare.
 char16_t FoldCase(char16_t c);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
-// Orders names as the registry keeps them: unit by unit without regard to case,
-// then by length.
+// Orders names as Wine keeps them: unit by unit in lower case, then by length.
 int CompareNoCase(std::u16string_view a, std::u16string_view b);
 
 } // namespace corvane

@@ -19,31 +19,6 @@ unsigned HexValue(char c) {
     return static_cast<unsigned>(c - 'A' + 10);
 }
 
-// Decodes the UTF-8 sequence at src[i]; returns its length, or 0 when it is not a
-// valid sequence.
-std::size_t DecodeUtf8(std::string_view src, std::size_t i, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(src[i]);
-    std::size_t len;
-    char32_t min;
-    if ((b0 & 0xE0) == 0xC0) {
-        len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > src.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(src[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
 std::string_view TrimLineEnd(std::string_view s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
         s.remove_suffix(1);
@@ -178,24 +153,15 @@ long UnescapeText(std::string_view src, char endChar, std::u16string& out) {
                 break;
             }
         }
-        const auto byte = static_cast<unsigned char>(src[i]);
-        if (byte < 0x80) {
-            out.push_back(byte);
-            ++i;
-            continue;
-        }
+        // Bytes of 0x80 and above are UTF-8; one that starts no valid sequence
+        // stands for itself.
         char32_t cp;
-        const std::size_t len = DecodeUtf8(src, i, cp);
+        const std::size_t len = DecodeUtf8At(src, i, cp);
         if (len == 0) {
-            out.push_back(byte);
+            out.push_back(static_cast<unsigned char>(src[i]));
             ++i;
-        } else if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-            i += len;
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            AppendUtf16(out, cp);
             i += len;
         }
     }

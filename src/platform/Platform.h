@@ -77,6 +77,25 @@ enum class RegWriteState {
     NoMachine,     // there is no machine to write to (a missing prefix)
 };
 
+// Shell special folders, by their CSIDL numbers.
+namespace Csidl {
+inline constexpr int Desktop = 0;
+inline constexpr int Programs = 2;
+inline constexpr int Personal = 5;
+inline constexpr int Startup = 7;
+inline constexpr int NetHood = 19;
+inline constexpr int Fonts = 20;
+} // namespace Csidl
+
+// The Windows version values of the machine (what GetVersionEx reports).
+struct WindowsVersion {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint32_t build = 0;
+    std::string servicePack; // "Service Pack 1", or empty
+    bool operator==(const WindowsVersion&) const = default;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -103,6 +122,32 @@ public:
     // Deletes the subkey `path` of `key`, which must have no subkeys of its own.
     virtual RegStatus regDeleteKey(RegKey key, std::string_view path) = 0;
     virtual RegWriteState regWriteState() = 0;
+
+    // --- Environment and folders ---------------------------------------------------
+    // Replaces every %NAME% whose NAME is defined (matched without regard to case);
+    // references to undefined names, and a lone %, stay as written.
+    virtual std::string expandEnvironment(std::string_view text) = 0;
+    // The path of a special folder (Csidl), or the empty text when none is known.
+    virtual std::string specialFolder(int csidl) = 0;
+    virtual WindowsVersion windowsVersion() = 0;
+    // The user's short date format, e.g. "yyyy-MM-dd".
+    virtual std::string shortDateFormat() = 0;
+
+    // --- Files ----------------------------------------------------------------------
+    // Paths are the machine's own (Windows paths). `*` and `?` in the last component
+    // of a file test, a delete or a copy source match without regard to case.
+    // True when the first directory entry that matches `path` is not a folder.
+    virtual bool fileExists(std::string_view path) = 0;
+    virtual bool folderExists(std::string_view path) = 0;
+    // Creates one folder; fails when its parent is missing or it exists.
+    virtual bool createFolder(std::string_view path) = 0;
+    // The shell's silent delete: a file, a folder with everything in it, or every
+    // match of a wildcard. False when nothing was found or something failed.
+    virtual bool shellDelete(std::string_view path) = 0;
+    // The shell's silent copy: overwrites a file, copies into an existing folder,
+    // creates a missing destination as the copy, copies folders whole and every
+    // wildcard match into the destination folder.
+    virtual bool shellCopy(std::string_view source, std::string_view destination) = 0;
 };
 
 // The active platform. Unless one was installed, the default one for this system is

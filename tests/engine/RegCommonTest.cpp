@@ -31,7 +31,7 @@ protected:
                            "\n[Software\\\\Test\\\\Sibling] 1\n");
     }
     TempPrefix prefix;
-    wine::WinePlatform platform{prefix.dir(), prefix.dir()};
+    wine::WinePlatform platform{prefix.dir(), test::Options(prefix.dir())};
     PlatformScope scope{platform};
 };
 
@@ -230,7 +230,7 @@ TEST(ParseRegInteger, SignedDecimalOrHexadecimal) {
 }
 
 TEST_F(RegCommonTest, AMissingPrefixReadsAsAnEmptyRegistry) {
-    wine::WinePlatform none(prefix.dir() / "missing", prefix.dir());
+    wine::WinePlatform none(prefix.dir() / "missing", test::Options(prefix.dir()));
     PlatformScope inner(none);
     std::string text;
     EXPECT_FALSE(RegKeyExists(RootKey::LocalMachine, "Software", ""));

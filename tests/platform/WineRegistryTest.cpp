@@ -70,7 +70,7 @@ protected:
 
     TempPrefix prefix;
     TempPrefix tmpRoot; // where a test's wineserver keeps its folder
-    WinePlatform platform{prefix.dir(), tmpRoot.dir()};
+    WinePlatform platform{prefix.dir(), test::Options(tmpRoot.dir())};
 };
 
 TEST_F(WineRegistryTest, RootsMapOntoThePrefixFiles) {
@@ -257,7 +257,7 @@ TEST_F(WineRegistryTest, DebiansWineserverFileNamesTheServerFolder) {
 TEST(WineRegistryMissing, AMissingPrefixIsAnEmptyMachineThatIsNeverCreated) {
     TempPrefix parent;
     const auto missing = parent.dir() / "no-prefix";
-    WinePlatform platform(missing, parent.dir());
+    WinePlatform platform(missing, test::Options(parent.dir()));
     RegKey key = 0;
     EXPECT_EQ(platform.regOpenKey(RootKey::LocalMachine, "Software", KeyAccess::Read, key),
               RegStatus::NotFound);
@@ -273,7 +273,7 @@ TEST(WineRegistryMissing, AMissingPrefixIsAnEmptyMachineThatIsNeverCreated) {
 TEST(WineRegistryMissing, MissingOrForeignFilesAreNotWritten) {
     TempPrefix prefix;
     prefix.write("system.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n");
-    WinePlatform platform(prefix.dir(), prefix.dir());
+    WinePlatform platform(prefix.dir(), test::Options(prefix.dir()));
     const auto bytes = Utf16ToBytes(u"x");
     EXPECT_EQ(platform.regSetValue(RootKey::LocalMachine, "v", RegType::Sz, bytes),
               RegStatus::AccessDenied);

@@ -21,6 +21,17 @@ void WriteFile(const std::filesystem::path& file, std::string_view text) {
     if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
+wine::WineOptions Options(const std::filesystem::path& tmpRoot, const std::filesystem::path& appDir,
+                          std::vector<std::string> environment) {
+    wine::WineOptions options;
+    options.tmpRoot = tmpRoot;
+    options.appDir = appDir.empty() ? tmpRoot : appDir;
+    options.unix.userName = "tester";
+    options.unix.hostName = "TESTHOST";
+    options.unix.environment = std::move(environment);
+    return options;
+}
+
 TempPrefix::TempPrefix() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "corvane-prefix-XXXXXX").string();

@@ -5,10 +5,19 @@
 #include <string>
 #include <string_view>
 
+#include "platform/wine/WinePlatform.h"
+
 namespace corvane::test {
 
 std::string ReadFile(const std::filesystem::path& file);
 void WriteFile(const std::filesystem::path& file, std::string_view text);
+
+// Options for a platform under test: wineservers' folders under `tmpRoot`, the
+// program's folder `appDir`, the user "tester" on host "TESTHOST", and only the Unix
+// environment given.
+wine::WineOptions Options(const std::filesystem::path& tmpRoot,
+                          const std::filesystem::path& appDir = {},
+                          std::vector<std::string> environment = {});
 
 class TempPrefix {
 public:

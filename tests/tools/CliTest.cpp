@@ -143,5 +143,40 @@ TEST_F(CliTest, UsesWineprefixAndRefusesWritesWhileWineRuns) {
     EXPECT_EQ(read.out, "-1\n");
 }
 
+TEST_F(CliTest, PathShowsWhatARulePathMeans) {
+    prefix.writeUser("\n[Environment] 1\n\"TOOLS\"=\"C:\\\\Tools\"\n");
+    std::filesystem::create_directories(prefix.dir() / "drive_c/Tools");
+    std::filesystem::create_directories(prefix.dir() / "dosdevices");
+    std::filesystem::create_directory_symlink("../drive_c", prefix.dir() / "dosdevices/c:");
+    test::WriteFile(prefix.dir() / "drive_c/Tools/App.exe", "");
+    const std::string dir = prefix.dir().string();
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"expand", "%tools%\\app.exe"}, 0, "C:\\Tools\\app.exe\n"},
+        {{"resolve", "c:\\tools\\APP.EXE"}, 0, dir + "/dosdevices/c:/Tools/App.exe\n"},
+        {{"resolve", "\\\\server\\share"}, 1, ""},
+        {{"exists", "C:\\Tools\\*.exe", "file"}, 0, "true\n"},
+        {{"exists", "C:\\Tools", "file"}, 1, "false\n"},
+        {{"exists", "C:\\Tools", "folder"}, 0, "true\n"},
+        {{"exists", "C:\\Tools", "link"}, 2, ""},
+        {{"expand"}, 2, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"path", "--prefix", dir};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.code, c.code) << c.args[0] << " " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+    }
+    // <app> is the folder corvane-cli runs from.
+    const Result app = RunCli({"path", "--prefix", dir, "expand", "<app>Setting.ini"});
+    EXPECT_EQ(app.out,
+              std::filesystem::path(CORVANE_CLI).parent_path().string() + "/Setting.ini\n");
+}
+
 } // namespace
 } // namespace corvane

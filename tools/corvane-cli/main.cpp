@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "PathCommand.h"
 #include "RegCommand.h"
 
 int main(int argc, char** argv) {
@@ -11,11 +12,14 @@ int main(int argc, char** argv) {
         (args.empty() ? std::cerr : std::cout)
             << "usage: corvane-cli COMMAND ...\n"
                "commands:\n"
-               "  reg   look into and change a Wine prefix's registry (corvane-cli reg --help)\n";
+               "  reg   look into and change a Wine prefix's registry (corvane-cli reg --help)\n"
+               "  path  what a rule path means in a Wine prefix (corvane-cli path --help)\n";
         return args.empty() ? 2 : 0;
     }
     if (args[0] == "reg")
         return corvane::cli::RunRegCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    if (args[0] == "path")
+        return corvane::cli::RunPathCommand(std::span(args).subspan(1), std::cout, std::cerr);
     std::cerr << "corvane-cli: unknown command " << args[0] << "\n";
     return 2;
 }

@@ -142,6 +142,7 @@ void RegHive::loadText(std::string text) {
 }
 
 void RegHive::parse() {
+    ++generation_;
     sections_.clear();
     chain_.clear();
     root_ = std::make_unique<RegNode>();
@@ -285,6 +286,22 @@ std::optional<RegValue> RegHive::findValue(RegNode& node, std::u16string_view na
     RegValue value;
     ParseValue(found->raw, value);
     return value;
+}
+
+std::vector<RegValue> RegHive::values(RegNode& node) {
+    std::vector<RegValue> out;
+    if (!node.section) return out;
+    parseSection(*node.section);
+    for (const RegItem& item : node.section->items) {
+        if (item.kind != RegItem::Kind::Value) continue;
+        if (item.value) {
+            out.push_back(*item.value);
+        } else {
+            out.emplace_back();
+            ParseValue(item.raw, out.back());
+        }
+    }
+    return out;
 }
 
 std::size_t RegHive::firstSectionBelow(const RegNode& node) const {
@@ -519,6 +536,7 @@ bool RegHive::save() {
         section->dirty = false;
     }
     signature_ = written;
+    ++generation_;
     return true;
 }
 

@@ -76,7 +76,11 @@ public:
 
     // The value named `name` of `node`.
     std::optional<RegValue> findValue(RegNode& node, std::u16string_view name);
+    // Every value of `node`, in the order the file holds them.
+    std::vector<RegValue> values(RegNode& node);
     bool isLink(const RegNode& node) const { return node.section && node.section->link; }
+    // Changes whenever the file was read or written.
+    std::uint64_t generation() const { return generation_; }
 
     // Changes in memory, written by save(). When saving fails the file is read again,
     // so memory never holds what the file does not.
@@ -113,6 +117,7 @@ private:
     std::u16string scratchName_;
     Signature signature_;
     bool everRead_ = false;
+    std::uint64_t generation_ = 0;
 };
 
 } // namespace corvane::wine

@@ -1,9 +1,14 @@
 // The platform on Linux: the machine is a Wine prefix.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "platform/Platform.h"
+#include "platform/wine/WineEnvironment.h"
+#include "platform/wine/WineFiles.h"
+#include "platform/wine/WinePaths.h"
 #include "platform/wine/WineRegistry.h"
 
 namespace corvane::wine {
@@ -11,14 +16,25 @@ namespace corvane::wine {
 // $WINEPREFIX when set, else ~/.wine, as for every Wine tool.
 std::filesystem::path DefaultPrefix();
 
+// What the platform takes from the process that runs it; tests set their own.
+struct WineOptions {
+    std::filesystem::path tmpRoot = "/tmp"; // where wineservers keep their folders
+    std::filesystem::path appDir;           // the program's folder
+    UnixSide unix;
+
+    // The running process's folder, user, host name and environment.
+    static WineOptions FromProcess();
+};
+
 class WinePlatform : public Platform {
 public:
-    // `tmpRoot` is where wineservers keep their folders; tests may name another.
-    explicit WinePlatform(std::filesystem::path prefix, std::filesystem::path tmpRoot = "/tmp");
+    explicit WinePlatform(std::filesystem::path prefix,
+                          WineOptions options = WineOptions::FromProcess());
 
     const std::filesystem::path& prefix() const { return registry_.prefix(); }
     bool prefixExists() const;
     WineRegistry& registry() { return registry_; }
+    const WinePaths& paths() const { return paths_; }
 
     RegStatus regOpenKey(RegKey parent, std::string_view path, std::uint32_t access,
                          RegKey& result) override;
@@ -34,8 +50,26 @@ public:
     RegStatus regDeleteKey(RegKey key, std::string_view path) override;
     RegWriteState regWriteState() override;
 
+    std::string expandEnvironment(std::string_view text) override;
+    std::string specialFolder(int csidl) override;
+    WindowsVersion windowsVersion() override;
+    std::string shortDateFormat() override;
+
+    bool fileExists(std::string_view path) override;
+    bool folderExists(std::string_view path) override;
+    bool createFolder(std::string_view path) override;
+    bool shellDelete(std::string_view path) override;
+    bool shellCopy(std::string_view source, std::string_view destination) override;
+
+    const WineEnvironment& environment();
+
 private:
+    WineOptions options_;
     WineRegistry registry_;
+    WinePaths paths_;
+    WineFiles files_;
+    std::optional<WineEnvironment> environment_;
+    std::uint64_t environmentGeneration_ = 0;
 };
 
 } // namespace corvane::wine

@@ -43,6 +43,65 @@ std::u16string WineRegistry::userSid() {
     return std::u16string(kDefaultSid);
 }
 
+std::uint64_t WineRegistry::generation() {
+    std::uint64_t sum = 0;
+    for (auto& hive : hives_) {
+        hive->refresh();
+        sum += hive->generation();
+    }
+    return sum;
+}
+
+namespace {
+
+std::optional<WineRegistry::StringValue> AsString(const RegValue& value) {
+    if (value.type != RegType::Sz && value.type != RegType::ExpandSz) return std::nullopt;
+    std::u16string text = Utf16FromBytes(value.data);
+    if (const auto nul = text.find(u'\0'); nul != std::u16string::npos) text.resize(nul);
+    return WineRegistry::StringValue{Utf16ToUtf8(value.name), Utf16ToUtf8(text),
+                                     value.type == RegType::ExpandSz};
+}
+
+} // namespace
+
+std::optional<WineRegistry::StringValue>
+WineRegistry::readString(RegKey root, std::string_view path, std::string_view name) {
+    Handle h;
+    Found found;
+    const auto name16 = Utf8ToUtf16(name);
+    if (!name16 || handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok ||
+        !found.node)
+        return std::nullopt;
+    const auto value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    return value ? AsString(*value) : std::nullopt;
+}
+
+std::optional<std::uint32_t> WineRegistry::readDword(RegKey root, std::string_view path,
+                                                     std::string_view name) {
+    Handle h;
+    Found found;
+    const auto name16 = Utf8ToUtf16(name);
+    if (!name16 || handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok ||
+        !found.node)
+        return std::nullopt;
+    const auto value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    if (!value || value->type != RegType::Dword || value->data.size() != 4) return std::nullopt;
+    const auto& d = value->data;
+    return d[0] | (d[1] << 8) | (d[2] << 16) | (std::uint32_t(d[3]) << 24);
+}
+
+std::vector<WineRegistry::StringValue> WineRegistry::readStrings(RegKey root,
+                                                                 std::string_view path) {
+    std::vector<StringValue> out;
+    Handle h;
+    Found found;
+    if (handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok || !found.node)
+        return out;
+    for (const RegValue& value : hives_[found.at.hive]->values(*found.node))
+        if (auto text = AsString(value)) out.push_back(std::move(*text));
+    return out;
+}
+
 RegWriteState WineRegistry::writeState() {
     std::error_code ec;
     if (!std::filesystem::is_directory(prefix_, ec)) return RegWriteState::NoMachine;

@@ -10,6 +10,7 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,6 +45,21 @@ public:
 
     // The SID of the prefix's user, from the header of user.reg.
     std::u16string userSid();
+
+    // Conveniences for the backend's own reads. A string value is REG_SZ or
+    // REG_EXPAND_SZ, read up to its first NUL.
+    struct StringValue {
+        std::string name, text;
+        bool expandable = false;
+    };
+    std::optional<StringValue> readString(RegKey root, std::string_view path,
+                                          std::string_view name);
+    std::optional<std::uint32_t> readDword(RegKey root, std::string_view path,
+                                           std::string_view name);
+    // Every string value of a key, in stored order.
+    std::vector<StringValue> readStrings(RegKey root, std::string_view path);
+    // Changes whenever one of the files was read or written.
+    std::uint64_t generation();
 
 private:
     enum HiveId { Machine, User, UserDefault, HiveCount };

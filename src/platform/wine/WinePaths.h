@@ -1,0 +1,61 @@
+// Windows paths inside a Wine prefix, mapped to Linux paths as Wine maps them.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::wine {
+
+class WinePaths {
+public:
+    WinePaths(std::filesystem::path prefix, std::filesystem::path appDir);
+
+    // The Linux path a path names. "X:\..." goes through <prefix>/dosdevices/x:; each
+    // component that exists is matched exactly first and then without regard to
+    // case, and the rest stay as written. "/" and "\" both separate; "." and ".." are
+    // resolved without climbing above the drive's root; trailing dots and spaces of a
+    // component are dropped. A path that starts with "/" is a Linux path and is used
+    // as it stands (a backslash separates there too); a relative path is taken from
+    // the program's folder. UNC paths, devices and unknown drives name nothing.
+    std::optional<std::filesystem::path> resolve(std::string_view path) const;
+
+    // A path split for wildcard work: the resolved folder and the last component as
+    // written (it may hold * and ?).
+    struct Split {
+        std::filesystem::path folder;
+        std::string last;
+        bool driveRoot = false; // the folder is a drive's root
+    };
+    std::optional<Split> split(std::string_view path) const;
+
+    // True for the places no delete may take away: "/", a drive's root, the prefix.
+    bool isProtected(const std::filesystem::path& linuxPath) const;
+
+    const std::filesystem::path& appDir() const { return appDir_; }
+
+private:
+    struct Parsed {
+        std::filesystem::path base;
+        std::vector<std::string> names;
+        bool linux = false;
+        bool drive = false;
+    };
+    std::optional<Parsed> parse(std::string_view path) const;
+    std::filesystem::path walk(const Parsed& parsed, std::size_t count) const;
+
+    std::filesystem::path prefix_;
+    std::filesystem::path appDir_;
+};
+
+bool HasWildcard(std::string_view name);
+// `*` and `?` match without regard to case; "*.*" matches every name.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+// The entries of `folder` that match `pattern`, ordered as Windows lists them (".."
+// and "." are left out).
+std::vector<std::string> MatchingEntries(const std::filesystem::path& folder,
+                                         std::string_view pattern);
+
+} // namespace corvane::wine

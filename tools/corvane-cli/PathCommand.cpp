@@ -1,0 +1,75 @@
+#include "PathCommand.h"
+
+#include "app/unitGlobal.h"
+#include "platform/wine/WinePlatform.h"
+
+namespace corvane::cli {
+
+const char* const kPathUsage =
+    "usage: corvane-cli path [--prefix DIR] expand  RULEPATH    what a rule path expands to\n"
+    "       corvane-cli path [--prefix DIR] resolve PATH        the Linux path it names\n"
+    "       corvane-cli path [--prefix DIR] exists  PATH file|folder\n"
+    "The prefix is $WINEPREFIX, else ~/.wine; <app> is the folder of corvane-cli.\n";
+
+namespace {
+
+int Usage(std::ostream& err, const std::string& problem) {
+    err << "corvane-cli path: " << problem << "\n" << kPathUsage;
+    return 2;
+}
+
+} // namespace
+
+int RunPathCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    std::filesystem::path prefix = wine::DefaultPrefix();
+    std::size_t i = 0;
+    for (; i < args.size() && args[i].starts_with("--"); ++i) {
+        if (args[i] == "--help") {
+            out << kPathUsage;
+            return 0;
+        }
+        if (args[i] == "--prefix" && i + 1 < args.size()) {
+            prefix = args[++i];
+        } else if (args[i].starts_with("--prefix=")) {
+            prefix = args[i].substr(9);
+        } else {
+            return Usage(err, "unknown option " + args[i]);
+        }
+    }
+    if (i >= args.size()) return Usage(err, "no operation given");
+    const std::string& name = args[i];
+    const std::span<const std::string> operands = args.subspan(i + 1);
+    const std::size_t wanted = name == "exists" ? 2 : 1;
+    if (name != "expand" && name != "resolve" && name != "exists")
+        return Usage(err, "unknown operation " + name);
+    if (operands.size() != wanted)
+        return Usage(err, name + " takes " + std::to_string(wanted) + " argument(s)");
+    if (name == "exists" && operands[1] != "file" && operands[1] != "folder")
+        return Usage(err, "exists asks for file or folder");
+
+    wine::WinePlatform platform(prefix);
+    PlatformScope scope(platform);
+    Global().AppDir = platform.paths().appDir().string() + "/";
+    if (!platform.prefixExists())
+        err << "corvane-cli path: note: no Wine prefix at " << prefix.string() << "\n";
+
+    if (name == "expand") {
+        out << ExpandRulePath(operands[0]) << "\n";
+        return 0;
+    }
+    if (name == "resolve") {
+        const auto resolved = platform.paths().resolve(operands[0]);
+        if (!resolved) {
+            err << "corvane-cli path: " << operands[0] << " names nothing in this prefix\n";
+            return 1;
+        }
+        out << resolved->string() << "\n";
+        return 0;
+    }
+    const bool found = operands[1] == "file" ? platform.fileExists(operands[0])
+                                             : platform.folderExists(operands[0]);
+    out << (found ? "true" : "false") << "\n";
+    return found ? 0 : 1;
+}
+
+} // namespace corvane::cli

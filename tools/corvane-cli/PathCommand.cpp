@@ -7,9 +7,10 @@ namespace corvane::cli {
 
 const char* const kPathUsage =
     "usage: corvane-cli path [--prefix DIR] expand  RULEPATH    what a rule path expands to\n"
-    "       corvane-cli path [--prefix DIR] resolve PATH        the Linux path it names\n"
-    "       corvane-cli path [--prefix DIR] exists  PATH file|folder\n"
-    "The prefix is $WINEPREFIX, else ~/.wine; <app> is the folder of corvane-cli.\n";
+    "       corvane-cli path [--prefix DIR] resolve RULEPATH    the Linux path it names\n"
+    "       corvane-cli path [--prefix DIR] exists  RULEPATH file|folder\n"
+    "A rule path is expanded first, so a plain Windows path works as well. The prefix\n"
+    "is $WINEPREFIX, else ~/.wine; <app> is the folder of corvane-cli.\n";
 
 namespace {
 
@@ -53,21 +54,22 @@ int RunPathCommand(std::span<const std::string> args, std::ostream& out, std::os
     if (!platform.prefixExists())
         err << "corvane-cli path: note: no Wine prefix at " << prefix.string() << "\n";
 
+    const std::string path = ExpandRulePath(operands[0]);
     if (name == "expand") {
-        out << ExpandRulePath(operands[0]) << "\n";
+        out << path << "\n";
         return 0;
     }
     if (name == "resolve") {
-        const auto resolved = platform.paths().resolve(operands[0]);
+        const auto resolved = platform.paths().resolve(path);
         if (!resolved) {
-            err << "corvane-cli path: " << operands[0] << " names nothing in this prefix\n";
+            err << "corvane-cli path: " << path << " names nothing in this prefix\n";
             return 1;
         }
         out << resolved->string() << "\n";
         return 0;
     }
-    const bool found = operands[1] == "file" ? platform.fileExists(operands[0])
-                                             : platform.folderExists(operands[0]);
+    const bool found =
+        operands[1] == "file" ? platform.fileExists(path) : platform.folderExists(path);
     out << (found ? "true" : "false") << "\n";
     return found ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Wine itself must load the registry files corvane-cli writes: make a fresh prefix
-# with wineboot, change its registry with corvane-cli while no wineserver runs, and
-# ask Wine's own reg.exe what it sees.
+# Corvane and Wine must agree on a prefix. Make a fresh prefix with wineboot, change
+# its registry with corvane-cli while no wineserver runs, and ask Wine's own reg.exe
+# what it sees; then compare the environment and paths corvane-cli computes with
+# what Wine gives its programs.
 set -euo pipefail
 cli=$1
 
@@ -48,7 +49,7 @@ fail=0
 expect() {
   local got=$1 want=$2
   if [ "$got" != "$want" ]; then
-    echo "FAIL: wanted [$want], Wine read [$got]"; fail=1
+    echo "FAIL: wanted [$want], got [$got]"; fail=1
   fi
 }
 # reg.exe prints in the console's code page; its export is UTF-16 and keeps every character.
@@ -65,9 +66,20 @@ expect "$(query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v Registere
 expect "$(query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber)" \
   'CurrentBuildNumber    REG_SZ    7601'
 expect "$(query 'HKLM\Software\Classes\AppId' /v CorvaneLinked)" 'CorvaneLinked    REG_SZ    through-a-link'
+
+# The environment corvane-cli computes for the prefix is the one Wine gives programs.
+line='%SystemDrive%#%SystemRoot%#%windir%#%ProgramFiles%#%ProgramFiles(x86)%#%CommonProgramFiles%'
+line+='#%ProgramData%#%ALLUSERSPROFILE%#%PUBLIC%#%USERPROFILE%#%APPDATA%#%LOCALAPPDATA%#%USERNAME%'
+line+='#%COMPUTERNAME%#%HOMEDRIVE%#%HOMEPATH%#%TEMP%#%TMP%#%ComSpec%#%PATHEXT%#%OS%'
+wine cmd /c echo "$line" >"$work/echo" 2>/dev/null </dev/null || true
+expect "$(tr -d '\r' <"$work/echo")" "$("$cli" path --prefix "$WINEPREFIX" expand "$line")"
+# And the files Wine installed are where a rule path says.
+expect "$("$cli" path --prefix "$WINEPREFIX" exists '%WINDIR%\SYSTEM32\NOTEPAD.EXE' file)" true
+expect "$("$cli" path --prefix "$WINEPREFIX" exists 'C:\windows\system32\drivers\*.sys' file)" true
+expect "$("$cli" path --prefix "$WINEPREFIX" exists '<fonts>' folder)" true
 wineserver -k
 wineserver -w
 # And what Wine saved back, corvane-cli reads.
 expect "$(reg read HKCU Environment CorvaneSz REG_SZ)" 'a "quoted" \back é 中文'
-[ $fail -eq 0 ] && echo "Wine 8 reads every change"
+[ $fail -eq 0 ] && echo "Wine 8 and corvane-cli agree"
 exit $fail

@@ -34,15 +34,6 @@ bool Exists(const std::filesystem::path& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-int CompareNames(const std::string& a, const std::string& b) {
-    const auto ua = Utf8ToUtf16(a);
-    const auto ub = Utf8ToUtf16(b);
-    if (ua && ub) {
-        if (int order = CompareNoCase(*ua, *ub)) return order;
-    }
-    return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
-}
-
 std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
     std::vector<std::string> names;
     DIR* dir = ::opendir(folder.c_str());
@@ -52,10 +43,31 @@ std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
         if (name != "." && name != "..") names.emplace_back(name);
     }
     ::closedir(dir);
-    // Windows lists a folder ordered by name without regard to case.
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return CompareNames(a, b) < 0; });
     return names;
+}
+
+// Orders names as Windows lists a folder: without regard to case (names that are
+// not UTF-8 by their bytes).
+void SortAsWindows(std::vector<std::string>& names) {
+    struct Keyed {
+        std::u16string key;
+        std::string name;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names) {
+        std::u16string key;
+        if (auto units = Utf8ToUtf16(name)) {
+            for (char16_t c : *units) key.push_back(FoldCase(c));
+        } else {
+            for (char c : name) key.push_back(static_cast<unsigned char>(c));
+        }
+        keyed.push_back({std::move(key), std::move(name)});
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        return a.key != b.key ? a.key < b.key : a.name < b.name;
+    });
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = std::move(keyed[i].name);
 }
 
 // The entry of `folder` that `name` means: itself when it exists, else the first
@@ -64,19 +76,18 @@ std::string MatchName(const std::filesystem::path& folder, const std::string& na
     if (Exists(folder / name)) return name;
     const auto wanted = Utf8ToUtf16(name);
     if (!wanted) return {};
-    for (const std::string& entry : ListFolder(folder)) {
+    std::vector<std::string> matches;
+    for (std::string& entry : ListFolder(folder)) {
         const auto units = Utf8ToUtf16(entry);
-        if (units && EqualsNoCase(*units, *wanted)) return entry;
+        if (units && EqualsNoCase(*units, *wanted)) matches.push_back(std::move(entry));
     }
-    return {};
+    if (matches.empty()) return {};
+    SortAsWindows(matches);
+    return matches.front();
 }
 
-char FoldByte(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-char16_t FoldUnit(char16_t c) {
-    return FoldCase(c);
-}
+char FoldByte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char16_t FoldUnit(char16_t c) { return FoldCase(c); }
 
 template <typename Char, Char (*Fold)(Char)>
 bool MatchUnits(std::basic_string_view<Char> p, std::basic_string_view<Char> s) {
@@ -120,6 +131,7 @@ std::vector<std::string> MatchingEntries(const std::filesystem::path& folder,
     std::vector<std::string> out;
     for (std::string& entry : ListFolder(folder))
         if (WildcardMatch(pattern, entry)) out.push_back(std::move(entry));
+    SortAsWindows(out);
     return out;
 }
 

@@ -1,5 +1,6 @@
 #include "PathCommand.h"
 
+#include "CliCommon.h"
 #include "app/unitGlobal.h"
 #include "platform/wine/WinePlatform.h"
 
@@ -12,41 +13,23 @@ const char* const kPathUsage =
     "A rule path is expanded first, so a plain Windows path works as well. The prefix\n"
     "is $WINEPREFIX, else ~/.wine; <app> is the folder of corvane-cli.\n";
 
-namespace {
-
-int Usage(std::ostream& err, const std::string& problem) {
-    err << "corvane-cli path: " << problem << "\n" << kPathUsage;
-    return 2;
-}
-
-} // namespace
+namespace {} // namespace
 
 int RunPathCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    std::filesystem::path prefix = wine::DefaultPrefix();
-    std::size_t i = 0;
-    for (; i < args.size() && args[i].starts_with("--"); ++i) {
-        if (args[i] == "--help") {
-            out << kPathUsage;
-            return 0;
-        }
-        if (args[i] == "--prefix" && i + 1 < args.size()) {
-            prefix = args[++i];
-        } else if (args[i].starts_with("--prefix=")) {
-            prefix = args[i].substr(9);
-        } else {
-            return Usage(err, "unknown option " + args[i]);
-        }
-    }
-    if (i >= args.size()) return Usage(err, "no operation given");
+    CommonOptions options;
+    if (auto code = ParseOptions(args, "path", kPathUsage, options, out, err)) return *code;
+    const std::filesystem::path& prefix = options.prefix;
+    const std::size_t i = options.next;
     const std::string& name = args[i];
     const std::span<const std::string> operands = args.subspan(i + 1);
     const std::size_t wanted = name == "exists" ? 2 : 1;
     if (name != "expand" && name != "resolve" && name != "exists")
-        return Usage(err, "unknown operation " + name);
+        return UsageError(err, "path", "unknown operation " + name, kPathUsage);
     if (operands.size() != wanted)
-        return Usage(err, name + " takes " + std::to_string(wanted) + " argument(s)");
+        return UsageError(err, "path", name + " takes " + std::to_string(wanted) + " argument(s)",
+                          kPathUsage);
     if (name == "exists" && operands[1] != "file" && operands[1] != "folder")
-        return Usage(err, "exists asks for file or folder");
+        return UsageError(err, "path", "exists asks for file or folder", kPathUsage);
 
     wine::WinePlatform platform(prefix);
     PlatformScope scope(platform);

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "CliCommon.h"
 #include "engine/RegCommon.h"
 #include "platform/wine/WinePlatform.h"
 
@@ -29,11 +30,6 @@ const std::map<std::string, Operation, std::less<>> kOperations = {
     {"set", {5, true}},         {"delete-value", {3, true}},  {"delete-key", {3, true}},
 };
 
-int Usage(std::ostream& err, const std::string& problem) {
-    err << "corvane-cli reg: " << problem << "\n" << kRegUsage;
-    return 2;
-}
-
 int Answer(std::ostream& out, bool result) {
     out << (result ? "true" : "false") << "\n";
     return result ? 0 : 1;
@@ -42,28 +38,19 @@ int Answer(std::ostream& out, bool result) {
 } // namespace
 
 int RunRegCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    std::filesystem::path prefix = wine::DefaultPrefix();
-    std::size_t i = 0;
-    for (; i < args.size() && args[i].starts_with("--"); ++i) {
-        if (args[i] == "--help") {
-            out << kRegUsage;
-            return 0;
-        }
-        if (args[i] == "--prefix" && i + 1 < args.size()) {
-            prefix = args[++i];
-        } else if (args[i].starts_with("--prefix=")) {
-            prefix = args[i].substr(9);
-        } else {
-            return Usage(err, "unknown option " + args[i]);
-        }
-    }
-    if (i >= args.size()) return Usage(err, "no operation given");
+    CommonOptions options;
+    if (auto code = ParseOptions(args, "reg", kRegUsage, options, out, err)) return *code;
+    const std::filesystem::path& prefix = options.prefix;
+    const std::size_t i = options.next;
     const std::string& name = args[i];
     const auto op = kOperations.find(name);
-    if (op == kOperations.end()) return Usage(err, "unknown operation " + name);
+    if (op == kOperations.end())
+        return UsageError(err, "reg", "unknown operation " + name, kRegUsage);
     const std::span<const std::string> operands = args.subspan(i + 1);
     if (operands.size() != op->second.argCount)
-        return Usage(err, name + " takes " + std::to_string(op->second.argCount) + " arguments");
+        return UsageError(err, "reg",
+                          name + " takes " + std::to_string(op->second.argCount) + " arguments",
+                          kRegUsage);
 
     wine::WinePlatform platform(prefix);
     PlatformScope scope(platform);

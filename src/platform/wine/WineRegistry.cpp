@@ -64,27 +64,26 @@ std::optional<WineRegistry::StringValue> AsString(const RegValue& value) {
 
 } // namespace
 
-std::optional<WineRegistry::StringValue>
-WineRegistry::readString(RegKey root, std::string_view path, std::string_view name) {
+std::optional<RegValue> WineRegistry::readValue(RegKey root, std::string_view path,
+                                                std::string_view name) {
     Handle h;
     Found found;
     const auto name16 = Utf8ToUtf16(name);
     if (!name16 || handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok ||
         !found.node)
         return std::nullopt;
-    const auto value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    return hives_[found.at.hive]->findValue(*found.node, *name16);
+}
+
+std::optional<WineRegistry::StringValue>
+WineRegistry::readString(RegKey root, std::string_view path, std::string_view name) {
+    const auto value = readValue(root, path, name);
     return value ? AsString(*value) : std::nullopt;
 }
 
 std::optional<std::uint32_t> WineRegistry::readDword(RegKey root, std::string_view path,
                                                      std::string_view name) {
-    Handle h;
-    Found found;
-    const auto name16 = Utf8ToUtf16(name);
-    if (!name16 || handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok ||
-        !found.node)
-        return std::nullopt;
-    const auto value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    const auto value = readValue(root, path, name);
     if (!value || value->type != RegType::Dword || value->data.size() != 4) return std::nullopt;
     const auto& d = value->data;
     return d[0] | (d[1] << 8) | (d[2] << 16) | (std::uint32_t(d[3]) << 24);

@@ -52,6 +52,7 @@ public:
         std::string name, text;
         bool expandable = false;
     };
+    std::optional<RegValue> readValue(RegKey root, std::string_view path, std::string_view name);
     std::optional<StringValue> readString(RegKey root, std::string_view path,
                                           std::string_view name);
     std::optional<std::uint32_t> readDword(RegKey root, std::string_view path,

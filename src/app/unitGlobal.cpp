@@ -1,9 +1,11 @@
 #include "app/unitGlobal.h"
 
 #include <array>
+#include <cstdint>
 
 #include "engine/UnitString.h"
 #include "platform/Platform.h"
+#include "store/IniFile.h"
 
 namespace corvane {
 
@@ -31,6 +33,59 @@ constexpr std::array<PathMacro, 7> kPathMacros{{
 GlobalContext& Global() {
     static GlobalContext context;
     return context;
+}
+
+void InitGlobalContext(const std::string& appDir) {
+    GlobalContext& g = Global();
+    g.RuleTable = "cvdb";
+    g.AppDir = appDir;
+    g.DbFile = appDir + "cvdb.db";
+    g.WinOSFile = appDir + "WinOS.dat";
+    g.DefaultOSTags = "[win98][win2000][win2003][winxp][winvista][win7][win8]";
+    g.CurOSTag.clear();
+    GetOSTag(g.CurOSTag);
+    g.OSVersionText = GetOSVersionText();
+    g.DbKey = "kplmvz";
+}
+
+void GetOSTag(std::string& tag) {
+    static constexpr struct {
+        std::uint32_t major, minor;
+        std::string_view tag;
+    } kTags[] = {
+        {4, 0, "[win95]"}, {4, 1, "[win98]"},    {5, 0, "[win2000]"}, {5, 1, "[winxp]"},
+        {5, 2, "[win2003]"}, {6, 0, "[winvista]"}, {6, 1, "[win7]"},    {6, 2, "[win8]"},
+    };
+    const WindowsVersion version = ActivePlatform().windowsVersion();
+    for (const auto& entry : kTags)
+        if (entry.major == version.major && entry.minor == version.minor) tag = entry.tag;
+}
+
+std::string GetOSVersionText() {
+    const WindowsVersion version = ActivePlatform().windowsVersion();
+    std::string servicePack = version.servicePack.substr(0, version.servicePack.find('\0'));
+    return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+           std::to_string(version.build) + "." + servicePack;
+}
+
+void EnableDebugPrivilege() {
+    // A Wine prefix has no process token to adjust, and nothing depends on it.
+}
+
+OemInfo ReadOemInfo() {
+    const IniDocument ini(ReadTextFile(Global().AppDir + "oem/oem.ini"));
+    // As GetPrivateProfileString: the default stands in for a missing key only.
+    return {ini.find("Oem", "softName").value_or("CorvaneV1.0.0.0"),
+            ini.find("Oem", "authorName").value_or("Halvik")};
+}
+
+LastDates ReadLastDates() {
+    const IniDocument ini(ReadTextFile(Global().AppDir + "Setting.ini"));
+    auto shown = [](std::string date) {
+        if (!IsValidDateText(date)) date.clear();
+        return date.empty() ? std::string("未知") : date;
+    };
+    return {shown(ini.read("Setting", "ScanTime")), shown(ini.read("Setting", "FixTime"))};
 }
 
 std::string ExpandRulePath(std::string_view rulePath) {

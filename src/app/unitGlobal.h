@@ -26,6 +26,34 @@ struct GlobalContext {
 // The one context of the process.
 GlobalContext& Global();
 
+// Steps 1 to 8 of start-up: the rule table, the folders and files beside the
+// program (`appDir` ends with a path separator), the OS tags and version text of the
+// running release, and the library's key.
+void InitGlobalContext(const std::string& appDir);
+
+// The OS tag of the running release ("[win7]" ...); `tag` is left untouched for a
+// release without one.
+void GetOSTag(std::string& tag);
+// "major.minor.build.service pack", e.g. "6.1.7601.Service Pack 1" or "6.1.7600.".
+std::string GetOSVersionText();
+// Enables the debug privilege where the system has one; nothing on Linux.
+void EnableDebugPrivilege();
+
+// The branding of oem/oem.ini beside the program, with its defaults.
+struct OemInfo {
+    std::string softName;
+    std::string authorName;
+};
+OemInfo ReadOemInfo();
+
+// The texts of the two date labels: the stored dates of the last scan and repair from
+// Setting.ini, or "未知" where a date is missing or not valid.
+struct LastDates {
+    std::string scan;
+    std::string fix;
+};
+LastDates ReadLastDates();
+
 // Turns a path written in a rule into a real path: environment variables first, then
 // the first path macro ("<app>", "<personal>", "<desktop>", "<nethood>",
 // "<programs>", "<startup>", "<fonts>") when the text between the first "<" and the

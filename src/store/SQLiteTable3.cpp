@@ -1,6 +1,5 @@
 #include "store/SQLiteTable3.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <fcntl.h>
@@ -70,9 +69,9 @@ TSQLiteTable::ColumnType DeclaredType(const char* declared, int storageClass) {
     return TSQLiteTable::Text;
 }
 
-// Flushes a file's or a folder's contents to disk.
-bool Flush(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags);
+// Makes a rename inside `folder` durable.
+bool FlushFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
@@ -203,8 +202,7 @@ void TSQLiteDatabase::EncryptPlainFile(const std::string& fileName, const std::s
     if (::fsync(tempFile.fd) != 0) CheckResult(SQLITE_IOERR);
     if (::rename(temp.c_str(), target.c_str()) != 0) CheckResult(SQLITE_IOERR);
     tempFile.keep = true;
-    Flush(target.parent_path().empty() ? std::string(".") : target.parent_path().string(),
-          O_RDONLY | O_DIRECTORY);
+    FlushFolder(target.parent_path().empty() ? std::string(".") : target.parent_path().string());
 
     raw = nullptr;
     const int reopened = sqlite3_open(fileName.c_str(), &raw);

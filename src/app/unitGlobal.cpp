@@ -53,7 +53,7 @@ void GetOSTag(std::string& tag) {
         std::uint32_t major, minor;
         std::string_view tag;
     } kTags[] = {
-        {4, 0, "[win95]"}, {4, 1, "[win98]"},    {5, 0, "[win2000]"}, {5, 1, "[winxp]"},
+        {4, 0, "[win95]"},   {4, 1, "[win98]"},    {5, 0, "[win2000]"}, {5, 1, "[winxp]"},
         {5, 2, "[win2003]"}, {6, 0, "[winvista]"}, {6, 1, "[win7]"},    {6, 2, "[win8]"},
     };
     const WindowsVersion version = ActivePlatform().windowsVersion();

@@ -19,8 +19,10 @@ namespace {
 std::string Trim(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     std::size_t b = 0, e = s.size();
-    while (b < e && blank(s[b])) ++b;
-    while (e > b && blank(s[e - 1])) --e;
+    while (b < e && blank(s[b]))
+        ++b;
+    while (e > b && blank(s[e - 1]))
+        --e;
     return std::string(s.substr(b, e - b));
 }
 
@@ -41,7 +43,7 @@ std::string FromGbk(const std::string& bytes) {
     std::size_t outLeft = out.size();
     while (inLeft > 0) {
         if (::iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<std::size_t>(-1)) break;
-        if (errno == E2BIG) break;  // cannot happen: room for three bytes each
+        if (errno == E2BIG) break; // cannot happen: room for three bytes each
         // A byte GBK does not know: U+FFFD marks it, nothing is dropped silently.
         if (outLeft < 3) break;
         std::memcpy(dst, "\xEF\xBF\xBD", 3);
@@ -100,7 +102,8 @@ std::vector<IniDocument::Range> IniDocument::sectionRanges(std::string_view sect
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         if (lines_[i].kind != Line::Kind::Section || !SameName(lines_[i].name, section)) continue;
         std::size_t end = i + 1;
-        while (end < lines_.size() && lines_[end].kind != Line::Kind::Section) ++end;
+        while (end < lines_.size() && lines_[end].kind != Line::Kind::Section)
+            ++end;
         ranges.push_back({i + 1, end});
     }
     return ranges;
@@ -133,7 +136,8 @@ std::vector<std::string> IniDocument::sections() const {
     for (const Line& line : lines_) {
         if (line.kind != Line::Kind::Section) continue;
         bool seen = false;
-        for (const auto& name : names) seen = seen || SameName(name, line.name);
+        for (const auto& name : names)
+            seen = seen || SameName(name, line.name);
         if (!seen) names.push_back(line.name);
     }
     return names;
@@ -148,7 +152,8 @@ std::vector<std::string> IniDocument::keys(std::string_view section, IniLookup l
         const Line& line = lines_[i];
         if (line.kind != Line::Kind::Key) continue;
         bool seen = false;
-        for (const auto& name : names) seen = seen || SameName(name, line.name);
+        for (const auto& name : names)
+            seen = seen || SameName(name, line.name);
         if (!seen) names.push_back(line.name);
     }
     return names;
@@ -173,7 +178,8 @@ void IniDocument::write(std::string_view section, std::string_view key, std::str
     }
     // After the section's last line that is not blank.
     std::size_t at = range.end;
-    while (at > range.begin && Trim(lines_[at - 1].text).empty()) --at;
+    while (at > range.begin && Trim(lines_[at - 1].text).empty())
+        --at;
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), ParseLine(text));
     if (at == lines_.size() - 1) finalEol_ = true;
 }
@@ -218,8 +224,10 @@ bool IniWriteString(const std::filesystem::path& file, std::string_view section,
     while (ok && done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<std::size_t>(n);
     }
     ok = ok && ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;

@@ -16,7 +16,7 @@ TEST(SplitText, ItemsBetweenDelimitersAndBlanks) {
     const std::pair<std::string_view, std::vector<std::string>> cases[] = {
         {"2008-05-12", {"2008", "05", "12"}},
         {"2008-05-", {"2008", "05", ""}},
-        {"2008 05-12", {"2008", "05", "12"}},  // a blank separates as the delimiter does
+        {"2008 05-12", {"2008", "05", "12"}}, // a blank separates as the delimiter does
         {"  a - b", {"a", "b"}},
         {"\"a-b\"-c", {"a-b", "c"}},
         {"\"say \"\"hi\"\"\"-x", {"say \"hi\"", "x"}},
@@ -24,7 +24,8 @@ TEST(SplitText, ItemsBetweenDelimitersAndBlanks) {
         {"-", {"", ""}},
         {"a--b", {"a", "", "b"}},
     };
-    for (const auto& [text, items] : cases) EXPECT_EQ(SplitText(text, '-'), items) << text;
+    for (const auto& [text, items] : cases)
+        EXPECT_EQ(SplitText(text, '-'), items) << text;
 }
 
 TEST(IsValidDateText, ThroughTheShortDateFormat) {
@@ -33,12 +34,12 @@ TEST(IsValidDateText, ThroughTheShortDateFormat) {
         bool valid;
     };
     const Case cases[] = {
-        {"2008-05-12", "yyyy-MM-dd", true},   {"2008-05-12", "M/d/yyyy", true},
-        {"2008-05-12", "dd.MM.yyyy", true},   {"2008-05-12", "yyyy-M-d", true},
-        {"2008-05-12", "yy/MM/dd", true},     {"2008-02-29", "yyyy-MM-dd", true},
-        {"2009-02-29", "yyyy-MM-dd", false},  {"2008-13-40", "yyyy-MM-dd", false},
-        {"2008-05", "yyyy-MM-dd", false},     {"", "yyyy-MM-dd", false},
-        {"2013/05/07", "yyyy-MM-dd", false},  {"word", "M/d/yyyy", false},
+        {"2008-05-12", "yyyy-MM-dd", true},    {"2008-05-12", "M/d/yyyy", true},
+        {"2008-05-12", "dd.MM.yyyy", true},    {"2008-05-12", "yyyy-M-d", true},
+        {"2008-05-12", "yy/MM/dd", true},      {"2008-02-29", "yyyy-MM-dd", true},
+        {"2009-02-29", "yyyy-MM-dd", false},   {"2008-13-40", "yyyy-MM-dd", false},
+        {"2008-05", "yyyy-MM-dd", false},      {"", "yyyy-MM-dd", false},
+        {"2013/05/07", "yyyy-MM-dd", false},   {"word", "M/d/yyyy", false},
         {"2008-05-12-1", "yyyy-MM-dd", false}, {"2008-0a-12", "yyyy-MM-dd", false},
         {"2008 05-12", "yyyy-MM-dd", true},
     };
@@ -52,18 +53,21 @@ TEST(GetOSTag, TagsAndVersionTextOfTheRelease) {
         std::string tag, text;
     };
     const Case cases[] = {
-        {"\"CurrentVersion\"=\"5.1\"\n\"CurrentBuildNumber\"=\"2600\"\n\"CSDVersion\"=\"Service Pack 3\"\n",
+        {"\"CurrentVersion\"=\"5.1\"\n\"CurrentBuildNumber\"=\"2600\"\n\"CSDVersion\"=\"Service "
+         "Pack 3\"\n",
          "[winxp]", "5.1.2600.Service Pack 3"},
         {"\"CurrentVersion\"=\"6.1\"\n\"CurrentBuildNumber\"=\"7600\"\n", "[win7]", "6.1.7600."},
         {"\"CurrentVersion\"=\"6.2\"\n\"CurrentBuildNumber\"=\"9200\"\n", "[win8]", "6.2.9200."},
         {"\"CurrentVersion\"=\"4.90\"\n\"CurrentBuildNumber\"=\"3000\"\n", "", "4.90.3000."},
-        {"\"CurrentMajorVersionNumber\"=dword:0000000a\n\"CurrentMinorVersionNumber\"=dword:00000000\n"
+        {"\"CurrentMajorVersionNumber\"=dword:0000000a\n\"CurrentMinorVersionNumber\"=dword:"
+         "00000000\n"
          "\"CurrentBuildNumber\"=\"19045\"\n",
          "", "10.0.19045."},
     };
     for (const Case& c : cases) {
         TempPrefix prefix;
-        prefix.writeSystem("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion] 1\n" + c.body);
+        prefix.writeSystem("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion] 1\n" +
+                           c.body);
         wine::WinePlatform platform(prefix.dir(), test::Options(prefix.dir()));
         PlatformScope scope(platform);
         std::string tag;
@@ -83,7 +87,7 @@ TEST(IniFile, ReadsAsGetPrivateProfileString) {
                           "[Oem]\r\nsoftName=\n");
     EXPECT_EQ(ini.read("SETTING", "scantime"), "2013-05-07");
     EXPECT_EQ(ini.read("Setting", "Quoted"), "  x  ");
-    EXPECT_EQ(ini.read("Setting", "FixTime"), "");  // only the first section counts
+    EXPECT_EQ(ini.read("Setting", "FixTime"), ""); // only the first section counts
     EXPECT_EQ(ini.read("Setting", "FixTime", IniLookup::Last), "second section");
     EXPECT_EQ(ini.read("Setting", "ScanTime", IniLookup::Last), "");
     EXPECT_EQ(ini.find("Oem", "softName"), std::optional<std::string>(""));

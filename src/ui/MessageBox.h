@@ -1,0 +1,31 @@
+// Every message box of the program goes through one function, so that tests can
+// script the answers and see what was shown; and every window handler runs inside
+// one guard, so that no error crosses the Qt event loop.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace corvane::ui {
+
+enum class MsgIcon { None, Information, Warning, Critical, Question };
+enum class MsgButtons { Ok, YesNo };
+enum class MsgAnswer { Ok, Yes, No };
+
+using MessageBoxFunction =
+    std::function<MsgAnswer(const QString& text, const QString& caption, MsgIcon, MsgButtons)>;
+
+// Shows a box without owner window and returns the answer.
+MsgAnswer MessageBox(const QString& text, const QString& caption, MsgIcon icon, MsgButtons buttons);
+
+// Puts `function` in place of the real boxes; returns the one it replaces.
+MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
+
+// The program's own box: caption "提示", warning icon.
+MsgAnswer Prompt(const QString& text, MsgButtons buttons = MsgButtons::Ok);
+
+// Runs `handler`; an error that escapes it is shown as the default error report (its
+// message in a box captioned with the application title) and the program goes on.
+void Guarded(const std::function<void()>& handler);
+
+} // namespace corvane::ui

@@ -17,15 +17,10 @@ using test::ReadFile;
 using test::TempPrefix;
 using test::WriteFile;
 
-constexpr std::string_view kPlainHeader{"SQLite format 3\0", 16};
+constexpr std::string_view kPlainHeader = test::kPlainSqliteHeader;
 
 std::string Failure(const std::function<void()>& run) {
-    try {
-        run();
-    } catch (const ESQLiteException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
+    return test::MessageOf<ESQLiteException>(run);
 }
 
 class RuleLibraryTest : public ::testing::Test {

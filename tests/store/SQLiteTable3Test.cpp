@@ -18,16 +18,10 @@ using test::TempPrefix;
 using test::WriteFile;
 
 constexpr const char* kKey = "kplmvz";
-constexpr std::string_view kPlainHeader{"SQLite format 3\0", 16};
+constexpr std::string_view kPlainHeader = test::kPlainSqliteHeader;
 
-// The message of the ESQLiteException `run` raises, or "(nothing raised)".
 std::string Failure(const std::function<void()>& run) {
-    try {
-        run();
-    } catch (const ESQLiteException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
+    return test::MessageOf<ESQLiteException>(run);
 }
 
 std::set<std::string> FilesIn(const fs::path& dir) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,19 @@
 namespace corvane::test {
 
 std::string ReadFile(const std::filesystem::path& file);
+
+// The first bytes of an SQLite file that is not encrypted.
+inline constexpr std::string_view kPlainSqliteHeader{"SQLite format 3\0", 16};
+
+// The message of the exception of type E that `run` raises, or "(nothing raised)".
+template <typename E> std::string MessageOf(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
 void WriteFile(const std::filesystem::path& file, std::string_view text);
 
 // Options for a platform under test: wineservers' folders under `tmpRoot`, the

@@ -26,6 +26,16 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
+// Trims blanks and every other control character, as the group text is read.
+std::string TrimControls(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
+        --e;
+    return std::string(s.substr(b, e - b));
+}
+
 bool SameName(std::string_view a, std::string_view b) {
     const auto ua = Utf8ToUtf16(a);
     const auto ub = Utf8ToUtf16(b);
@@ -57,10 +67,23 @@ std::string FromGbk(const std::string& bytes) {
 
 } // namespace
 
-IniDocument::Line IniDocument::ParseLine(std::string text) {
+IniDocument::Line IniDocument::ParseLine(std::string text) const {
     Line line;
-    const std::string trimmed = Trim(text);
-    if (trimmed.size() >= 2 && trimmed.front() == '[') {
+    const std::string trimmed = syntax_ == IniSyntax::Profile ? Trim(text) : TrimControls(text);
+    if (syntax_ == IniSyntax::GroupText) {
+        // A section line begins with "[" and ends with "]"; a key line holds "=".
+        if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
+            line.kind = Line::Kind::Section;
+            line.name = TrimControls(std::string_view(trimmed).substr(1, trimmed.size() - 2));
+        } else if (!trimmed.empty() && trimmed.front() != ';') {
+            const std::size_t eq = trimmed.find('=');
+            if (eq != std::string::npos) {
+                line.kind = Line::Kind::Key;
+                line.name = TrimControls(std::string_view(trimmed).substr(0, eq));
+                line.value = TrimControls(std::string_view(trimmed).substr(eq + 1));
+            }
+        }
+    } else if (trimmed.size() >= 2 && trimmed.front() == '[') {
         const std::size_t close = trimmed.find(']');
         if (close != std::string::npos) {
             line.kind = Line::Kind::Section;
@@ -83,17 +106,24 @@ IniDocument::Line IniDocument::ParseLine(std::string text) {
     return line;
 }
 
-IniDocument::IniDocument(std::string_view text) {
+IniDocument::IniDocument(std::string_view text, IniSyntax syntax) : syntax_(syntax) {
     if (text.find("\r\n") != std::string_view::npos) eol_ = "\r\n";
     finalEol_ = text.empty() || text.back() == '\n';
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view raw = text.substr(pos, end - pos);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        // Lines end at LF or CR LF; the group text also ends a line at a lone CR.
+        const std::size_t end =
+            text.find_first_of(syntax == IniSyntax::GroupText ? "\r\n" : "\n", pos);
+        std::string_view raw =
+            text.substr(pos, end == std::string_view::npos ? text.npos : end - pos);
+        if (syntax == IniSyntax::Profile && !raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
         lines_.push_back(ParseLine(std::string(raw)));
+        if (end == std::string_view::npos) break;
         pos = end + 1;
+        if (syntax == IniSyntax::GroupText && text[end] == '\r' && pos < text.size() &&
+            text[pos] == '\n')
+            ++pos;
     }
 }
 

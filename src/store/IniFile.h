@@ -14,14 +14,25 @@ namespace corvane {
 
 // Which of several sections (or keys) with one name a read finds.
 enum class IniLookup {
-    First,  // as GetPrivateProfileString finds it (Setting.ini, oem/oem.ini)
-    Last,   // the last one, as the platform group text is read
+    First, // as GetPrivateProfileString finds it (Setting.ini, oem/oem.ini)
+    Last,  // the last one, as the platform group text is read
+};
+
+// How lines are read.
+enum class IniSyntax {
+    // As GetPrivateProfileString reads a file: lines end at LF (CR LF), "[name]"
+    // starts a section, a value in quotes is read without them.
+    Profile,
+    // As the platform group text is read: lines end at CR LF, CR or LF and are trimmed
+    // of blanks and control characters; a section line begins with "[" and ends with
+    // "]"; values are taken as they stand.
+    GroupText,
 };
 
 class IniDocument {
 public:
     IniDocument() = default;
-    explicit IniDocument(std::string_view text);
+    explicit IniDocument(std::string_view text, IniSyntax syntax = IniSyntax::Profile);
 
     std::string read(std::string_view section, std::string_view key,
                      IniLookup lookup = IniLookup::First) const;
@@ -31,24 +42,26 @@ public:
     // The names of the sections, each once, in the order they first appear.
     std::vector<std::string> sections() const;
     // The keys of a section, each once, in the order they first appear there.
-    std::vector<std::string> keys(std::string_view section, IniLookup lookup = IniLookup::First) const;
+    std::vector<std::string> keys(std::string_view section,
+                                  IniLookup lookup = IniLookup::First) const;
     void write(std::string_view section, std::string_view key, std::string_view value);
     std::string text() const;
 
 private:
     struct Line {
-        std::string text;  // without its line end
+        std::string text; // without its line end
         enum class Kind { Other, Section, Key } kind = Kind::Other;
         std::string name;  // the section's or key's name, trimmed
         std::string value; // a key's value, trimmed
     };
-    static Line ParseLine(std::string text);
+    Line ParseLine(std::string text) const;
     // The line range of a section: [first line after its header, end).
     struct Range {
         std::size_t begin, end;
     };
     std::vector<Range> sectionRanges(std::string_view section) const;
 
+    IniSyntax syntax_ = IniSyntax::Profile;
     std::vector<Line> lines_;
     std::string eol_ = "\n";
     bool finalEol_ = true;

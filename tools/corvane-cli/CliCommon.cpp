@@ -1,5 +1,7 @@
 #include "CliCommon.h"
 
+#include <algorithm>
+
 #include "platform/wine/WinePlatform.h"
 
 namespace corvane::cli {
@@ -12,7 +14,11 @@ int UsageError(std::ostream& err, std::string_view command, const std::string& p
 
 std::optional<int> ParseOptions(std::span<const std::string> args, std::string_view command,
                                 const char* usage, CommonOptions& options, std::ostream& out,
-                                std::ostream& err) {
+                                std::ostream& err, std::initializer_list<std::string_view> extra,
+                                bool operationRequired) {
+    auto takes = [&](std::string_view option) {
+        return std::find(extra.begin(), extra.end(), option) != extra.end();
+    };
     options.prefix = wine::DefaultPrefix();
     std::size_t i = 0;
     for (; i < args.size() && args[i].starts_with("--"); ++i) {
@@ -24,11 +30,18 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
             options.prefix = args[++i];
         } else if (args[i].starts_with("--prefix=")) {
             options.prefix = args[i].substr(9);
+        } else if (takes("--library") && args[i] == "--library" && i + 1 < args.size()) {
+            options.library = args[++i];
+        } else if (takes("--library") && args[i].starts_with("--library=")) {
+            options.library = args[i].substr(10);
+        } else if (takes("--json") && args[i] == "--json") {
+            options.json = true;
         } else {
             return UsageError(err, command, "unknown option " + args[i], usage);
         }
     }
-    if (i >= args.size()) return UsageError(err, command, "no operation given", usage);
+    if (operationRequired && i >= args.size())
+        return UsageError(err, command, "no operation given", usage);
     options.next = i;
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -14,15 +15,21 @@ namespace corvane::cli {
 int UsageError(std::ostream& err, std::string_view command, const std::string& problem,
                const char* usage);
 
-// The options before a subcommand's operation: --prefix DIR (or --prefix=DIR) and
-// --help. On return `next` is the index of the operation. Gives an exit code when the
-// command ends here (help shown, or a usage error).
+// The options before a subcommand's operation: --prefix DIR (or --prefix=DIR), --help,
+// and those of `extra` the subcommand takes ("--library", "--json"). On return `next`
+// is the index of the first other argument (an operation, unless `operationRequired`
+// is false). Gives an exit code when the command ends
+// here (help shown, or a usage error).
 struct CommonOptions {
     std::filesystem::path prefix;
+    std::filesystem::path library;
+    bool json = false;
     std::size_t next = 0;
 };
 std::optional<int> ParseOptions(std::span<const std::string> args, std::string_view command,
                                 const char* usage, CommonOptions& options, std::ostream& out,
-                                std::ostream& err);
+                                std::ostream& err,
+                                std::initializer_list<std::string_view> extra = {},
+                                bool operationRequired = true);
 
 } // namespace corvane::cli

@@ -14,14 +14,15 @@
 
 namespace corvane::test {
 
-class EnginePrefixTest : public ::testing::Test {
-protected:
-    void SetUp() override {
+class EnginePrefix {
+public:
+    EnginePrefix() {
         namespace fs = std::filesystem;
         for (const char* dir : {"prefix/dosdevices", "prefix/drive_c/windows/Fonts",
                                 "prefix/drive_c/data/sub/deeper", "app"})
             fs::create_directories(root.dir() / dir);
         fs::create_directory_symlink("../drive_c", root.dir() / "prefix/dosdevices/c:");
+        // Each file holds its own name.
         for (const char* file : {"data/file.txt", "data/a.log", "data/b.LOG", "data/sub/x.dat",
                                  "data/sub/deeper/y.dat", "windows/Fonts/simsun.ttc"})
             WriteFile(drive() / file, file);
@@ -52,7 +53,9 @@ protected:
         previousAppDir_ = Global().AppDir;
         Global().AppDir = appDir();
     }
-    void TearDown() override { Global().AppDir = previousAppDir_; }
+    ~EnginePrefix() { Global().AppDir = previousAppDir_; }
+    EnginePrefix(const EnginePrefix&) = delete;
+    EnginePrefix& operator=(const EnginePrefix&) = delete;
 
     static std::string Escaped(const std::string& text) {
         std::string out;
@@ -73,6 +76,8 @@ protected:
 private:
     std::string previousAppDir_;
 };
+
+class EnginePrefixTest : public ::testing::Test, public EnginePrefix {};
 
 // The document declaration for hand-written documents.
 inline constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"GB2312\"?>";

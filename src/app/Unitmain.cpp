@@ -1,20 +1,31 @@
 #include "app/Unitmain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLinearGradient>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/ScanRepair.h"
 #include "app/unitGlobal.h"
 #include "platform/Platform.h"
 #include "platform/wine/WinePlatform.h"
@@ -51,6 +62,23 @@ QLabel* NamedLabel(const QString& name, const QString& text, QWidget* parent) {
     label->setObjectName(name);
     return label;
 }
+
+// Draws each row of the result list in the colour its texts call for.
+class RowColourDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const auto* tree = qobject_cast<const QTreeWidget*>(parent());
+        const QTreeWidgetItem* item = tree ? tree->topLevelItem(index.row()) : nullptr;
+        if (!item) return;
+        const QColor colour = Tfrmmain::ListView1CustomDrawItem(*item);
+        option->palette.setColor(QPalette::Text, colour);
+        option->palette.setColor(QPalette::HighlightedText, colour);
+    }
+};
 
 } // namespace
 
@@ -113,6 +141,16 @@ void Tfrmmain::buildWindow() {
         f.setBold(true);
         bold->setFont(f);
     }
+    // The scan icon with its text beside it; only the icon reacts to clicks.
+    Image2 = NamedLabel("Image2", QString(), GroupBox1);
+    Image2->setPixmap(
+        QApplication::style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(32, 32));
+    Image2->setToolTip("立即扫描");
+    Image2->setCursor(Qt::PointingHandCursor);
+    Image2->installEventFilter(this);
+    Label6 = NamedLabel("Label6", "立即扫描", GroupBox1);
+    dates->addWidget(Image2, 3, 0, Qt::AlignLeft);
+    dates->addWidget(Label6, 3, 1, Qt::AlignLeft);
     dates->addWidget(lblPreScanTime, 0, 0);
     dates->addWidget(Label4, 0, 1);
     dates->addWidget(Label3, 1, 0);
@@ -120,6 +158,7 @@ void Tfrmmain::buildWindow() {
     dates->setColumnStretch(2, 1);
     dates->setRowStretch(2, 1);
     setCentralWidget(central);
+    buildRepairTab();
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
@@ -135,6 +174,174 @@ void Tfrmmain::buildWindow() {
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+void Tfrmmain::buildRepairTab() {
+    Label2 = NamedLabel("Label2", "软件会自动扫描各种设置，第一时间发现非法设置。", TabSheet2);
+    Label2->move(12, 12);
+    bntScan = new QPushButton("开始扫描", TabSheet2);
+    bntScan->setObjectName("bntScan");
+    bntScan->setGeometry(630, 6, 80, 26);
+    connect(bntScan, &QPushButton::clicked, this,
+            [this] { ui::Guarded([this] { bntScanClick(); }); });
+
+    ListView1 = new QTreeWidget(TabSheet2);
+    ListView1->setObjectName("ListView1");
+    ListView1->setGeometry(6, 38, 714, 300);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setHeaderLabels({"编号", "项目名", "描述", "等级", "结果"});
+    const int widths[] = {50, 240, 260, 50, 80};
+    for (int i = 0; i < 5; ++i)
+        ListView1->setColumnWidth(i, widths[i]);
+    // The selection stays visible when the list loses the focus.
+    QPalette palette = ListView1->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                     palette.color(QPalette::Active, QPalette::Highlight));
+    ListView1->setPalette(palette);
+    ListView1->setItemDelegate(new RowColourDelegate(ListView1));
+
+    PopupMenu1 = new QMenu(ListView1);
+    PopupMenu1->setObjectName("PopupMenu1");
+    menuAlls = PopupMenu1->addAction("全选");
+    menuAlls->setObjectName("menuAlls");
+    menuAlln = PopupMenu1->addAction("全不选");
+    menuAlln->setObjectName("menuAlln");
+    menuAllf = PopupMenu1->addAction("反选");
+    menuAllf->setObjectName("menuAllf");
+    connect(menuAlls, &QAction::triggered, this, &Tfrmmain::menuAllsClick);
+    connect(menuAlln, &QAction::triggered, this, &Tfrmmain::menuAllnClick);
+    connect(menuAllf, &QAction::triggered, this, &Tfrmmain::menuAllfClick);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at));
+    });
+
+    // The progress panel, over the middle of the list, shown only while a scan runs.
+    Panel1 = new QFrame(TabSheet2);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    Panel1->setAutoFillBackground(true);
+    Panel1->setGeometry(6 + (714 - 385) / 2, 38 + (300 - 105) / 2, 385, 105);
+    Label1 = NamedLabel("Label1", "准备就绪", Panel1);
+    Label1->setGeometry(16, 20, 353, 20);
+    ProgressBar1 = new QProgressBar(Panel1);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setGeometry(16, 56, 353, 20);
+    ProgressBar1->setTextVisible(false);
+    Panel1->hide();
+
+    bntClear = new QPushButton("清理选定", TabSheet2);
+    bntClear->setObjectName("bntClear");
+    bntClear->setGeometry(630, 346, 80, 26);
+    connect(bntClear, &QPushButton::clicked, this,
+            [this] { ui::Guarded([this] { bntClearClick(); }); });
+    // The editor's buttons are created invisible; nothing shows them.
+    bntAdd = new QPushButton("规则管理", TabSheet2);
+    bntAdd->setObjectName("bntAdd");
+    bntAdd->setGeometry(6, 346, 80, 26);
+    bntAdd->hide();
+    Button1 = new QPushButton("操作系统管理", TabSheet2);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(92, 346, 100, 26);
+    Button1->hide();
+}
+
+QColor Tfrmmain::ListView1CustomDrawItem(const QTreeWidgetItem& item) {
+    if (item.text(4) == "修复成功") return QColor(0, 0, 0);
+    const QString word = item.text(3);
+    if (word == "安全") return QColor(0, 0, 255);
+    if (word == "普通") return QColor(0, 0, 0);
+    return QColor(255, 0, 0);
+}
+
+bool Tfrmmain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Image2 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        ui::Guarded([this] { Image2Click(); });
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Tfrmmain::repaintNow() {
+    // The window shows each row's progress but takes no input until the work ends.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void Tfrmmain::bntScanClick() {
+    ScanEvents events;
+    events.datesChanged = [this] { ShowLastDates(); };
+    events.started = [this](int rows) {
+        ListView1->clear();
+        ProgressBar1->setMinimum(0);
+        ProgressBar1->setMaximum(rows);
+        Label1->setText("准备扫描……");
+        Panel1->show();
+        Panel1->raise();
+        repaintNow();
+    };
+    events.row = [this](int row, const std::string& name) {
+        Label1->setText("正在扫描…" + Q(name));
+        ProgressBar1->setValue(row);
+        repaintNow();
+    };
+    events.found = [this](const ScanFinding& finding) {
+        auto* item =
+            new QTreeWidgetItem(ListView1, {Q(finding.id), Q(finding.name), Q(finding.description),
+                                            Q(finding.levelName), "未修复"});
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    };
+    events.finished = [this] {
+        Label1->setText("扫描完成！");
+        Panel1->hide();
+    };
+    RunScan(events);
+}
+
+void Tfrmmain::bntClearClick() {
+    if (ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
+        return;
+    std::vector<RepairRow> rows;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked)
+            rows.push_back({static_cast<std::size_t>(i), item->text(0).toStdString()});
+    }
+    RepairEvents events;
+    events.warn = [](const std::string& text) { ui::Prompt(Q(text)); };
+    events.repaired = [this](std::size_t index, bool repaired) {
+        ListView1->topLevelItem(static_cast<int>(index))
+            ->setText(4, repaired ? "修复成功" : "修复失败");
+        repaintNow();
+    };
+    events.datesChanged = [this] { ShowLastDates(); };
+    RunRepair(rows, events);
+}
+
+void Tfrmmain::Image2Click() {
+    PageControl1->setCurrentIndex(1);
+    bntScanClick();
+}
+
+void Tfrmmain::menuAllsClick() {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(0, Qt::Checked);
+}
+
+void Tfrmmain::menuAllnClick() {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+}
+
+void Tfrmmain::menuAllfClick() {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
 }
 
 QString Tfrmmain::statusPanelText(int panel) const {

@@ -4,10 +4,17 @@
 #include <QMainWindow>
 #include <QString>
 
+class QAction;
+class QFrame;
 class QGroupBox;
 class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace corvane {
 
@@ -33,15 +40,45 @@ public:
     QLabel* Label4 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label5 = nullptr;
+    QLabel* Image2 = nullptr;
+    QLabel* Label6 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
+    // The tab "自动修复".
+    QLabel* Label2 = nullptr;
+    QPushButton* bntScan = nullptr;
+    QTreeWidget* ListView1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* bntClear = nullptr;
+    QPushButton* bntAdd = nullptr;
+    QPushButton* Button1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* menuAlls = nullptr;
+    QAction* menuAlln = nullptr;
+    QAction* menuAllf = nullptr;
+
+    // The colour a row of ListView1 is drawn in, decided from its texts.
+    static QColor ListView1CustomDrawItem(const QTreeWidgetItem& item);
 
 public slots:
     void FormCreate();
     void LoadOemInfo();
     void ShowLastDates();
+    void bntScanClick();
+    void bntClearClick();
+    void Image2Click();
+    void menuAllsClick();
+    void menuAllnClick();
+    void menuAllfClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWindow();
+    void buildRepairTab();
+    void repaintNow();
     void setStatusPanelText(int panel, const QString& text);
     void showMachine();
 

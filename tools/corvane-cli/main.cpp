@@ -5,6 +5,7 @@
 
 #include "PathCommand.h"
 #include "RegCommand.h"
+#include "ScanCommand.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -13,13 +14,19 @@ int main(int argc, char** argv) {
             << "usage: corvane-cli COMMAND ...\n"
                "commands:\n"
                "  reg   look into and change a Wine prefix's registry (corvane-cli reg --help)\n"
-               "  path  what a rule path means in a Wine prefix (corvane-cli path --help)\n";
+               "  path  what a rule path means in a Wine prefix (corvane-cli path --help)\n"
+               "  scan    scan a prefix with the rule library (corvane-cli scan --help)\n"
+               "  repair  repair items of the rule library (corvane-cli repair --help)\n";
         return args.empty() ? 2 : 0;
     }
     if (args[0] == "reg")
         return corvane::cli::RunRegCommand(std::span(args).subspan(1), std::cout, std::cerr);
     if (args[0] == "path")
         return corvane::cli::RunPathCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    if (args[0] == "scan")
+        return corvane::cli::RunScanCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    if (args[0] == "repair")
+        return corvane::cli::RunRepairCommand(std::span(args).subspan(1), std::cout, std::cerr);
     std::cerr << "corvane-cli: unknown command " << args[0] << "\n";
     return 2;
 }

@@ -56,12 +56,17 @@ namespace corvane {
 
 namespace {
 
-bool IsBlank(char c) { return c >= 1 && c <= 32; }
+bool IsBlank(char c) {
+    return c >= 1 && c <= 32;
+}
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // Replaces every occurrence of `what`, found without regard to case, by `with`.
-std::string ReplaceAllNoCase(const std::string& text, std::string_view what, std::string_view with) {
+std::string ReplaceAllNoCase(const std::string& text, std::string_view what,
+                             std::string_view with) {
     std::string out;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -90,7 +95,8 @@ std::vector<std::string> SplitText(std::string_view text, char delimiter) {
     std::vector<std::string> items;
     std::size_t i = 0;
     const std::size_t n = text.size();
-    while (i < n && IsBlank(text[i])) ++i;
+    while (i < n && IsBlank(text[i]))
+        ++i;
     while (i < n) {
         std::string item;
         if (text[i] == '"') {
@@ -108,14 +114,17 @@ std::vector<std::string> SplitText(std::string_view text, char delimiter) {
                 item.push_back(text[i++]);
             }
         } else {
-            while (i < n && text[i] != delimiter && !IsBlank(text[i])) item.push_back(text[i++]);
+            while (i < n && text[i] != delimiter && !IsBlank(text[i]))
+                item.push_back(text[i++]);
         }
         items.push_back(std::move(item));
-        while (i < n && IsBlank(text[i])) ++i;
+        while (i < n && IsBlank(text[i]))
+            ++i;
         if (i < n && text[i] == delimiter) {
             const bool last = i + 1 == n;
             ++i;
-            while (i < n && IsBlank(text[i])) ++i;
+            while (i < n && IsBlank(text[i]))
+                ++i;
             if (last) items.emplace_back();
         }
     }
@@ -140,18 +149,20 @@ bool IsValidDateText(std::string_view text, std::string_view shortDateFormat) {
     }
     if (order.size() != 3) order = "ymd";
     if (!separator) separator = '-';
-    for (const auto& [what, with] : {std::pair<std::string_view, const std::string&>{"yyyy", items[0]},
-                                     {"yy", items[0]},
-                                     {"mm", items[1]},
-                                     {"dd", items[2]},
-                                     {"m", items[1]},
-                                     {"d", items[2]}})
+    for (const auto& [what, with] :
+         {std::pair<std::string_view, const std::string&>{"yyyy", items[0]},
+          {"yy", items[0]},
+          {"mm", items[1]},
+          {"dd", items[2]},
+          {"m", items[1]},
+          {"d", items[2]}})
         format = ReplaceAllNoCase(format, what, with);
 
     // Parse the text as the locale would: three numbers between the separators, in the
     // format's order, then nothing but an optional time.
     std::size_t i = 0;
-    while (i < format.size() && format[i] == ' ') ++i;
+    while (i < format.size() && format[i] == ' ')
+        ++i;
     int values[3] = {0, 0, 0};
     int digits[3] = {0, 0, 0};
     for (int part = 0; part < 3; ++part) {

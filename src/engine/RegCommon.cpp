@@ -141,6 +141,14 @@ bool ReadRegValueText(RegKey root, std::string_view keyPath, std::string_view na
 }
 
 bool DeleteRegKey(RegKey root, std::string_view keyPath, std::string_view name) {
+    // A subkey that comes to the root itself would take every key of the hive with
+    // it (the root itself then refuses to go, so it would even report failure): no
+    // rule can mean that.
+    const auto onlySeparators = [](std::string_view text) {
+        return text.find_first_not_of('\\') == std::string_view::npos;
+    };
+    const bool fromRoot = !name.empty() && name[0] == '\\';
+    if (onlySeparators(name) && (fromRoot || onlySeparators(keyPath))) return false;
     OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
     if (!key) return false;
     return DeleteTree(key.key(), name, 0);

@@ -28,17 +28,10 @@ void RunFileAction(const FileActionRow& row) {
     }
 }
 
-// Whether a text names no key at all: empty, or nothing but separators.
-bool NamesNoKey(std::string_view text) {
-    return text.find_first_not_of('\\') == std::string_view::npos;
-}
-
 void RunRegAction(const RegActionRow& row) {
     const RegKey root = RootKeyFromName(row.root);
     if (row.decide == "DelKey") {
-        // With neither a key path nor a subkey the key to delete would be the root
-        // itself, and with it everything in the hive: no rule can mean that.
-        if (NamesNoKey(row.KeyPath) && NamesNoKey(row.KeyValue)) return;
+        // DeleteRegKey refuses a subkey that comes to the root itself.
         if (RegKeyExists(root, row.KeyPath, row.KeyValue))
             DeleteRegKey(root, row.KeyPath, row.KeyValue);
     } else if (row.decide == "DelValue") {

@@ -152,6 +152,18 @@ TEST_F(RegCommonTest, DeleteKeyRemovesEveryLevelBelow) {
     EXPECT_NE(text.find("Sibling"), std::string::npos);
 }
 
+TEST_F(RegCommonTest, DeleteKeyNeverTakesAWholeHive) {
+    const std::string before = prefix.read("system.reg");
+    for (const auto& [keyPath, name] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""}, {"\\", ""}, {"", "\\"}, {"Software", "\\"}, {"Software\\Test", "\\\\"}}) {
+        EXPECT_FALSE(DeleteRegKey(RootKey::LocalMachine, keyPath, name)) << keyPath << "|" << name;
+    }
+    EXPECT_EQ(prefix.read("system.reg"), before);
+    // A key path with an empty name is that key itself.
+    EXPECT_TRUE(DeleteRegKey(RootKey::LocalMachine, "Software\\Test\\Tree", ""));
+    EXPECT_FALSE(RegKeyExists(RootKey::LocalMachine, "Software\\Test", "Tree"));
+}
+
 TEST_F(RegCommonTest, DeleteValue) {
     EXPECT_TRUE(DeleteRegValue(RootKey::LocalMachine, "Software\\Test", "sz"));
     EXPECT_FALSE(RegValueExists(RootKey::LocalMachine, "Software\\Test", "Sz", ""));

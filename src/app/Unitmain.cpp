@@ -11,26 +11,30 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLinearGradient>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/Links.h"
 #include "app/ScanRepair.h"
 #include "app/unitGlobal.h"
 #include "platform/Platform.h"
 #include "platform/wine/WinePlatform.h"
 #include "store/RuleLibrary.h"
 #include "ui/MessageBox.h"
+#include "ui/ShellOpen.h"
+
+// The artwork is compiled into the window library; a static library registers it here.
+static void LoadArtwork() {
+    Q_INIT_RESOURCE(art);
+}
 
 namespace corvane {
 
@@ -38,23 +42,6 @@ namespace {
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// The banner across the top of the window.
-QPixmap BannerPixmap() {
-    QPixmap pixmap(737, 89);
-    QPainter painter(&pixmap);
-    QLinearGradient gradient(0, 0, 737, 89);
-    gradient.setColorAt(0, QColor(0x1f, 0x5f, 0xa8));
-    gradient.setColorAt(1, QColor(0x4f, 0xa3, 0xe0));
-    painter.fillRect(pixmap.rect(), gradient);
-    painter.setPen(Qt::white);
-    QFont font = painter.font();
-    font.setPixelSize(30);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.drawText(QRect(24, 0, 700, 89), Qt::AlignVCenter | Qt::AlignLeft, "Corvane");
-    return pixmap;
 }
 
 QLabel* NamedLabel(const QString& name, const QString& text, QWidget* parent) {
@@ -83,6 +70,7 @@ protected:
 } // namespace
 
 Tfrmmain::Tfrmmain(const QString& appDir, QWidget* parent) : QMainWindow(parent), appDir_(appDir) {
+    LoadArtwork();
     if (appDir_.isEmpty()) appDir_ = QCoreApplication::applicationDirPath();
     if (!appDir_.endsWith('/')) appDir_ += '/';
     buildWindow();
@@ -109,7 +97,10 @@ void Tfrmmain::buildWindow() {
 
     Image3 = NamedLabel("Image3", QString(), central);
     Image3->setFixedHeight(89);
-    Image3->setPixmap(BannerPixmap());
+    Image3->setPixmap(QPixmap(":/art/banner.png"));
+    Image3->setCursor(Qt::PointingHandCursor);
+    Image3->installEventFilter(this);
+    clickHandlers_.insert(Image3, &Tfrmmain::Image3Click);
     column->addWidget(Image3);
 
     PageControl1 = new QTabWidget(central);
@@ -122,41 +113,7 @@ void Tfrmmain::buildWindow() {
     PageControl1->addTab(TabSheet2, "自动修复");
     PageControl1->setCurrentIndex(0);
     column->addWidget(PageControl1, 1);
-
-    // The welcome page: the upper frame holds the dates, the lower the links.
-    auto* welcome = new QVBoxLayout(TabSheet1);
-    GroupBox1 = new QGroupBox(TabSheet1);
-    GroupBox1->setObjectName("GroupBox1");
-    GroupBox2 = new QGroupBox(TabSheet1);
-    GroupBox2->setObjectName("GroupBox2");
-    welcome->addWidget(GroupBox1, 3);
-    welcome->addWidget(GroupBox2, 2);
-    auto* dates = new QGridLayout(GroupBox1);
-    lblPreScanTime = NamedLabel("lblPreScanTime", "您上次扫描的时间是:", GroupBox1);
-    Label4 = NamedLabel("Label4", QString(), GroupBox1);
-    Label3 = NamedLabel("Label3", "您上次修复的时间是:", GroupBox1);
-    Label5 = NamedLabel("Label5", QString(), GroupBox1);
-    for (QLabel* bold : {Label4, Label5}) {
-        QFont f = bold->font();
-        f.setBold(true);
-        bold->setFont(f);
-    }
-    // The scan icon with its text beside it; only the icon reacts to clicks.
-    Image2 = NamedLabel("Image2", QString(), GroupBox1);
-    Image2->setPixmap(
-        QApplication::style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(32, 32));
-    Image2->setToolTip("立即扫描");
-    Image2->setCursor(Qt::PointingHandCursor);
-    Image2->installEventFilter(this);
-    Label6 = NamedLabel("Label6", "立即扫描", GroupBox1);
-    dates->addWidget(Image2, 3, 0, Qt::AlignLeft);
-    dates->addWidget(Label6, 3, 1, Qt::AlignLeft);
-    dates->addWidget(lblPreScanTime, 0, 0);
-    dates->addWidget(Label4, 0, 1);
-    dates->addWidget(Label3, 1, 0);
-    dates->addWidget(Label5, 1, 1);
-    dates->setColumnStretch(2, 1);
-    dates->setRowStretch(2, 1);
+    buildWelcomePage();
     setCentralWidget(central);
     buildRepairTab();
 
@@ -174,6 +131,103 @@ void Tfrmmain::buildWindow() {
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+void Tfrmmain::buildWelcomePage() {
+    // Two frames: the dates, the scan icon and the maker's links above, the promotions
+    // below.
+    auto* welcome = new QVBoxLayout(TabSheet1);
+    GroupBox1 = new QGroupBox(TabSheet1);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox2 = new QGroupBox(TabSheet1);
+    GroupBox2->setObjectName("GroupBox2");
+    welcome->addWidget(GroupBox1, 3);
+    welcome->addWidget(GroupBox2, 2);
+
+    auto* upper = new QVBoxLayout(GroupBox1);
+    upper->setContentsMargins(16, 12, 16, 12);
+    auto* dates = new QGridLayout;
+    lblPreScanTime = NamedLabel("lblPreScanTime", "您上次扫描的时间是:", GroupBox1);
+    Label4 = NamedLabel("Label4", QString(), GroupBox1);
+    Label3 = NamedLabel("Label3", "您上次修复的时间是:", GroupBox1);
+    Label5 = NamedLabel("Label5", QString(), GroupBox1);
+    for (QLabel* bold : {Label4, Label5}) {
+        QFont f = bold->font();
+        f.setBold(true);
+        bold->setFont(f);
+    }
+    dates->addWidget(lblPreScanTime, 0, 0);
+    dates->addWidget(Label4, 0, 1);
+    dates->addWidget(Label3, 1, 0);
+    dates->addWidget(Label5, 1, 1);
+    dates->setColumnStretch(2, 1);
+    upper->addLayout(dates);
+    upper->addStretch(1);
+
+    // The scan icon with its text beside it; only the icon reacts to clicks.
+    auto* scan = new QHBoxLayout;
+    Image2 = NamedLabel("Image2", QString(), GroupBox1);
+    Image2->setPixmap(QPixmap(":/art/scan.png"));
+    Image2->setToolTip("立即扫描");
+    Image2->setCursor(Qt::PointingHandCursor);
+    Image2->installEventFilter(this);
+    clickHandlers_.insert(Image2, &Tfrmmain::Image2Click);
+    Label6 = NamedLabel("Label6", "立即扫描", GroupBox1);
+    Label11 = NamedLabel("Label11", "帮您一键找出问题。\n\n从此找问题、解决问题都由我来完成。",
+                         GroupBox1);
+    QFont bold = Label11->font();
+    bold.setBold(true);
+    Label11->setFont(bold);
+    scan->addWidget(Image2);
+    scan->addWidget(Label6);
+    scan->addSpacing(48);
+    scan->addWidget(Label11);
+    scan->addStretch(1);
+    upper->addLayout(scan);
+    upper->addStretch(1);
+
+    auto* maker = new QHBoxLayout;
+    lblUrl1 = linkLabel("lblUrl1", QColor(0, 128, 0), GroupBox1);
+    Label12 = linkLabel("Label12", QColor(0, 128, 0), GroupBox1);
+    maker->addWidget(lblUrl1);
+    maker->addSpacing(32);
+    maker->addWidget(Label12);
+    maker->addStretch(1);
+    upper->addLayout(maker);
+
+    auto* promotions = new QVBoxLayout(GroupBox2);
+    promotions->setContentsMargins(16, 10, 16, 10);
+    Label7 = linkLabel("Label7", QColor(0, 0, 255), GroupBox2);
+    Label8 = linkLabel("Label8", QColor(0, 0, 255), GroupBox2);
+    Label9 = linkLabel("Label9", QColor(0, 0, 255), GroupBox2);
+    Label10 = linkLabel("Label10", QColor(255, 0, 0), GroupBox2);
+    Label13 = linkLabel("Label13", QColor(0, 0, 255), GroupBox2);
+    for (QLabel* line : {Label7, Label8, Label9, Label10, Label13})
+        promotions->addWidget(line, 0, Qt::AlignLeft);
+    promotions->addStretch(1);
+
+    clickHandlers_.insert(lblUrl1, &Tfrmmain::lblUrl1Click);
+    clickHandlers_.insert(Label12, &Tfrmmain::Label12Click);
+    clickHandlers_.insert(Label9, &Tfrmmain::Label9Click);
+    clickHandlers_.insert(Label10, &Tfrmmain::Label10Click);
+    clickHandlers_.insert(Label13, &Tfrmmain::Label13Click);
+}
+
+// A text link: its text and hint from the link table, in `colour`, underlined, with
+// the hand cursor.
+QLabel* Tfrmmain::linkLabel(const char* element, const QColor& colour, QWidget* parent) {
+    const Link& link = LinkOf(element);
+    QLabel* label = NamedLabel(element, Q(std::string(link.text)), parent);
+    label->setToolTip(Q(std::string(link.hint)));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    QFont font = label->font();
+    font.setUnderline(true);
+    label->setFont(font);
+    label->setCursor(Qt::PointingHandCursor);
+    label->installEventFilter(this);
+    return label;
 }
 
 void Tfrmmain::buildRepairTab() {
@@ -258,10 +312,12 @@ QColor Tfrmmain::ListView1CustomDrawItem(const QTreeWidgetItem& item) {
 }
 
 bool Tfrmmain::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == Image2 && event->type() == QEvent::MouseButtonRelease &&
+    if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        ui::Guarded([this] { Image2Click(); });
-        return true;
+        if (const auto handler = clickHandlers_.value(watched)) {
+            ui::Guarded([this, handler] { (this->*handler)(); });
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -342,6 +398,35 @@ void Tfrmmain::menuAllfClick() {
         QTreeWidgetItem* item = ListView1->topLevelItem(i);
         item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
     }
+}
+
+void Tfrmmain::openLink(const char* element) {
+    // Whether the desktop could open it is not reported.
+    ui::ShellOpen(Q(std::string(LinkOf(element).address)));
+}
+
+void Tfrmmain::Image3Click() {
+    openLink("Image3");
+}
+
+void Tfrmmain::lblUrl1Click() {
+    openLink("lblUrl1");
+}
+
+void Tfrmmain::Label12Click() {
+    openLink("Label12");
+}
+
+void Tfrmmain::Label9Click() {
+    openLink("Label9");
+}
+
+void Tfrmmain::Label10Click() {
+    openLink("Label10");
+}
+
+void Tfrmmain::Label13Click() {
+    openLink("Label13");
 }
 
 QString Tfrmmain::statusPanelText(int panel) const {

@@ -1,6 +1,7 @@
 // The main window.
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QString>
 
@@ -42,6 +43,15 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* Image2 = nullptr;
     QLabel* Label6 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* lblUrl1 = nullptr;
+    QLabel* Label12 = nullptr;
+    // The promotional links of the lower frame.
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label13 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     // The tab "自动修复".
     QLabel* Label2 = nullptr;
@@ -71,12 +81,21 @@ public slots:
     void menuAllsClick();
     void menuAllnClick();
     void menuAllfClick();
+    void Image3Click();
+    void lblUrl1Click();
+    void Label12Click();
+    void Label9Click();
+    void Label10Click();
+    void Label13Click();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWindow();
+    void buildWelcomePage();
+    QLabel* linkLabel(const char* element, const QColor& colour, QWidget* parent);
+    void openLink(const char* element);
     void buildRepairTab();
     void repaintNow();
     void setStatusPanelText(int panel, const QString& text);
@@ -84,6 +103,8 @@ private:
 
     QString appDir_;
     QLabel* panels_[3] = {};
+    // The labels that react to a left click, with their handlers.
+    QHash<QObject*, void (Tfrmmain::*)()> clickHandlers_;
     bool closeRequested_ = false;
 };
 

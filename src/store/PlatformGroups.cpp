@@ -27,4 +27,17 @@ void ReadWinOSRecord(TSQLiteDatabase& db) {
     if (table->RowTotal() > 0) Global().WinOSText = RuleText(*table, "Value");
 }
 
+std::optional<std::string> LoadWinOSValue() {
+    const auto db = OpenRuleLibrary();
+    const auto table = db->Query(RuleSql::SelectWinOS());
+    if (table->RowTotal() == 0) return std::nullopt;
+    return RuleText(*table, "Value");
+}
+
+void SaveWinOSValue(const std::string& text) {
+    const auto db = OpenRuleLibrary();
+    const bool exists = db->Query(RuleSql::SelectWinOS())->RowTotal() > 0;
+    db->Execute(exists ? RuleSql::UpdateWinOS(text) : RuleSql::InsertWinOS(text));
+}
+
 } // namespace corvane

@@ -4,6 +4,7 @@
 // the group includes).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,13 @@ bool PlatformGroupApplies(std::string_view osId, const IniDocument& groups);
 // Sends the WinOS query on `db`; when a row comes back, WinOSText becomes its value.
 // A library without the record leaves WinOSText as it was.
 void ReadWinOSRecord(TSQLiteDatabase& db);
+
+// The Value of the library's WinOS record, or nothing when it has none. WinOSText is
+// not changed.
+std::optional<std::string> LoadWinOSValue();
+
+// Stores `text` as the WinOS record's Value, as typed: updates the record when there
+// is one, inserts it otherwise.
+void SaveWinOSValue(const std::string& text);
 
 } // namespace corvane

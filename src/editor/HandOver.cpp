@@ -1,7 +1,9 @@
 #include "editor/HandOver.h"
 
 #include "editor/UnitAddFiles.h"
+#include "editor/UnitAddFiles2.h"
 #include "editor/UnitAddReg.h"
+#include "editor/UnitAddReg2.h"
 #include "editor/UnitRuleMode.h"
 
 namespace corvane {
@@ -18,6 +20,18 @@ std::optional<RegConditionRow> EditRegCondition(QWidget* parent, int mode,
     PutRegCondition(mode, row);
     if (!ExecHandOver<TfrmAddReg>(parent)) return std::nullopt;
     return TakeRegCondition();
+}
+
+std::optional<FileActionRow> EditFileAction(QWidget* parent, int mode, const FileActionRow& row) {
+    PutFileAction(mode, row);
+    if (!ExecHandOver<TfrmAddFiles2>(parent)) return std::nullopt;
+    return TakeFileAction();
+}
+
+std::optional<RegActionRow> EditRegAction(QWidget* parent, int mode, const RegActionRow& row) {
+    PutRegAction(mode, row);
+    if (!ExecHandOver<TfrmAddReg2>(parent)) return std::nullopt;
+    return TakeRegAction();
 }
 
 std::optional<std::string> EditMatchMode(QWidget* parent, const std::string& mode) {

@@ -27,6 +27,9 @@ std::optional<FileConditionRow> EditFileCondition(QWidget* parent, int mode,
                                                   const FileConditionRow& row = {});
 std::optional<RegConditionRow> EditRegCondition(QWidget* parent, int mode,
                                                 const RegConditionRow& row = {});
+std::optional<FileActionRow> EditFileAction(QWidget* parent, int mode,
+                                            const FileActionRow& row = {});
+std::optional<RegActionRow> EditRegAction(QWidget* parent, int mode, const RegActionRow& row = {});
 // A detection group's match mode through the match mode dialog.
 std::optional<std::string> EditMatchMode(QWidget* parent, const std::string& mode);
 

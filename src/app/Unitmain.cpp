@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -30,6 +31,7 @@
 #include "store/RuleLibrary.h"
 #include "ui/MessageBox.h"
 #include "ui/ShellOpen.h"
+#include "ui/UnitDownLoad.h"
 
 // The artwork is compiled into the window library; a static library registers it here.
 static void LoadArtwork() {
@@ -208,6 +210,8 @@ void Tfrmmain::buildWelcomePage() {
 
     clickHandlers_.insert(lblUrl1, &Tfrmmain::lblUrl1Click);
     clickHandlers_.insert(Label12, &Tfrmmain::Label12Click);
+    clickHandlers_.insert(Label7, &Tfrmmain::Label7Click);
+    clickHandlers_.insert(Label8, &Tfrmmain::Label8Click);
     clickHandlers_.insert(Label9, &Tfrmmain::Label9Click);
     clickHandlers_.insert(Label10, &Tfrmmain::Label10Click);
     clickHandlers_.insert(Label13, &Tfrmmain::Label13Click);
@@ -427,6 +431,36 @@ void Tfrmmain::Label10Click() {
 
 void Tfrmmain::Label13Click() {
     openLink("Label13");
+}
+
+void Tfrmmain::Label7Click() {
+    const Link& link = LinkOf("Label7");
+    StartDownLoadSetup(Q(std::string(link.address)), Q(std::string(link.fileName)));
+}
+
+void Tfrmmain::Label8Click() {
+    const Link& link = LinkOf("Label8");
+    StartDownLoadSetup(Q(std::string(link.address)), Q(std::string(link.fileName)));
+}
+
+void Tfrmmain::StartDownLoadSetup(const QString& url, const QString& fileName) {
+    try {
+        QPointer<TfrmDownLoad> window = new TfrmDownLoad(this);
+        const QString folder = Q(Global().AppDir) + "downsoft/";
+        // A folder that cannot be made shows up as a file that cannot be written.
+        QDir().mkpath(folder);
+        window->move(geometry().center() - window->rect().center());
+        window->show();
+        window->DownLoadFile(url, folder + fileName);
+        if (!window) return;
+        // A window left open after a failure is freed when the user closes it.
+        if (window->isVisible())
+            window->setAttribute(Qt::WA_DeleteOnClose);
+        else
+            window->deleteLater();
+    } catch (...) {
+        // Preparing the download has no visible effect when it fails.
+    }
 }
 
 QString Tfrmmain::statusPanelText(int panel) const {

@@ -87,6 +87,12 @@ public slots:
     void Label9Click();
     void Label10Click();
     void Label13Click();
+    void Label7Click();
+    void Label8Click();
+    // Downloads `fileName` from `url` into downsoft/ beside the program in a download
+    // window and starts it; returns when the transfer has ended. Nothing is reported
+    // when the window cannot be prepared.
+    void StartDownLoadSetup(const QString& url, const QString& fileName);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -173,6 +173,13 @@ std::vector<std::string> IniDocument::sections() const {
     return names;
 }
 
+std::vector<std::string> IniDocument::sectionLines() const {
+    std::vector<std::string> names;
+    for (const Line& line : lines_)
+        if (line.kind == Line::Kind::Section) names.push_back(line.name);
+    return names;
+}
+
 std::vector<std::string> IniDocument::keys(std::string_view section, IniLookup lookup) const {
     std::vector<std::string> names;
     const auto ranges = sectionRanges(section);

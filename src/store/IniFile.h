@@ -41,6 +41,8 @@ public:
                                     IniLookup lookup = IniLookup::First) const;
     // The names of the sections, each once, in the order they first appear.
     std::vector<std::string> sections() const;
+    // Every section line's name in the order of the text, repeated sections included.
+    std::vector<std::string> sectionLines() const;
     // The keys of a section, each once, in the order they first appear there.
     std::vector<std::string> keys(std::string_view section,
                                   IniLookup lookup = IniLookup::First) const;

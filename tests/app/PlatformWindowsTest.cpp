@@ -81,3 +81,58 @@ TEST_F(PlatformWindowsTest, AFailedSaveKeepsTheWindowAndTheText) {
 
 } // namespace
 } // namespace corvane
+
+#include <QTreeWidget>
+
+#include "editor/DialogExchange.h"
+#include "store/UnitWinOS.h"
+
+namespace corvane {
+namespace {
+
+std::vector<std::pair<QString, QString>> ListRows(const QTreeWidget& list) {
+    std::vector<std::pair<QString, QString>> rows;
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
+        rows.emplace_back(list.topLevelItem(i)->text(0), list.topLevelItem(i)->text(1));
+    return rows;
+}
+
+TEST_F(PlatformWindowsTest, TheChooserListsEveryGroupLine) {
+    SaveWinOSValue("[xp]\r\nName=XP\r\n[all-os]\r\nOS=[win7]\r\n[g]\r\nName=first\r\n"
+                   "[G]\r\nName=second\r\n[noname]\r\nOS=[win8]");
+    TfrmWinOS chooser;
+    EXPECT_EQ(chooser.windowTitle(), "选择相应平台");
+    EXPECT_EQ(ListRows(*chooser.ListView1),
+              (std::vector<std::pair<QString, QString>>{{"all-os", "所有Windows平台"},
+                                                        {"xp", "XP"},
+                                                        {"all-os", "所有Windows平台"},
+                                                        {"g", "second"},
+                                                        {"G", "second"},
+                                                        {"noname", "所有Windows平台"}}));
+    EXPECT_EQ(Global().WinOSText.substr(0, 4), "[xp]");
+}
+
+TEST_F(PlatformWindowsTest, TheChooserHandsBackOnlyAConfirmedChoice) {
+    SaveWinOSValue("[xp]\nName=XP\n");
+    const TDialogExchange before = DialogExchange;
+    {
+        TfrmWinOS chooser;
+        chooser.Button1->click(); // nothing selected: nothing happens
+        EXPECT_EQ(DialogExchange, before);
+        EXPECT_NE(chooser.result(), QDialog::Accepted);
+        chooser.ListView1->setCurrentItem(chooser.ListView1->topLevelItem(1));
+        chooser.Button2->click(); // cancel leaves the values alone
+        EXPECT_EQ(DialogExchange, before);
+    }
+    TfrmWinOS chooser;
+    DialogExchange.DlgResult = 0;
+    chooser.ListView1->setCurrentItem(chooser.ListView1->topLevelItem(1));
+    chooser.Button1->click();
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    EXPECT_EQ(DialogExchange.DlgResult, 1);
+    EXPECT_EQ(DialogExchange.DlgOSId, "xp");
+    EXPECT_EQ(DialogExchange.DlgOSName, "XP");
+}
+
+} // namespace
+} // namespace corvane

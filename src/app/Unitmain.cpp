@@ -29,6 +29,7 @@
 #include "platform/Platform.h"
 #include "platform/wine/WinePlatform.h"
 #include "store/RuleLibrary.h"
+#include "store/UnitOS.h"
 #include "ui/MessageBox.h"
 #include "ui/ShellOpen.h"
 #include "ui/UnitDownLoad.h"
@@ -305,6 +306,8 @@ void Tfrmmain::buildRepairTab() {
     Button1->setObjectName("Button1");
     Button1->setGeometry(92, 346, 100, 26);
     Button1->hide();
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { ui::Guarded([this] { Button1Click(); }); });
 }
 
 QColor Tfrmmain::ListView1CustomDrawItem(const QTreeWidgetItem& item) {
@@ -385,6 +388,12 @@ void Tfrmmain::bntClearClick() {
 void Tfrmmain::Image2Click() {
     PageControl1->setCurrentIndex(1);
     bntScanClick();
+}
+
+void Tfrmmain::Button1Click() {
+    // A fresh settings window for each opening, gone when it closes.
+    TfrmOS window(this);
+    window.exec();
 }
 
 void Tfrmmain::menuAllsClick() {

@@ -136,3 +136,32 @@ TEST_F(PlatformWindowsTest, TheChooserHandsBackOnlyAConfirmedChoice) {
 
 } // namespace
 } // namespace corvane
+
+#include <QTimer>
+
+#include "app/Unitmain.h"
+
+namespace corvane {
+namespace {
+
+TEST_F(PlatformWindowsTest, TheMainWindowsHiddenButtonOpensTheSettings) {
+    Tfrmmain window(QString::fromStdString(app.dir().string()));
+    EXPECT_TRUE(window.Button1->isHidden());
+    EXPECT_TRUE(window.bntAdd->isHidden());
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+        auto* settings = window.findChild<TfrmOS*>();
+        opened = settings && settings->isVisible();
+        if (settings) {
+            settings->Memo1->setPlainText("[g]\nOS=[win7]");
+            settings->Button1->click();
+        }
+    });
+    window.Button1->click();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(LoadWinOSValue(), std::optional<std::string>("[g]\r\nOS=[win7]"));
+    EXPECT_EQ(window.findChild<TfrmOS*>(), nullptr); // freed when it closed
+}
+
+} // namespace
+} // namespace corvane

@@ -595,6 +595,27 @@ TEST_F(RuleItemEditorTest, AFailedSaveKeepsTheEditorAndRollsBack) {
     }
 }
 
+TEST_F(RuleItemEditorTest, AStoredLevelOutsideTheBoxShowsAndSavesAsSafe) {
+    struct Case {
+        const char* stored;
+        int shown;
+    };
+    for (const Case& c : {Case{"0", 0}, Case{"4", 4}, Case{"5", 0}, Case{"-1", 0}, Case{"'高'", 0},
+                          Case{"2.5", 2} /* read as the integer column it is */}) {
+        SCOPED_TRACE(c.stored);
+        OpenRuleLibrary()->Execute(std::string("INSERT INTO cvdb (Name,Level) VALUES ('x',") +
+                                   c.stored + ")");
+        const std::string id =
+            OpenRuleLibrary()->Query("SELECT max(ID) AS ID FROM cvdb")->TextByName("ID");
+        editItem(id);
+        TfrmAddEdit editor;
+        EXPECT_EQ(editor.ComboBox1->currentIndex(), c.shown);
+        editor.Button1->click();
+        const auto rows = ReadLibrary();
+        EXPECT_EQ(rows.back().item.Level, c.shown);
+    }
+}
+
 TEST_F(RuleItemEditorTest, Screenshot) {
     test::WriteFile(Global().WinOSFile, "[xp]\r\nName=Windows XP\r\n");
     editItem(Insert(

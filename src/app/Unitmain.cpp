@@ -26,6 +26,7 @@
 #include "app/Links.h"
 #include "app/ScanRepair.h"
 #include "app/unitGlobal.h"
+#include "editor/UnitView.h"
 #include "platform/Platform.h"
 #include "platform/wine/WinePlatform.h"
 #include "store/RuleLibrary.h"
@@ -302,6 +303,8 @@ void Tfrmmain::buildRepairTab() {
     bntAdd->setObjectName("bntAdd");
     bntAdd->setGeometry(6, 346, 80, 26);
     bntAdd->hide();
+    connect(bntAdd, &QPushButton::clicked, this,
+            [this] { ui::Guarded([this] { bntAddClick(); }); });
     Button1 = new QPushButton("操作系统管理", TabSheet2);
     Button1->setObjectName("Button1");
     Button1->setGeometry(92, 346, 100, 26);
@@ -388,6 +391,12 @@ void Tfrmmain::bntClearClick() {
 void Tfrmmain::Image2Click() {
     PageControl1->setCurrentIndex(1);
     bntScanClick();
+}
+
+void Tfrmmain::bntAddClick() {
+    // A fresh rule library window for each opening, gone when it closes.
+    TfrmView window(this);
+    window.exec();
 }
 
 void Tfrmmain::Button1Click() {

@@ -81,6 +81,7 @@ public slots:
     void menuAllsClick();
     void menuAllnClick();
     void menuAllfClick();
+    void bntAddClick();
     void Button1Click();
     void Image3Click();
     void lblUrl1Click();

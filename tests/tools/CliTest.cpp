@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "engine/RuleDocument.h"
 #include "platform/wine/WineServer.h"
+#include "store/RulePack.h"
 #include "support/TempPrefix.h"
 
 namespace corvane {
@@ -176,6 +178,90 @@ TEST_F(CliTest, PathShowsWhatARulePathMeans) {
     const Result app = RunCli({"path", "--prefix", dir, "expand", "<app>Setting.ini"});
     EXPECT_EQ(app.out,
               std::filesystem::path(CORVANE_CLI).parent_path().string() + "/Setting.ini\n");
+}
+
+// Rule packs through the tool: import into a library it creates, export, check.
+TEST_F(CliTest, RulesImportExportAndCheckPacks) {
+    std::string detection, repair;
+    DetectionRows found;
+    found.files.push_back({"%WINDIR%\\x.dll", "0", "file"});
+    ASSERT_TRUE(WriteDetectionDocument(found, detection));
+    RepairRows fix;
+    fix.files.push_back({"%WINDIR%\\x.dll", "", "delete"});
+    ASSERT_TRUE(WriteRepairDocument(fix, repair));
+    RulePack pack;
+    pack.platforms = "[xp]\nName=XP\nOS=[winxp]\n";
+    pack.items = {{"清理 x.dll", 3, "xp", "d", detection, repair, "w"},
+                  {"second", 0, "all-os", "", detection, repair, ""}};
+    const std::string text = WriteRulePack(pack);
+    prefix.write("pack.xml", text);
+    const std::string packFile = prefix.file("pack.xml").string();
+    const std::string library = prefix.file("lib/new.db").string();
+    std::filesystem::create_directories(prefix.file("lib"));
+
+    Result r = RunCli({"rules", "check", packFile});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    r = RunCli({"rules", "import", packFile, "--library", library});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "imported 2 rule items into " + library + "\n");
+    r = RunCli({"rules", "export", "--library=" + library});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, text);
+    r = RunCli({"rules", "check", "--library", library});
+    EXPECT_EQ(r.code, 0) << r.err;
+    // A second import would double every item: refused, nothing changed.
+    r = RunCli({"rules", "import", "--library", library, packFile});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("already holds items"), std::string::npos) << r.err;
+    EXPECT_EQ(RunCli({"rules", "export", "--library", library}).out, text);
+
+    // A pack that does not check: every problem with its item, and no library made.
+    pack.items[1].Name = pack.items[0].Name;
+    pack.items[1].Level = 7;
+    pack.items[0].OSId = "vista";
+    prefix.write("bad.xml", WriteRulePack(pack));
+    const std::string bad = prefix.file("bad.xml").string();
+    const std::string problems = "清理 x.dll: platform group \"vista\" does not exist\n"
+                                 "清理 x.dll: the name is used by an earlier item\n"
+                                 "清理 x.dll: level 7 is not 0 to 4\n";
+    r = RunCli({"rules", "check", bad});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, problems);
+    const std::string fresh = prefix.file("lib/fresh.db").string();
+    r = RunCli({"rules", "import", bad, "--library", fresh});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, problems + "corvane-cli rules import: the pack does not check; the "
+                                "library is unchanged\n");
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+
+    prefix.write("broken.xml", "<rulepack version=\"1\"><item/>");
+    r = RunCli({"rules", "check", prefix.file("broken.xml").string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("not an XML text"), std::string::npos) << r.err;
+
+    const struct {
+        std::vector<std::string> args;
+        std::string firstLine;
+    } usage[] = {
+        {{"rules"}, "corvane-cli rules: no operation given"},
+        {{"rules", "merge"}, "corvane-cli rules: unknown operation merge"},
+        {{"rules", "import"}, "corvane-cli rules import: no rule pack given"},
+        {{"rules", "export", packFile},
+         "corvane-cli rules export: unexpected argument " + packFile},
+        {{"rules", "check", packFile, "--library", library},
+         "corvane-cli rules check: give a rule pack or --library, not both"},
+        {{"rules", "check", "--json", packFile}, "corvane-cli rules check: unknown option --json"},
+    };
+    for (const auto& u : usage) {
+        r = RunCli(u.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), u.firstLine);
+    }
+    r = RunCli({"rules", "export", "--library", prefix.file("none.db").string()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "corvane-cli rules export: no rule library at " +
+                         prefix.file("none.db").string() + "\n");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "PathCommand.h"
 #include "RegCommand.h"
+#include "RulesCommand.h"
 #include "ScanCommand.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +17,8 @@ int main(int argc, char** argv) {
                "  reg   look into and change a Wine prefix's registry (corvane-cli reg --help)\n"
                "  path  what a rule path means in a Wine prefix (corvane-cli path --help)\n"
                "  scan    scan a prefix with the rule library (corvane-cli scan --help)\n"
-               "  repair  repair items of the rule library (corvane-cli repair --help)\n";
+               "  repair  repair items of the rule library (corvane-cli repair --help)\n"
+               "  rules   import, export and check rule packs (corvane-cli rules --help)\n";
         return args.empty() ? 2 : 0;
     }
     if (args[0] == "reg")
@@ -27,6 +29,8 @@ int main(int argc, char** argv) {
         return corvane::cli::RunScanCommand(std::span(args).subspan(1), std::cout, std::cerr);
     if (args[0] == "repair")
         return corvane::cli::RunRepairCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    if (args[0] == "rules")
+        return corvane::cli::RunRulesCommand(std::span(args).subspan(1), std::cout, std::cerr);
     std::cerr << "corvane-cli: unknown command " << args[0] << "\n";
     return 2;
 }

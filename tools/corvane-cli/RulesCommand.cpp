@@ -1,0 +1,153 @@
+#include "RulesCommand.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "CliCommon.h"
+#include "app/unitGlobal.h"
+#include "platform/wine/WinePlatform.h"
+#include "store/RulePack.h"
+
+namespace corvane::cli {
+
+const char* const kRulesUsage =
+    "usage: corvane-cli rules import PACK [--library FILE]\n"
+    "       corvane-cli rules export [--library FILE]\n"
+    "       corvane-cli rules check PACK | --library FILE\n"
+    "The rule library is cvdb.db beside corvane-cli unless --library names one.\n"
+    "import  fills an empty rule library (created when missing) from a rule pack, all or\n"
+    "        nothing; a library that already holds items is refused\n"
+    "export  writes the library's rule pack to standard output\n"
+    "check   prints each problem of a pack or library as NAME: PROBLEM, changes nothing\n"
+    "Exit codes: 0 done, 1 the pack or library does not check, 2 an error.\n";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Session {
+    explicit Session(const CommonOptions& options) : platform(options.prefix), scope(platform) {
+        InitGlobalContext(platform.paths().appDir().string() + "/");
+        if (!options.library.empty()) Global().DbFile = options.library.string();
+    }
+    wine::WinePlatform platform;
+    PlatformScope scope;
+};
+
+int Failed(std::ostream& err, std::string_view command, const std::exception& e) {
+    err << "corvane-cli " << command << ": " << e.what() << "\n";
+    return 2;
+}
+
+bool ReadPackFile(const fs::path& file, std::string& text) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return !in.bad();
+}
+
+// Prints the problems; the exit code of a check.
+int Report(const std::vector<RulePackProblem>& problems, std::ostream& out) {
+    for (const RulePackProblem& p : problems)
+        out << (p.item.empty() ? std::string("(pack)") : p.item) << ": " << p.problem << "\n";
+    return problems.empty() ? 0 : 1;
+}
+
+} // namespace
+
+int RunRulesCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) return UsageError(err, "rules", "no operation given", kRulesUsage);
+    if (args[0] == "--help") {
+        out << kRulesUsage;
+        return 0;
+    }
+    const std::string operation = args[0];
+    const std::string command = "rules " + operation;
+    if (operation != "import" && operation != "export" && operation != "check")
+        return UsageError(err, "rules", "unknown operation " + operation, kRulesUsage);
+    // Options may stand before or after the pack.
+    std::vector<std::string> optionArgs, operands;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i].starts_with("--")) {
+            optionArgs.push_back(args[i]);
+            if ((args[i] == "--library" || args[i] == "--prefix") && i + 1 < args.size())
+                optionArgs.push_back(args[++i]);
+        } else {
+            operands.push_back(args[i]);
+        }
+    }
+    CommonOptions options;
+    if (auto code =
+            ParseOptions(optionArgs, command, kRulesUsage, options, out, err, {"--library"}, false))
+        return *code;
+    // "check --library FILE" checks the library, as export reads it.
+    const bool fromLibrary = operation == "export" ||
+                             (operation == "check" && operands.empty() && !options.library.empty());
+    const std::size_t wanted = fromLibrary ? 0 : 1;
+    if (operands.size() != wanted) {
+        return UsageError(err, command,
+                          operands.size() < wanted ? "no rule pack given"
+                                                   : "unexpected argument " + operands[wanted],
+                          kRulesUsage);
+    }
+    if (operation == "check" && !fromLibrary && !options.library.empty()) {
+        return UsageError(err, command, "give a rule pack or --library, not both", kRulesUsage);
+    }
+    try {
+        Session session(options);
+        const fs::path library = Global().DbFile;
+        RulePack pack;
+        if (wanted == 1) {
+            std::string text;
+            if (!ReadPackFile(operands[0], text)) {
+                err << "corvane-cli " << command << ": cannot read " << operands[0] << "\n";
+                return 2;
+            }
+            try {
+                pack = ReadRulePack(text);
+            } catch (const ERulePackException& e) {
+                err << "corvane-cli " << command << ": " << operands[0] << ": " << e.what() << "\n";
+                return 1;
+            }
+        } else {
+            if (!fs::is_regular_file(library)) {
+                err << "corvane-cli " << command << ": no rule library at " << library.string()
+                    << "\n";
+                return 2;
+            }
+            pack = ExportRuleLibrary();
+        }
+        if (operation == "check") return Report(CheckRulePack(pack), out);
+        if (operation == "export") {
+            out << WriteRulePack(pack);
+            out.flush();
+            return out ? 0 : 2;
+        }
+        // import: the pack must check before the library is touched.
+        if (Report(CheckRulePack(pack), err) != 0) {
+            err << "corvane-cli rules import: the pack does not check; the library is "
+                   "unchanged\n";
+            return 1;
+        }
+        const bool created = !fs::exists(library);
+        try {
+            if (created) CreateRuleDatabase(); // as start-up creates a missing library
+            ImportRuleLibrary(pack);
+        } catch (...) {
+            // A library made for this import goes again with it.
+            if (created) {
+                std::error_code ignored;
+                fs::remove(library, ignored);
+            }
+            throw;
+        }
+        out << "imported " << pack.items.size() << " rule items into " << library.string() << "\n";
+        return 0;
+    } catch (const std::exception& e) {
+        return Failed(err, command, e);
+    }
+}
+
+} // namespace corvane::cli

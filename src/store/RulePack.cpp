@@ -282,6 +282,15 @@ std::vector<RulePackProblem> CheckRulePack(const RulePack& pack) {
     std::set<std::string> names;
     for (const RuleItem& item : pack.items) {
         ItemChecker check(item, problems);
+        const std::pair<std::string_view, const std::string*> texts[] = {
+            {"name", &item.Name},
+            {"platform group id", &item.OSId},
+            {"description", &item.Des},
+            {"warning", &item.MessBoxText},
+            {"detection document", &item.OptText},
+            {"repair document", &item.RepairXML}};
+        for (const auto& [field, text] : texts)
+            if (!Utf8ToUtf16(*text)) check.problem("the " + std::string(field) + " is not UTF-8");
         if (!names.insert(item.Name).second) check.problem("the name is used by an earlier item");
         if (item.Level < 0 || item.Level > 4)
             check.problem("level " + std::to_string(item.Level) + " is not 0 to 4");
@@ -299,13 +308,15 @@ RulePack ExportRuleLibrary() {
     const auto table = OpenRuleLibrary()->Query(RuleSql::SelectAllRules());
     for (int r = 0; r < table->RowTotal(); ++r, table->MoveNext()) {
         RuleItem item;
-        item.Name = RuleText(*table, "Name");
+        // The values as stored: one that is not UTF-8 is refused by the writer and
+        // reported by a check, rather than exported as the empty text.
+        item.Name = table->TextByName("Name");
         item.Level = static_cast<int>(table->IntegerAt(table->ColumnIndex("Level")));
-        item.OSId = RuleText(*table, "OSId");
-        item.Des = RuleText(*table, "Des");
-        item.OptText = RuleText(*table, "OptText");
-        item.RepairXML = RuleText(*table, "RepairXML");
-        item.MessBoxText = RuleText(*table, "MessBoxText");
+        item.OSId = table->TextByName("OSId");
+        item.Des = table->TextByName("Des");
+        item.OptText = table->TextByName("OptText");
+        item.RepairXML = table->TextByName("RepairXML");
+        item.MessBoxText = table->TextByName("MessBoxText");
         pack.items.push_back(std::move(item));
     }
     return pack;

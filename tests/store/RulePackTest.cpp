@@ -170,6 +170,7 @@ TEST(RulePackTest, CheckNamesEveryProblemWithItsItem) {
         {[](RuleItem& i) { i.OSId = "XP"; }, {}}, // group ids are found without case
         {[](RuleItem& i) { i.OSId = "vista"; }, {"platform group \"vista\" does not exist"}},
         {[](RuleItem& i) { i.Level = 5; }, {"level 5 is not 0 to 4"}},
+        {[](RuleItem& i) { i.Des = "\xb2\xe2"; }, {"the description is not UTF-8"}},
         {[](RuleItem& i) { i.Level = -1; }, {"level -1 is not 0 to 4"}},
         {[](RuleItem& i) { i.OptText = "<rules/>"; }, {"the detection document does not read"}},
         {[](RuleItem& i) { i.RepairXML = ""; }, {"the repair document does not read"}},
@@ -287,6 +288,19 @@ TEST_F(RulePackLibraryTest, ALibraryWithoutPlatformsExportsWithoutThem) {
     ImportRuleLibrary(pack);
     EXPECT_EQ(ExportRuleLibrary(), pack);
     EXPECT_EQ(LoadWinOSValue(), std::nullopt);
+}
+
+TEST_F(RulePackLibraryTest, AValueThatIsNotUtf8IsReportedNotExportedAsEmpty) {
+    CreateRuleDatabase();
+    RuleItem item = Item("gbk");
+    item.MessBoxText = "\xb2\xe2\xca\xd4"; // 测试 in code page 936
+    const auto db = OpenRuleLibrary();
+    db->Execute(RuleSql::InsertRule(item));
+    const RulePack pack = ExportRuleLibrary();
+    EXPECT_EQ(pack.items.at(0).MessBoxText, item.MessBoxText);
+    EXPECT_EQ(CheckRulePack(pack),
+              (std::vector<RulePackProblem>{{"gbk", "the warning is not UTF-8"}}));
+    EXPECT_EQ(Message([&] { WriteRulePack(pack); }), "item \"gbk\": a text is not UTF-8");
 }
 
 TEST_F(RulePackLibraryTest, AnImportThatCannotBeDoneLeavesTheLibraryAsItWas) {

@@ -30,20 +30,23 @@ TRuleDialog::TRuleDialog(const char* objectName, QWidget* parent) : QDialog(pare
     column->addLayout(rows_);
 }
 
-void TRuleDialog::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // Centred over the main window; without one, over the opener, else the screen.
+void CentreOverMainWindow(QDialog& dialog) {
     const QWidget* over = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (top->objectName() == "frmmain" && top->isVisible()) over = top;
-    if (!over && parentWidget()) over = parentWidget()->window();
-    const QRect area =
-        over ? over->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect());
+    if (!over && dialog.parentWidget()) over = dialog.parentWidget()->window();
+    const QRect area = over ? over->frameGeometry()
+                            : (dialog.screen() ? dialog.screen()->availableGeometry() : QRect());
     if (area.isValid()) {
-        QRect frame = frameGeometry();
+        QRect frame = dialog.frameGeometry();
         frame.moveCenter(area.center());
-        move(frame.topLeft());
+        dialog.move(frame.topLeft());
     }
+}
+
+void TRuleDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    CentreOverMainWindow(*this);
 }
 
 QLabel* TRuleDialog::addLabel(const char* name, std::string_view text, int row) {

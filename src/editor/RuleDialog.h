@@ -17,6 +17,9 @@ class QPushButton;
 
 namespace corvane {
 
+// Centres a dialog over the main window; without one over its opener, else the screen.
+void CentreOverMainWindow(QDialog& dialog);
+
 class TRuleDialog : public QDialog {
     Q_OBJECT
 

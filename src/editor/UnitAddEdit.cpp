@@ -284,18 +284,7 @@ TfrmAddEdit::TfrmAddEdit(QWidget* parent) : QDialog(parent) {
 
 void TfrmAddEdit::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    // Centred over the main window; without one, over the opener, else the screen.
-    const QWidget* over = nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (top->objectName() == "frmmain" && top->isVisible()) over = top;
-    if (!over && parentWidget()) over = parentWidget()->window();
-    const QRect area =
-        over ? over->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect());
-    if (area.isValid()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(area.center());
-        move(frame.topLeft());
-    }
+    CentreOverMainWindow(*this);
 }
 
 void TfrmAddEdit::FormCreate() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/unitGlobal.h"
 #include "platform/wine/WinePlatform.h"
 
 namespace corvane::cli {
@@ -44,6 +45,16 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
         return UsageError(err, command, "no operation given", usage);
     options.next = i;
     return std::nullopt;
+}
+
+Session::Session(const CommonOptions& options) : platform(options.prefix), scope(platform) {
+    InitGlobalContext(platform.paths().appDir().string() + "/");
+    if (!options.library.empty()) Global().DbFile = options.library.string();
+}
+
+int Failed(std::ostream& err, std::string_view command, const std::exception& e) {
+    err << "corvane-cli " << command << ": " << e.what() << "\n";
+    return 2;
 }
 
 } // namespace corvane::cli

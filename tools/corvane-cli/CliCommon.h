@@ -1,6 +1,7 @@
 // What the subcommands of corvane-cli share: their usage errors and options.
 #pragma once
 
+#include <exception>
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
@@ -8,6 +9,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "platform/wine/WinePlatform.h"
 
 namespace corvane::cli {
 
@@ -31,5 +34,17 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
                                 std::ostream& err,
                                 std::initializer_list<std::string_view> extra = {},
                                 bool operationRequired = true);
+
+// The machine and the library as the window would find them beside the tool: the
+// prefix of the options made the active platform, the global context filled for the
+// tool's folder, and --library in place of the library beside it.
+struct Session {
+    explicit Session(const CommonOptions& options);
+    wine::WinePlatform platform;
+    PlatformScope scope;
+};
+
+// Prints "corvane-cli COMMAND: message" for an error; the exit code of an error.
+int Failed(std::ostream& err, std::string_view command, const std::exception& e);
 
 } // namespace corvane::cli

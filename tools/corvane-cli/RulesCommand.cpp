@@ -25,20 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Session {
-    explicit Session(const CommonOptions& options) : platform(options.prefix), scope(platform) {
-        InitGlobalContext(platform.paths().appDir().string() + "/");
-        if (!options.library.empty()) Global().DbFile = options.library.string();
-    }
-    wine::WinePlatform platform;
-    PlatformScope scope;
-};
-
-int Failed(std::ostream& err, std::string_view command, const std::exception& e) {
-    err << "corvane-cli " << command << ": " << e.what() << "\n";
-    return 2;
-}
-
 bool ReadPackFile(const fs::path& file, std::string& text) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;

@@ -22,21 +22,6 @@ const char* const kRepairUsage =
 
 namespace {
 
-// The machine and the library as the window would find them beside the tool.
-struct Session {
-    explicit Session(const CommonOptions& options) : platform(options.prefix), scope(platform) {
-        InitGlobalContext(platform.paths().appDir().string() + "/");
-        if (!options.library.empty()) Global().DbFile = options.library.string();
-    }
-    wine::WinePlatform platform;
-    PlatformScope scope;
-};
-
-int Failed(std::ostream& err, std::string_view command, const std::exception& e) {
-    err << "corvane-cli " << command << ": " << e.what() << "\n";
-    return 2;
-}
-
 bool LibraryMissing(std::ostream& err, std::string_view command) {
     if (std::filesystem::is_regular_file(Global().DbFile)) return false;
     // The window would create an empty library here; a tool only reads what is there.

@@ -2,9 +2,11 @@
 # Corvane and Wine must agree on a prefix. Make a fresh prefix with wineboot, change
 # its registry with corvane-cli while no wineserver runs, and ask Wine's own reg.exe
 # what it sees; then compare the environment and paths corvane-cli computes with
-# what Wine gives its programs.
+# what Wine gives its programs. And the starter rule library finds nothing wrong with
+# a fresh prefix.
 set -euo pipefail
 cli=$1
+pack=$2
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work
@@ -16,6 +18,14 @@ trap cleanup EXIT
 
 wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -w
+
+"$cli" rules import "$pack" --library "$work/cvdb.db" >/dev/null
+if ! found=$("$cli" scan --prefix "$WINEPREFIX" --library "$work/cvdb.db"); then
+  echo "FAIL: the starter library finds items in a fresh prefix:"
+  echo "$found"
+  exit 1
+fi
+
 reg() { "$cli" reg --prefix "$WINEPREFIX" "$@"; }
 
 # While a wineserver runs, nothing is written.

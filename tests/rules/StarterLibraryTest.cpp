@@ -1,0 +1,375 @@
+// The starter rule library and the demo prefix it is shown on: the pack is sound, each
+// item's repair stays within what its detection looks at, and on the demo prefix a
+// scan finds exactly the planted items, the repair fixes each of them and changes
+// nothing else.
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "app/ScanRepair.h"
+#include "app/unitGlobal.h"
+#include "engine/RuleDocument.h"
+#include "store/PlatformGroups.h"
+#include "store/RulePack.h"
+#include "support/TempPrefix.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempPrefix;
+
+const fs::path kSource = CORVANE_SOURCE_DIR;
+
+RulePack StarterPack() {
+    return ReadRulePack(ReadFile(kSource / "rules/starter.xml"));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// --- What a document names -------------------------------------------------------------
+
+struct Named {
+    std::set<std::string> values; // "ROOT\key path\\value name"
+    std::set<std::string> keys;   // "ROOT\key path"
+    std::set<std::string> files;
+};
+
+std::string KeyOf(const std::string& root, const std::string& path, const std::string& name = "") {
+    std::string key = root + "\\" + path;
+    if (!name.empty()) key += (path.empty() ? "" : "\\") + name;
+    return Lower(key);
+}
+
+std::string ValueOf(const std::string& root, const std::string& path, const std::string& name) {
+    return KeyOf(root, path) + "\\\\" + Lower(name);
+}
+
+Named DetectionNames(const std::string& text) {
+    DetectionRows rows;
+    EXPECT_TRUE(ReadDetectionDocument(text, rows));
+    Named named;
+    for (const auto& row : rows.files)
+        named.files.insert(Lower(row.FilePath));
+    for (const auto& row : rows.registry) {
+        if (row.decide == "KeyExists" || row.decide == "!KeyExists")
+            named.keys.insert(KeyOf(row.root, row.KeyPath, row.KeyValue));
+        else
+            named.values.insert(ValueOf(row.root, row.KeyPath, row.KeyValue));
+    }
+    return named;
+}
+
+Named RepairNames(const std::string& text) {
+    RepairRows rows;
+    EXPECT_TRUE(ReadRepairDocument(text, rows));
+    Named named;
+    for (const auto& row : rows.files)
+        named.files.insert(Lower(row.FilePath));
+    for (const auto& row : rows.registry) {
+        if (row.decide == "DelKey")
+            named.keys.insert(KeyOf(row.root, row.KeyPath, row.KeyValue));
+        else
+            named.values.insert(ValueOf(row.root, row.KeyPath, row.KeyValue));
+    }
+    return named;
+}
+
+TEST(StarterLibraryTest, PackIsSoundAndKeptInTheFormExportWrites) {
+    const std::string text = ReadFile(kSource / "rules/starter.xml");
+    const RulePack pack = ReadRulePack(text);
+    EXPECT_EQ(CheckRulePack(pack), std::vector<RulePackProblem>{});
+    // Import and export give the file back byte for byte.
+    EXPECT_EQ(WriteRulePack(pack), text);
+    EXPECT_GE(pack.items.size(), 30u);
+    for (const RuleItem& item : pack.items) {
+        SCOPED_TRACE(item.Name);
+        EXPECT_FALSE(item.Des.empty());
+        // Opening an item in the rule item editor and saving it changes nothing.
+        DetectionRows detection;
+        RepairRows repair;
+        std::string rewritten;
+        ASSERT_TRUE(ReadDetectionDocument(item.OptText, detection));
+        ASSERT_TRUE(WriteDetectionDocument(detection, rewritten));
+        EXPECT_EQ(rewritten, item.OptText);
+        ASSERT_TRUE(ReadRepairDocument(item.RepairXML, repair));
+        ASSERT_TRUE(WriteRepairDocument(repair, rewritten));
+        EXPECT_EQ(rewritten, item.RepairXML);
+    }
+}
+
+TEST(StarterLibraryTest, EachRepairTouchesOnlyWhatItsDetectionTests) {
+    for (const RuleItem& item : StarterPack().items) {
+        SCOPED_TRACE(item.Name);
+        const Named tested = DetectionNames(item.OptText);
+        const Named touched = RepairNames(item.RepairXML);
+        EXPECT_FALSE(touched.values.empty() && touched.keys.empty() && touched.files.empty());
+        for (const std::string& value : touched.values)
+            EXPECT_TRUE(tested.values.contains(value)) << value;
+        for (const std::string& key : touched.keys)
+            EXPECT_TRUE(tested.keys.contains(key)) << key;
+        for (const std::string& file : touched.files)
+            EXPECT_TRUE(tested.files.contains(file)) << file;
+    }
+}
+
+TEST(StarterLibraryTest, GroupsCoverTheReleasesWinePrefixesReport) {
+    const GlobalContext saved = Global();
+    Global().DefaultOSTags = "[win98][win2000][win2003][winxp][winvista][win7][win8]";
+    const IniDocument groups = ReadPlatformGroups(*StarterPack().platforms);
+    // What Wine 8's winecfg writes for each Windows version it offers on a 64-bit
+    // prefix, and which groups include it.
+    const struct {
+        const char* tag;
+        const char* version;
+        bool xpUp, vistaUp;
+    } releases[] = {
+        {"[win7]", "6.1.7601.Service Pack 1", true, true}, // a fresh prefix
+        {"", "10.0.18362.", true, true},
+        {"", "6.3.9600.", true, true},
+        {"[win8]", "6.2.9200.", true, true},
+        {"[winvista]", "6.0.6002.Service Pack 2", true, true},
+        {"[win2003]", "5.2.3790.Service Pack 2", true, false},
+    };
+    for (const auto& release : releases) {
+        SCOPED_TRACE(release.version);
+        Global().CurOSTag = release.tag;
+        Global().OSVersionText = release.version;
+        EXPECT_TRUE(PlatformGroupApplies("all-os", groups));
+        EXPECT_EQ(PlatformGroupApplies("xp-up", groups), release.xpUp);
+        EXPECT_EQ(PlatformGroupApplies("vista-up", groups), release.vistaUp);
+    }
+    Global().CurOSTag = "[win2000]";
+    Global().OSVersionText = "5.0.2195.Service Pack 4";
+    EXPECT_TRUE(PlatformGroupApplies("all-os", groups));
+    EXPECT_FALSE(PlatformGroupApplies("xp-up", groups));
+    Global() = saved;
+}
+
+// --- A prefix as data ------------------------------------------------------------------
+
+// A registry file as section -> value name -> value line(s), read with no help from
+// the code under test. Timestamps are left out: a saved section gets new ones.
+using RegFile = std::map<std::string, std::map<std::string, std::string>>;
+
+RegFile ReadRegFile(const fs::path& file) {
+    RegFile sections;
+    std::string text = ReadFile(file), line, section, pending;
+    static const std::regex kHeader(R"(^\[(.*)\]( \d+)?$)");
+    std::smatch match;
+    std::istringstream in(text);
+    auto add = [&](const std::string& entry) {
+        if (section.empty() || entry.empty()) return;
+        std::string name = entry[0] == '@' ? "@" : entry.substr(0, entry.find("\"=") + 1);
+        if (entry[0] == '#') name = entry;
+        sections[section][Lower(name)] = entry;
+    };
+    while (std::getline(in, line)) {
+        if (!pending.empty() || (!line.empty() && line.back() == '\\')) {
+            pending += line + "\n";
+            if (line.empty() || line.back() != '\\') add(pending), pending.clear();
+            continue;
+        }
+        if (std::regex_match(line, match, kHeader)) {
+            section = Lower(std::regex_replace(match[1].str(), std::regex(R"(\\\\)"), "\\"));
+            sections[section];
+        } else if (!line.starts_with("#time=")) {
+            add(line);
+        }
+    }
+    return sections;
+}
+
+struct PrefixState {
+    std::map<std::string, RegFile> registry;   // by file name
+    std::map<std::string, std::string> others; // relative path -> kind and content
+};
+
+PrefixState Snapshot(const fs::path& prefix) {
+    PrefixState state;
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"})
+        state.registry[name] = ReadRegFile(prefix / name);
+    for (const auto& entry : fs::recursive_directory_iterator(prefix)) {
+        const std::string path = fs::relative(entry.path(), prefix).string();
+        if (state.registry.contains(path)) continue;
+        if (entry.is_symlink())
+            state.others[path] = "link " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            state.others[path] = "folder";
+        else
+            state.others[path] = "file " + ReadFile(entry.path());
+    }
+    return state;
+}
+
+// Where a registry name lives in a prefix: its file and section.
+std::pair<std::string, std::string> Place(const std::string& key) {
+    const auto cut = key.find('\\');
+    const std::string root = key.substr(0, cut), rest = key.substr(cut + 1);
+    if (root == "hkcu") return {"user.reg", rest};
+    if (root == "hkcr") return {"system.reg", "software\\classes\\" + rest};
+    return {"system.reg", rest};
+}
+
+// Every value and section that differs, as "file: section \\ value".
+std::set<std::string> RegistryChanges(const PrefixState& before, const PrefixState& after) {
+    std::set<std::string> changes;
+    for (const auto& [file, sections] : before.registry) {
+        const RegFile& later = after.registry.at(file);
+        for (const auto& [section, values] : sections) {
+            const auto found = later.find(section);
+            if (found == later.end()) {
+                changes.insert(file + ": " + section);
+                continue;
+            }
+            std::set<std::string> names;
+            for (const auto& [name, line] : values)
+                names.insert(name);
+            for (const auto& [name, line] : found->second)
+                names.insert(name);
+            for (const std::string& name : names) {
+                const auto a = values.find(name);
+                const auto b = found->second.find(name);
+                if (a == values.end() || b == found->second.end() || a->second != b->second)
+                    changes.insert(file + ": " + section + " \\ " + name);
+            }
+        }
+        for (const auto& [section, values] : later)
+            if (!sections.contains(section)) changes.insert(file + ": " + section + " (new)");
+    }
+    return changes;
+}
+
+class DemoPrefixTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = Global();
+        fs::copy(kSource / "data/demo-prefix", prefix(),
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        fs::create_directory(appDir());
+        InitGlobalContext(appDir().string() + "/");
+        CreateRuleDatabase();
+        ImportRuleLibrary(StarterPack());
+    }
+    void TearDown() override { Global() = saved; }
+
+    fs::path prefix() const { return root.dir() / "prefix"; }
+    fs::path appDir() const { return root.dir() / "app"; }
+
+    std::vector<ScanFinding> scan() {
+        std::vector<ScanFinding> found;
+        ScanEvents events;
+        events.found = [&](const ScanFinding& finding) { found.push_back(finding); };
+        RunScan(events);
+        return found;
+    }
+
+    TempPrefix root;
+    GlobalContext saved;
+    wine::WinePlatform platform{prefix(), test::Options(root.dir(), appDir())};
+    PlatformScope scope{platform};
+};
+
+TEST_F(DemoPrefixTest, FindsThePlantedItemsRepairsEachAndChangesNothingElse) {
+    const PrefixState before = Snapshot(prefix());
+    const std::vector<ScanFinding> found = scan();
+    std::vector<std::string> names;
+    for (const auto& finding : found)
+        names.push_back(finding.name);
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "任务管理器被禁用",
+                         "注册表编辑器被禁用",
+                         "“运行”命令被禁用",
+                         "驱动器在“计算机”中被隐藏",
+                         "任务管理器被映像劫持",
+                         "粘滞键后门（sethc.exe 被映像劫持）",
+                         "登录初始化程序被篡改（Winlogon Userinit）",
+                         "文本文件（txtfile）打开命令被篡改",
+                         "隐藏文件无法显示",
+                         "Windows 防火墙被策略关闭",
+                         "C 盘根目录的 autorun.inf",
+                         "熊猫烧香病毒（spo0lsv.exe）",
+                     }));
+
+    std::vector<RepairRow> rows;
+    for (const auto& finding : found)
+        rows.push_back({rows.size(), finding.id});
+    std::vector<bool> repaired(rows.size(), false);
+    RepairEvents events;
+    events.repaired = [&](std::size_t index, bool ok) { repaired.at(index) = ok; };
+    RunRepair(rows, events);
+    EXPECT_EQ(repaired, std::vector<bool>(rows.size(), true));
+    EXPECT_TRUE(scan().empty());
+
+    // The registry changed only in values and keys the found items' repairs name.
+    std::set<std::string> allowedValues, allowedKeys;
+    const RulePack pack = StarterPack();
+    for (const auto& finding : found) {
+        const auto item = std::find_if(pack.items.begin(), pack.items.end(),
+                                       [&](const RuleItem& i) { return i.Name == finding.name; });
+        ASSERT_NE(item, pack.items.end());
+        const Named touched = RepairNames(item->RepairXML);
+        for (const std::string& value : touched.values) {
+            const auto cut = value.find("\\\\");
+            const auto [file, section] = Place(value.substr(0, cut));
+            const std::string name = value.substr(cut + 2);
+            allowedValues.insert(file + ": " + section + " \\ " +
+                                 (name.empty() ? "@" : "\"" + name + "\""));
+        }
+        for (const std::string& key : touched.keys) {
+            const auto [file, section] = Place(key);
+            allowedKeys.insert(file + ": " + section);
+        }
+    }
+    const PrefixState after = Snapshot(prefix());
+    const std::set<std::string> changes = RegistryChanges(before, after);
+    EXPECT_FALSE(changes.empty());
+    for (const std::string& change : changes)
+        EXPECT_TRUE(allowedValues.contains(change) || allowedKeys.contains(change)) << change;
+
+    // Of the files, only the two planted ones are gone; nothing else changed.
+    std::map<std::string, std::string> expected = before.others;
+    EXPECT_EQ(expected.erase("drive_c/autorun.inf"), 1u);
+    EXPECT_EQ(expected.erase("drive_c/windows/system32/drivers/spo0lsv.exe"), 1u);
+    EXPECT_EQ(after.others, expected);
+}
+
+TEST(StarterLibraryTest, FindsNothingOnAPrefixWithoutSettings) {
+    // A prefix whose registry holds no keys at all: no condition on a missing key or
+    // value may count as a finding.
+    TempPrefix root;
+    const GlobalContext saved = Global();
+    fs::create_directories(root.dir() / "prefix/dosdevices");
+    fs::create_directories(root.dir() / "prefix/drive_c/windows");
+    fs::create_directory_symlink("../drive_c", root.dir() / "prefix/dosdevices/c:");
+    fs::create_directory(root.dir() / "app");
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"})
+        test::WriteFile(root.dir() / "prefix" / name, "WINE REGISTRY Version 2\n\n#arch=win64\n");
+    wine::WinePlatform platform{root.dir() / "prefix",
+                                test::Options(root.dir(), root.dir() / "app")};
+    PlatformScope scope{platform};
+    InitGlobalContext((root.dir() / "app").string() + "/");
+    // With no version in the registry every group would be skipped; the scan must
+    // look at every item.
+    Global().CurOSTag = "[win7]";
+    CreateRuleDatabase();
+    ImportRuleLibrary(StarterPack());
+    std::vector<std::string> found;
+    ScanEvents events;
+    events.found = [&](const ScanFinding& finding) { found.push_back(finding.name); };
+    RunScan(events);
+    EXPECT_EQ(found, std::vector<std::string>{});
+    Global() = saved;
+}
+
+} // namespace
+} // namespace corvane

@@ -287,14 +287,14 @@ TEST_F(DemoPrefixTest, FindsThePlantedItemsRepairsEachAndChangesNothingElse) {
         names.push_back(finding.name);
     EXPECT_EQ(names, (std::vector<std::string>{
                          "任务管理器被禁用",
-                         "注册表编辑器被禁用",
-                         "“运行”命令被禁用",
                          "驱动器在“计算机”中被隐藏",
+                         "右键菜单被禁用",
                          "任务管理器被映像劫持",
                          "粘滞键后门（sethc.exe 被映像劫持）",
                          "登录初始化程序被篡改（Winlogon Userinit）",
                          "文本文件（txtfile）打开命令被篡改",
                          "隐藏文件无法显示",
+                         "已知文件类型的扩展名被隐藏",
                          "Windows 防火墙被策略关闭",
                          "C 盘根目录的 autorun.inf",
                          "熊猫烧香病毒（spo0lsv.exe）",

@@ -10,6 +10,7 @@
 #include "app/unitGlobal.h"
 #include "store/RuleLibrary.h"
 #include "store/RulePack.h"
+#include "support/DemoPrefix.h"
 #include "support/TempPrefix.h"
 #include "ui/MessageBox.h"
 
@@ -17,13 +18,11 @@ namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
-const fs::path kSource = CORVANE_SOURCE_DIR;
 
 class DemoPrefixWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::copy(kSource / "data/demo-prefix", prefix(),
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        test::CopyDemoPrefix(prefix());
         fs::create_directory(appDir());
         previous = ui::SetMessageBoxFunction(
             [this](const QString& text, const QString&, ui::MsgIcon, ui::MsgButtons) {
@@ -32,7 +31,7 @@ protected:
             });
         InitGlobalContext(appDir().string() + "/");
         CreateRuleDatabase();
-        ImportRuleLibrary(ReadRulePack(test::ReadFile(kSource / "rules/starter.xml")));
+        ImportRuleLibrary(ReadRulePack(test::ReadFile(test::kStarterPack)));
         window = std::make_unique<Tfrmmain>(QString::fromStdString(appDir().string()));
         window->PageControl1->setCurrentIndex(1);
     }
@@ -74,20 +73,15 @@ TEST_F(DemoPrefixWindowTest, ScanShowsThePlantedItemsInTheirColoursAndRepairFixe
     const QColor blue(0, 0, 255), black(0, 0, 0), red(255, 0, 0);
     window->bntScanClick();
     using Row = std::tuple<QString, QString, QString, QColor>;
-    const std::vector<Row> found = {
-        {"任务管理器被禁用", "风险", "未修复", red},
-        {"驱动器在“计算机”中被隐藏", "风险", "未修复", red},
-        {"右键菜单被禁用", "普通", "未修复", black},
-        {"任务管理器被映像劫持", "危险", "未修复", red},
-        {"粘滞键后门（sethc.exe 被映像劫持）", "危险", "未修复", red},
-        {"登录初始化程序被篡改（Winlogon Userinit）", "危险", "未修复", red},
-        {"文本文件（txtfile）打开命令被篡改", "高风险", "未修复", red},
-        {"隐藏文件无法显示", "高风险", "未修复", red},
-        {"已知文件类型的扩展名被隐藏", "安全", "未修复", blue},
-        {"Windows 防火墙被策略关闭", "高风险", "未修复", red},
-        {"C 盘根目录的 autorun.inf", "高风险", "未修复", red},
-        {"熊猫烧香病毒（spo0lsv.exe）", "危险", "未修复", red},
-    };
+    // Blue for "安全", black for "普通", red for every higher level.
+    std::vector<Row> found;
+    for (const auto& item : test::kPlantedItems) {
+        const QString level = QString::fromUtf8(item.levelName.data(), item.levelName.size());
+        found.emplace_back(QString::fromUtf8(item.name.data(), item.name.size()), level, "未修复",
+                           level == "安全"   ? blue
+                           : level == "普通" ? black
+                                             : red);
+    }
     EXPECT_EQ(rows(), found);
     screenshot("demo-scan.png");
 

@@ -15,6 +15,7 @@
 #include "engine/RuleDocument.h"
 #include "store/PlatformGroups.h"
 #include "store/RulePack.h"
+#include "support/DemoPrefix.h"
 #include "support/TempPrefix.h"
 
 namespace corvane {
@@ -24,10 +25,8 @@ namespace fs = std::filesystem;
 using test::ReadFile;
 using test::TempPrefix;
 
-const fs::path kSource = CORVANE_SOURCE_DIR;
-
 RulePack StarterPack() {
-    return ReadRulePack(ReadFile(kSource / "rules/starter.xml"));
+    return ReadRulePack(ReadFile(test::kStarterPack));
 }
 
 std::string Lower(std::string text) {
@@ -85,7 +84,7 @@ Named RepairNames(const std::string& text) {
 }
 
 TEST(StarterLibraryTest, PackIsSoundAndKeptInTheFormExportWrites) {
-    const std::string text = ReadFile(kSource / "rules/starter.xml");
+    const std::string text = ReadFile(test::kStarterPack);
     const RulePack pack = ReadRulePack(text);
     EXPECT_EQ(CheckRulePack(pack), std::vector<RulePackProblem>{});
     // Import and export give the file back byte for byte.
@@ -253,8 +252,7 @@ class DemoPrefixTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved = Global();
-        fs::copy(kSource / "data/demo-prefix", prefix(),
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        test::CopyDemoPrefix(prefix());
         fs::create_directory(appDir());
         InitGlobalContext(appDir().string() + "/");
         CreateRuleDatabase();
@@ -285,20 +283,10 @@ TEST_F(DemoPrefixTest, FindsThePlantedItemsRepairsEachAndChangesNothingElse) {
     std::vector<std::string> names;
     for (const auto& finding : found)
         names.push_back(finding.name);
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "任务管理器被禁用",
-                         "驱动器在“计算机”中被隐藏",
-                         "右键菜单被禁用",
-                         "任务管理器被映像劫持",
-                         "粘滞键后门（sethc.exe 被映像劫持）",
-                         "登录初始化程序被篡改（Winlogon Userinit）",
-                         "文本文件（txtfile）打开命令被篡改",
-                         "隐藏文件无法显示",
-                         "已知文件类型的扩展名被隐藏",
-                         "Windows 防火墙被策略关闭",
-                         "C 盘根目录的 autorun.inf",
-                         "熊猫烧香病毒（spo0lsv.exe）",
-                     }));
+    std::vector<std::string> planted;
+    for (const auto& item : test::kPlantedItems)
+        planted.emplace_back(item.name);
+    EXPECT_EQ(names, planted);
 
     std::vector<RepairRow> rows;
     for (const auto& finding : found)

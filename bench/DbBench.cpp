@@ -16,8 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/unitGlobal.h"
-#include "store/RuleLibrary.h"
+#include "core/store/RuleLibrary.h"
 
 namespace fs = std::filesystem;
 using namespace corvane;
@@ -125,17 +124,15 @@ int main() {
     std::string pattern = (fs::temp_directory_path() / "corvane-dbbench-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) return 1;
     const fs::path dir = pattern;
-    Global().RuleTable = "cvdb";
-    Global().DbFile = (dir / "cvdb.db").string();
-    Global().DbKey = "kplmvz";
+    const LibraryLocation lib{(dir / "cvdb.db").string()};
 
     // ---- The library -----------------------------------------------------------------
     Gen gen;
     std::size_t documentBytes = 0;
     const auto fillStart = Clock::now();
-    CreateRuleDatabase();
+    CreateRuleDatabase(lib);
     {
-        const auto db = OpenRuleLibrary();
+        const auto db = OpenRuleLibrary(lib);
         db->OpenTransaction();
         for (int i = 0; i < kItems; ++i) {
             RuleItem item;
@@ -147,31 +144,31 @@ int main() {
             item.RepairXML = gen.Document(true, 500, 3000);
             item.MessBoxText = gen.Pick(0, 4) ? "" : "修复前请关闭所有浏览器窗口。";
             documentBytes += item.OptText.size() + item.RepairXML.size();
-            db->Execute(RuleSql::InsertRule(item));
+            db->Execute(RuleSql::InsertRule(lib.table, item));
         }
         db->CommitTransaction();
     }
     const double fillMs = Ms(Clock::now() - fillStart);
     std::printf("library: %d items, %.1f MB of documents, file %.1f MB, written in %.0f ms\n",
                 kItems, static_cast<double>(documentBytes) / 1e6,
-                static_cast<double>(fs::file_size(Global().DbFile)) / 1e6, fillMs);
+                static_cast<double>(fs::file_size(lib.file)) / 1e6, fillMs);
 
     // ---- Opening ---------------------------------------------------------------------
-    const double openMs = Time(9, [] { OpenRuleLibrary(); });
+    const double openMs = Time(9, [&] { (void)OpenRuleLibrary(lib); });
     std::printf("open the library (key derivation, two pragmas):  %8.1f ms\n", openMs);
 
     // ---- CountRules ------------------------------------------------------------------
     std::string shown;
     const double countMs = Time(5, [&] {
-        if (CountRules([&](const std::string& text) { shown = text; }) != 0) std::abort();
+        if (CountRules(lib, [&](const std::string& text) { shown = text; }) != 0) std::abort();
     });
     std::printf("CountRules (open + full read):                    %8.1f ms  (%s)\n", countMs,
                 shown.c_str());
 
     // ---- The full read of statement 1 ------------------------------------------------
-    const auto db = OpenRuleLibrary();
+    const auto db = OpenRuleLibrary(lib);
     const double queryMs = Time(5, [&] {
-        const auto table = db->Query(RuleSql::SelectAllRules());
+        const auto table = db->Query(RuleSql::SelectAllRules(lib.table));
         if (table->RowTotal() != kItems) std::abort();
     });
     std::printf("Query of statement 1 on an open connection:       %8.1f ms\n", queryMs);
@@ -179,7 +176,7 @@ int main() {
     // What the scan does with the result: every row's Name and OSId, and its detection
     // document, read by name and checked for well-formed UTF-8.
     const std::size_t inUseBefore = InUse();
-    const auto table = db->Query(RuleSql::SelectAllRules());
+    const auto table = db->Query(RuleSql::SelectAllRules(lib.table));
     std::printf("the result held in memory:                        %8.1f MB\n",
                 static_cast<double>(InUse() - inUseBefore) / 1e6);
     std::size_t read = 0;

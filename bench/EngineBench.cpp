@@ -17,12 +17,11 @@
 #include <vector>
 
 #include "RegGenerator.h"
-#include "app/unitGlobal.h"
-#include "engine/RuleDocument.h"
-#include "engine/RuleTriggered.h"
-#include "engine/RunRepairXML.h"
-#include "platform/Platform.h"
-#include "platform/wine/WinePlatform.h"
+#include "core/engine/RuleDocument.h"
+#include "core/engine/RuleTriggered.h"
+#include "core/engine/RunRepairXML.h"
+#include "core/platform/Platform.h"
+#include "core/platform/wine/WinePlatform.h"
 
 namespace fs = std::filesystem;
 using namespace corvane;
@@ -126,7 +125,7 @@ int main(int argc, char** argv) {
     const fs::path prefix = tmp / "prefix";
     MakePrefix(prefix);
     fs::create_directories(tmp / "app");
-    Global().AppDir = (tmp / "app").string() + "/";
+    const std::string appDir = (tmp / "app").string() + "/";
 
     wine::WineOptions options = wine::WineOptions::FromProcess();
     options.tmpRoot = tmp;
@@ -137,7 +136,7 @@ int main(int argc, char** argv) {
     // Detection.
     const std::string detection = DetectionDocument();
     auto t0 = Clock::now();
-    const int result = RuleTriggered(detection); // reads the registry files
+    const int result = RuleTriggered(detection, appDir); // reads the registry files
     const double firstDetection = Since(t0);
     const std::uint64_t before = platform.registry().generation();
     std::vector<double> perDoc;
@@ -146,7 +145,7 @@ int main(int argc, char** argv) {
     const auto detectStart = Clock::now();
     for (int i = 0; i < documents; ++i) {
         t0 = Clock::now();
-        triggered += RuleTriggered(detection);
+        triggered += RuleTriggered(detection, appDir);
         perDoc.push_back(Since(t0));
     }
     const double detectTotal = Since(detectStart);
@@ -171,14 +170,14 @@ int main(int argc, char** argv) {
     for (int i = 0; i <= documents; ++i)
         repairs.push_back(RepairDocument(i));
     t0 = Clock::now();
-    RunRepairXML(repairs[0]);
+    RunRepairXML(repairs[0], appDir);
     const double firstRepair = Since(t0);
     const std::uint64_t beforeRepair = platform.registry().generation();
     perDoc.clear();
     const auto repairStart = Clock::now();
     for (int i = 1; i <= documents; ++i) {
         t0 = Clock::now();
-        RunRepairXML(repairs[std::size_t(i)]);
+        RunRepairXML(repairs[std::size_t(i)], appDir);
         perDoc.push_back(Since(t0));
     }
     const double repairTotal = Since(repairStart);

@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "RegGenerator.h"
-#include "engine/RegCommon.h"
-#include "platform/Platform.h"
-#include "platform/wine/RegHive.h"
-#include "platform/wine/WinePlatform.h"
+#include "core/engine/RegCommon.h"
+#include "core/platform/Platform.h"
+#include "core/platform/wine/RegHive.h"
+#include "core/platform/wine/WinePlatform.h"
 
 namespace fs = std::filesystem;
 using namespace corvane;

@@ -11,12 +11,11 @@
 #include <string>
 
 #include "RegGenerator.h"
-#include "app/ScanRepair.h"
-#include "app/unitGlobal.h"
-#include "engine/RuleTriggered.h"
-#include "platform/wine/WinePlatform.h"
-#include "store/PlatformGroups.h"
-#include "store/RuleLibrary.h"
+#include "core/engine/RuleTriggered.h"
+#include "core/platform/wine/WinePlatform.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/PlatformGroups.h"
+#include "core/store/RuleLibrary.h"
 
 namespace fs = std::filesystem;
 using namespace corvane;
@@ -76,11 +75,12 @@ int main() {
 
     wine::WinePlatform platform(prefix);
     PlatformScope scope(platform);
-    InitGlobalContext((root / "app").string() + "/");
-    CreateRuleDatabase();
+    const RunInputs inputs = InputsBeside((root / "app").string() + "/");
+    const LibraryLocation& lib = inputs.library;
+    CreateRuleDatabase(lib);
     {
         std::mt19937_64 rng(0x5CA11);
-        auto db = OpenRuleLibrary();
+        auto db = OpenRuleLibrary(lib);
         db->Execute(RuleSql::InsertWinOS("[xp-only]\nName=XP\nOS=[winxp]\n"));
         db->OpenTransaction();
         for (int n = 0; n < kItems; ++n) {
@@ -93,7 +93,7 @@ int main() {
             item.RepairXML =
                 "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\"/>"
                 "<type opttype=\"regedit\"/></rules>";
-            db->Execute(RuleSql::InsertRule(item));
+            db->Execute(RuleSql::InsertRule(lib.table, item));
         }
         db->CommitTransaction();
     }
@@ -102,28 +102,27 @@ int main() {
     int found = 0;
     ScanEvents events;
     events.found = [&](const ScanFinding&) { ++found; };
-    RunScan(events); // warm-up: the registry is read once, as in a running program
+    RunScan(inputs, events); // warm-up: the registry is read once, as in a running program
     const auto t0 = Clock::now();
-    RunScan(events);
+    RunScan(inputs, events);
     const double total = Ms(Clock::now() - t0);
 
     // The same stages, timed one by one.
     const auto s0 = Clock::now();
-    auto db = OpenRuleLibrary();
-    ReadWinOSRecord(*db);
-    const IniDocument groups = ReadPlatformGroups(Global().WinOSText);
+    auto db = OpenRuleLibrary(lib);
+    const IniDocument groups = ReadPlatformGroups(ReadWinOSRecord(*db).value_or(""));
     const auto s1 = Clock::now();
-    const auto rules = db->Query(RuleSql::SelectAllRules());
+    const auto rules = db->Query(RuleSql::SelectAllRules(lib.table));
     const auto s2 = Clock::now();
     Clock::duration filter{}, detect{};
     int evaluated = 0;
     for (int i = 0; i < rules->RowTotal(); ++i) {
         const auto f0 = Clock::now();
-        const bool applies = PlatformGroupApplies(RuleText(*rules, "OSId"), groups);
+        const bool applies = PlatformGroupApplies(RuleText(*rules, "OSId"), groups, inputs.release);
         const auto f1 = Clock::now();
         filter += f1 - f0;
         if (applies) {
-            RuleTriggered(RuleText(*rules, "OptText"));
+            (void)RuleTriggered(RuleText(*rules, "OptText"), inputs.appDir);
             detect += Clock::now() - f1;
             ++evaluated;
         }

@@ -9,11 +9,10 @@
 #include <sstream>
 #include <vector>
 
-#include "app/ScanRepair.h"
-#include "app/unitGlobal.h"
-#include "platform/wine/WinePlatform.h"
-#include "store/RuleLibrary.h"
-#include "store/RulePack.h"
+#include "core/platform/wine/WinePlatform.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/RuleLibrary.h"
+#include "core/store/RulePack.h"
 
 namespace fs = std::filesystem;
 using namespace corvane;
@@ -32,11 +31,11 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-std::vector<ScanFinding> Scan() {
+std::vector<ScanFinding> Scan(const RunInputs& inputs) {
     std::vector<ScanFinding> found;
     ScanEvents events;
     events.found = [&](const ScanFinding& f) { found.push_back(f); };
-    RunScan(events);
+    RunScan(inputs, events);
     return found;
 }
 
@@ -60,22 +59,22 @@ int main() {
         {
             wine::WinePlatform platform(root / "prefix");
             PlatformScope scope(platform);
-            InitGlobalContext((root / "app").string() + "/");
+            const RunInputs inputs = InputsBeside((root / "app").string() + "/");
 
             auto t0 = Clock::now();
             const RulePack pack = ReadRulePack(text.str());
             auto t1 = Clock::now();
-            CreateRuleDatabase();
-            ImportRuleLibrary(pack);
+            CreateRuleDatabase(inputs.library);
+            ImportRuleLibrary(inputs.library, pack);
             auto t2 = Clock::now();
-            const auto findings = Scan();
+            const auto findings = Scan(inputs);
             auto t3 = Clock::now();
             std::vector<RepairRow> rows;
             for (const auto& f : findings)
                 rows.push_back({rows.size(), f.id});
-            RunRepair(rows, {});
+            RunRepair(inputs, rows, {});
             auto t4 = Clock::now();
-            const auto left = Scan();
+            const auto left = Scan(inputs);
             auto t5 = Clock::now();
             if (!left.empty()) std::fprintf(stderr, "the repair left %zu items\n", left.size());
             items = pack.items.size();

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "engine/RuleDocument.h"
+#include "core/engine/RuleDocument.h"
 
 namespace {
 

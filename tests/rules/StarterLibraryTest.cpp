@@ -10,11 +10,10 @@
 #include <set>
 #include <sstream>
 
-#include "app/ScanRepair.h"
-#include "app/unitGlobal.h"
-#include "engine/RuleDocument.h"
-#include "store/PlatformGroups.h"
-#include "store/RulePack.h"
+#include "core/engine/RuleDocument.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/PlatformGroups.h"
+#include "core/store/RulePack.h"
 #include "support/DemoPrefix.h"
 #include "support/TempPrefix.h"
 
@@ -122,8 +121,7 @@ TEST(StarterLibraryTest, EachRepairTouchesOnlyWhatItsDetectionTests) {
 }
 
 TEST(StarterLibraryTest, GroupsCoverTheReleasesWinePrefixesReport) {
-    const GlobalContext saved = Global();
-    Global().DefaultOSTags = "[win98][win2000][win2003][winxp][winvista][win7][win8]";
+    RunningRelease running;
     const IniDocument groups = ReadPlatformGroups(*StarterPack().platforms);
     // What Wine 8's winecfg writes for each Windows version it offers on a 64-bit
     // prefix, and which groups include it.
@@ -141,17 +139,16 @@ TEST(StarterLibraryTest, GroupsCoverTheReleasesWinePrefixesReport) {
     };
     for (const auto& release : releases) {
         SCOPED_TRACE(release.version);
-        Global().CurOSTag = release.tag;
-        Global().OSVersionText = release.version;
-        EXPECT_TRUE(PlatformGroupApplies("all-os", groups));
-        EXPECT_EQ(PlatformGroupApplies("xp-up", groups), release.xpUp);
-        EXPECT_EQ(PlatformGroupApplies("vista-up", groups), release.vistaUp);
+        running.osTag = release.tag;
+        running.versionText = release.version;
+        EXPECT_TRUE(PlatformGroupApplies("all-os", groups, running));
+        EXPECT_EQ(PlatformGroupApplies("xp-up", groups, running), release.xpUp);
+        EXPECT_EQ(PlatformGroupApplies("vista-up", groups, running), release.vistaUp);
     }
-    Global().CurOSTag = "[win2000]";
-    Global().OSVersionText = "5.0.2195.Service Pack 4";
-    EXPECT_TRUE(PlatformGroupApplies("all-os", groups));
-    EXPECT_FALSE(PlatformGroupApplies("xp-up", groups));
-    Global() = saved;
+    running.osTag = "[win2000]";
+    running.versionText = "5.0.2195.Service Pack 4";
+    EXPECT_TRUE(PlatformGroupApplies("all-os", groups, running));
+    EXPECT_FALSE(PlatformGroupApplies("xp-up", groups, running));
 }
 
 // --- A prefix as data ------------------------------------------------------------------
@@ -251,14 +248,12 @@ std::set<std::string> RegistryChanges(const PrefixState& before, const PrefixSta
 class DemoPrefixTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved = Global();
         test::CopyDemoPrefix(prefix());
         fs::create_directory(appDir());
-        InitGlobalContext(appDir().string() + "/");
-        CreateRuleDatabase();
-        ImportRuleLibrary(StarterPack());
+        inputs = InputsBeside(appDir().string() + "/");
+        CreateRuleDatabase(inputs.library);
+        ImportRuleLibrary(inputs.library, StarterPack());
     }
-    void TearDown() override { Global() = saved; }
 
     fs::path prefix() const { return root.dir() / "prefix"; }
     fs::path appDir() const { return root.dir() / "app"; }
@@ -267,12 +262,12 @@ protected:
         std::vector<ScanFinding> found;
         ScanEvents events;
         events.found = [&](const ScanFinding& finding) { found.push_back(finding); };
-        RunScan(events);
+        RunScan(inputs, events);
         return found;
     }
 
     TempPrefix root;
-    GlobalContext saved;
+    RunInputs inputs;
     wine::WinePlatform platform{prefix(), test::Options(root.dir(), appDir())};
     PlatformScope scope{platform};
 };
@@ -294,7 +289,7 @@ TEST_F(DemoPrefixTest, FindsThePlantedItemsRepairsEachAndChangesNothingElse) {
     std::vector<bool> repaired(rows.size(), false);
     RepairEvents events;
     events.repaired = [&](std::size_t index, bool ok) { repaired.at(index) = ok; };
-    RunRepair(rows, events);
+    RunRepair(inputs, rows, events);
     EXPECT_EQ(repaired, std::vector<bool>(rows.size(), true));
     EXPECT_TRUE(scan().empty());
 
@@ -335,7 +330,6 @@ TEST(StarterLibraryTest, FindsNothingOnAPrefixWithoutSettings) {
     // A prefix whose registry holds no keys at all: no condition on a missing key or
     // value may count as a finding.
     TempPrefix root;
-    const GlobalContext saved = Global();
     fs::create_directories(root.dir() / "prefix/dosdevices");
     fs::create_directories(root.dir() / "prefix/drive_c/windows");
     fs::create_directory_symlink("../drive_c", root.dir() / "prefix/dosdevices/c:");
@@ -345,18 +339,17 @@ TEST(StarterLibraryTest, FindsNothingOnAPrefixWithoutSettings) {
     wine::WinePlatform platform{root.dir() / "prefix",
                                 test::Options(root.dir(), root.dir() / "app")};
     PlatformScope scope{platform};
-    InitGlobalContext((root.dir() / "app").string() + "/");
+    RunInputs inputs = InputsBeside((root.dir() / "app").string() + "/");
     // With no version in the registry every group would be skipped; the scan must
     // look at every item.
-    Global().CurOSTag = "[win7]";
-    CreateRuleDatabase();
-    ImportRuleLibrary(StarterPack());
+    inputs.release.osTag = "[win7]";
+    CreateRuleDatabase(inputs.library);
+    ImportRuleLibrary(inputs.library, StarterPack());
     std::vector<std::string> found;
     ScanEvents events;
     events.found = [&](const ScanFinding& finding) { found.push_back(finding.name); };
-    RunScan(events);
+    RunScan(inputs, events);
     EXPECT_EQ(found, std::vector<std::string>{});
-    Global() = saved;
 }
 
 } // namespace

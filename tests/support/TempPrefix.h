@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/wine/WinePlatform.h"
+#include "core/platform/wine/WinePlatform.h"
 
 namespace corvane::test {
 

@@ -3,9 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/RuleDocument.h"
-#include "platform/wine/WineServer.h"
-#include "store/RulePack.h"
+#include "core/engine/RuleDocument.h"
+#include "core/platform/wine/WineServer.h"
+#include "core/store/RulePack.h"
 #include "support/TempPrefix.h"
 
 namespace corvane {

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "app/unitGlobal.h"
-#include "platform/wine/WinePlatform.h"
+#include "core/platform/wine/WinePlatform.h"
 
 namespace corvane::cli {
 
@@ -47,9 +46,10 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
     return std::nullopt;
 }
 
-Session::Session(const CommonOptions& options) : platform(options.prefix), scope(platform) {
-    InitGlobalContext(platform.paths().appDir().string() + "/");
-    if (!options.library.empty()) Global().DbFile = options.library.string();
+Session::Session(const CommonOptions& options)
+    : platform(options.prefix), scope(platform),
+      inputs(InputsBeside(platform.paths().appDir().string() + "/")) {
+    if (!options.library.empty()) inputs.library.file = options.library.string();
 }
 
 int Failed(std::ostream& err, std::string_view command, const std::exception& e) {

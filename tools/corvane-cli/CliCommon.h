@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/wine/WinePlatform.h"
+#include "core/platform/wine/WinePlatform.h"
+#include "core/run/ScanRepair.h"
 
 namespace corvane::cli {
 
@@ -36,12 +37,13 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
                                 bool operationRequired = true);
 
 // The machine and the library as the window would find them beside the tool: the
-// prefix of the options made the active platform, the global context filled for the
+// prefix of the options made the active platform, the inputs of a program in the
 // tool's folder, and --library in place of the library beside it.
 struct Session {
     explicit Session(const CommonOptions& options);
     wine::WinePlatform platform;
     PlatformScope scope;
+    RunInputs inputs;
 };
 
 // Prints "corvane-cli COMMAND: message" for an error; the exit code of an error.

@@ -1,8 +1,8 @@
 #include "PathCommand.h"
 
 #include "CliCommon.h"
-#include "app/unitGlobal.h"
-#include "platform/wine/WinePlatform.h"
+#include "core/engine/RulePath.h"
+#include "core/platform/wine/WinePlatform.h"
 
 namespace corvane::cli {
 
@@ -33,11 +33,10 @@ int RunPathCommand(std::span<const std::string> args, std::ostream& out, std::os
 
     wine::WinePlatform platform(prefix);
     PlatformScope scope(platform);
-    Global().AppDir = platform.paths().appDir().string() + "/";
     if (!platform.prefixExists())
         err << "corvane-cli path: note: no Wine prefix at " << prefix.string() << "\n";
 
-    const std::string path = ExpandRulePath(operands[0]);
+    const std::string path = ExpandRulePath(operands[0], platform.paths().appDir().string() + "/");
     if (name == "expand") {
         out << path << "\n";
         return 0;

@@ -3,8 +3,8 @@
 #include <map>
 
 #include "CliCommon.h"
-#include "engine/RegCommon.h"
-#include "platform/wine/WinePlatform.h"
+#include "core/engine/RegCommon.h"
+#include "core/platform/wine/WinePlatform.h"
 
 namespace corvane::cli {
 

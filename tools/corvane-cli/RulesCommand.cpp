@@ -4,9 +4,8 @@
 #include <sstream>
 
 #include "CliCommon.h"
-#include "app/unitGlobal.h"
-#include "platform/wine/WinePlatform.h"
-#include "store/RulePack.h"
+#include "core/platform/wine/WinePlatform.h"
+#include "core/store/RulePack.h"
 
 namespace corvane::cli {
 
@@ -83,7 +82,8 @@ int RunRulesCommand(std::span<const std::string> args, std::ostream& out, std::o
     }
     try {
         Session session(options);
-        const fs::path library = Global().DbFile;
+        const LibraryLocation& location = session.inputs.library;
+        const fs::path library = location.file;
         RulePack pack;
         if (wanted == 1) {
             std::string text;
@@ -103,7 +103,7 @@ int RunRulesCommand(std::span<const std::string> args, std::ostream& out, std::o
                     << "\n";
                 return 2;
             }
-            pack = ExportRuleLibrary();
+            pack = ExportRuleLibrary(location);
         }
         if (operation == "check") return Report(CheckRulePack(pack), out);
         if (operation == "export") {
@@ -119,8 +119,8 @@ int RunRulesCommand(std::span<const std::string> args, std::ostream& out, std::o
         }
         const bool created = !fs::exists(library);
         try {
-            if (created) CreateRuleDatabase(); // as start-up creates a missing library
-            ImportRuleLibrary(pack);
+            if (created) CreateRuleDatabase(location); // as start-up creates a missing library
+            ImportRuleLibrary(location, pack);
         } catch (...) {
             // A library made for this import goes again with it.
             if (created) {

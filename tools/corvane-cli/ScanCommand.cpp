@@ -4,10 +4,9 @@
 #include <nlohmann/json.hpp>
 
 #include "CliCommon.h"
-#include "app/ScanRepair.h"
-#include "app/unitGlobal.h"
-#include "platform/wine/WinePlatform.h"
-#include "store/RuleLibrary.h"
+#include "core/platform/wine/WinePlatform.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/RuleLibrary.h"
 
 namespace corvane::cli {
 
@@ -22,10 +21,11 @@ const char* const kRepairUsage =
 
 namespace {
 
-bool LibraryMissing(std::ostream& err, std::string_view command) {
-    if (std::filesystem::is_regular_file(Global().DbFile)) return false;
+bool LibraryMissing(const Session& session, std::ostream& err, std::string_view command) {
+    const std::string& file = session.inputs.library.file;
+    if (std::filesystem::is_regular_file(file)) return false;
     // The window would create an empty library here; a tool only reads what is there.
-    err << "corvane-cli " << command << ": no rule library at " << Global().DbFile << "\n";
+    err << "corvane-cli " << command << ": no rule library at " << file << "\n";
     return true;
 }
 
@@ -40,11 +40,11 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
         return UsageError(err, "scan", "unexpected argument " + args[options.next], kScanUsage);
     try {
         Session session(options);
-        if (LibraryMissing(err, "scan")) return 2;
+        if (LibraryMissing(session, err, "scan")) return 2;
         std::vector<ScanFinding> found;
         ScanEvents events;
         events.found = [&](const ScanFinding& finding) { found.push_back(finding); };
-        RunScan(events);
+        RunScan(session.inputs, events);
         if (options.json) {
             nlohmann::json list = nlohmann::json::array();
             for (const auto& f : found)
@@ -74,14 +74,15 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
     if (ids.empty()) return UsageError(err, "repair", "no item ID given", kRepairUsage);
     try {
         Session session(options);
-        if (LibraryMissing(err, "repair")) return 2;
+        if (LibraryMissing(session, err, "repair")) return 2;
         // Every ID must name an item before anything is repaired.
         std::vector<RepairRow> rows;
         std::vector<std::string> names;
         {
-            const auto db = OpenRuleLibrary();
+            const auto db = OpenRuleLibrary(session.inputs.library);
             for (const std::string& id : ids) {
-                const auto item = db->Query(RuleSql::SelectRuleForRepair(id));
+                const auto item =
+                    db->Query(RuleSql::SelectRuleForRepair(session.inputs.library.table, id));
                 if (item->RowTotal() == 0) {
                     err << "corvane-cli repair: no rule item with ID " << id << "\n";
                     return 2;
@@ -105,7 +106,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
                     << (repaired ? "修复成功" : "修复失败") << "\n";
             current = index + 1;
         };
-        RunRepair(rows, events);
+        RunRepair(session.inputs, rows, events);
         bool allRepaired = true;
         nlohmann::json list = nlohmann::json::array();
         for (std::size_t i = 0; i < rows.size(); ++i) {

@@ -1,0 +1,169 @@
+#include "core/edit/RuleChoices.h"
+
+namespace corvane {
+
+namespace {
+
+bool IsEditOrCopy(int mode) {
+    return mode == DlgModeEdit || mode == DlgModeCopy;
+}
+
+} // namespace
+
+std::string_view FileRuleCaption(int mode) {
+    if (mode == DlgModeEdit) return "编辑文件规则";
+    if (mode == DlgModeCopy) return "复制文件规则";
+    return "添加文件规则";
+}
+
+std::string_view RegRuleCaption(int mode) {
+    if (mode == DlgModeEdit) return "编辑注册表规则";
+    if (mode == DlgModeCopy) return "复制注册表规则";
+    return "添加注册表规则";
+}
+
+FileConditionForm FileConditionStart(const TDialogExchange& x) {
+    FileConditionForm form;
+    form.caption = FileRuleCaption(x.DlgMode);
+    if (!IsEditOrCopy(x.DlgMode)) return form;
+    form.FilePath = x.DlgFilePath;
+    form.kind = x.DlgIsFolder == "0" ? 0 : 1;
+    form.trigger = PositionOfStored(kFileTriggers, x.DlgFileDecide, 0);
+    return form;
+}
+
+void FileConditionAccept(TDialogExchange& x, std::string_view filePath, std::string_view kindShown,
+                         std::string_view triggerShown) {
+    x.DlgFilePath = filePath;
+    x.DlgResult = 1;
+    x.DlgIsFolder = StoredOfShown(kFileKinds, kindShown, "1");
+    x.DlgFileDecide = StoredOfShown(kFileTriggers, triggerShown, RuleWords::kNoFile);
+}
+
+int MatchModeStart(const TDialogExchange& x) {
+    return x.DlgMatchMode == RuleWords::kAnd ? 1 : 0;
+}
+
+void MatchModeAccept(TDialogExchange& x, int position) {
+    x.DlgMatchMode = std::string(position == 1 ? RuleWords::kAnd : RuleWords::kOr);
+    x.DlgResult = 1;
+}
+
+FileActionForm FileActionStart(const TDialogExchange& x) {
+    FileActionForm form;
+    form.caption = FileRuleCaption(x.DlgMode);
+    if (!IsEditOrCopy(x.DlgMode)) return form;
+    form.FilePath = x.DlgFilePath;
+    form.FromPath = x.DlgFromPath;
+    form.action = x.DlgFileDecide == RuleWords::kCopy ? 1 : 0;
+    return form;
+}
+
+void FileActionAccept(TDialogExchange& x, std::string_view filePath, std::string_view fromPath,
+                      std::string_view actionShown) {
+    x.DlgFilePath = filePath;
+    x.DlgResult = 1;
+    if (actionShown == kFileActions[0].shown) {
+        x.DlgFileDecide = RuleWords::kDelete;
+        x.DlgFromPath.clear();
+    } else {
+        x.DlgFileDecide = RuleWords::kCopy;
+        x.DlgFromPath = fromPath;
+    }
+}
+
+FileActionLayout FileActionLayoutFor(int action) {
+    if (action == 1) return {"目标文件", true};
+    return {"文件位置", false};
+}
+
+namespace {
+
+// The start values common to both registry dialogs.
+RegForm RegStart(const TDialogExchange& x) {
+    RegForm form;
+    form.caption = RegRuleCaption(x.DlgMode);
+    if (!IsEditOrCopy(x.DlgMode)) return form;
+    form.root = PositionOfStored(kRootChoices, x.DlgRoot, kRootFallback);
+    form.KeyPath = x.DlgKeyPath;
+    form.KeyValue = x.DlgKeyValue;
+    form.ValueText = x.DlgValueText;
+    form.pathAbs = x.DlgPathAbs == "1";
+    return form;
+}
+
+void RegAcceptCommon(TDialogExchange& x, const RegShown& shown, std::string_view pathAbsOff) {
+    x.DlgRoot = StoredOfShown(kRootChoices, shown.root, "HKLM");
+    x.DlgResult = 1;
+    x.DlgKeyPath = shown.KeyPath;
+    x.DlgKeyValue = shown.KeyValue;
+    x.DlgValueText = shown.ValueText;
+    x.DlgKeyType = shown.type;
+    x.DlgPathAbs = shown.pathAbs ? "1" : pathAbsOff;
+}
+
+} // namespace
+
+RegForm RegConditionStart(const TDialogExchange& x) {
+    RegForm form = RegStart(x);
+    if (!IsEditOrCopy(x.DlgMode)) return form;
+    form.type = PositionOfName(kConditionTypes, x.DlgKeyType, 0);
+    form.decide = PositionOfStored(kRegTriggers, x.DlgRegDecide, kRegTriggerFallback);
+    return form;
+}
+
+void RegConditionAccept(TDialogExchange& x, const RegShown& shown) {
+    RegAcceptCommon(x, shown, "0");
+    x.DlgRegDecide = StoredOfShown(kRegTriggers, shown.decide, RuleWords::kValueExists);
+    if (x.DlgRegDecide == RuleWords::kKeyExists || x.DlgRegDecide == RuleWords::kNoKey) {
+        x.DlgKeyType.clear();
+        x.DlgValueText.clear();
+    }
+}
+
+RegLayout RegConditionLayoutFor(int trigger) {
+    switch (trigger) {
+    case 2:
+    case 3:
+        return {"值名称", true, false};
+    case 4:
+    case 5:
+        return {"值名称", true, true};
+    default: // the key conditions, and no selection
+        return {"键名称", false, false};
+    }
+}
+
+RegForm RegActionStart(const TDialogExchange& x) {
+    RegForm form = RegStart(x);
+    if (!IsEditOrCopy(x.DlgMode)) return form;
+    form.type = PositionOfName(kActionTypes, x.DlgKeyType, 0);
+    form.decide = PositionOfStored(kRegActions, x.DlgRegDecide, kRegActionFallback);
+    return form;
+}
+
+bool RegActionRefused(const RegShown& shown) {
+    return shown.type == "REG_BINARY" && shown.decide == kRegActions[1].shown;
+}
+
+bool RegActionAccept(TDialogExchange& x, const RegShown& shown) {
+    if (RegActionRefused(shown)) return false;
+    RegAcceptCommon(x, shown, "");
+    if (shown.decide == kRegActions[1].shown) {
+        x.DlgRegDecide = RuleWords::kSetValue;
+        return true;
+    }
+    x.DlgRegDecide =
+        shown.decide == kRegActions[0].shown ? RuleWords::kDelKey : RuleWords::kDelValue;
+    x.DlgValueText.clear();
+    x.DlgKeyType.clear();
+    return true;
+}
+
+RegLayout RegActionLayoutFor(int action) {
+    if (action == 0) return {"键", false, false};
+    if (action == 1) return {"值", true, true};
+    return {"值", false, false};
+}
+
+} // namespace corvane

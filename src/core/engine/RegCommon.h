@@ -1,0 +1,47 @@
+// Registry operations of the rule engine: each opens its key from a root, does one
+// thing and closes it again. None keeps state, throws or shows anything; failure is
+// the result. Names, paths and texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/platform/Platform.h"
+
+namespace corvane {
+
+// "HKCR", "HKCU", "HKLM", "HKU", "HKCC" (exactly so); anything else is HKLM.
+RegKey RootKeyFromName(std::string_view name);
+
+// Whether `keyPath` has the subkey `name` (an empty name tests the key path itself).
+[[nodiscard]] bool RegKeyExists(RegKey root, std::string_view keyPath, std::string_view name);
+
+// Whether `keyPath` has the value `name`; for the type names "REG_SZ", "REG_DWORD",
+// "REG_EXPAND_SZ" and "REG_BINARY" it must also be stored with that type.
+[[nodiscard]] bool RegValueExists(RegKey root, std::string_view keyPath, std::string_view name,
+                                  std::string_view typeName);
+
+// Reads a value as text by type name: "REG_DWORD" as a signed decimal, "REG_BINARY"
+// as its size in bytes, anything else as a string. False (and empty text) when the
+// value cannot be read so.
+[[nodiscard]] bool ReadRegValueText(RegKey root, std::string_view keyPath, std::string_view name,
+                                    std::string_view typeName, std::string& text);
+
+// Deletes the subkey `name` of `keyPath` with everything below it.
+[[nodiscard]] bool DeleteRegKey(RegKey root, std::string_view keyPath, std::string_view name);
+
+[[nodiscard]] bool DeleteRegValue(RegKey root, std::string_view keyPath, std::string_view name);
+
+// Writes "REG_SZ", "REG_EXPAND_SZ" or "REG_DWORD" data (for the last a signed decimal
+// or "$"/"0x" hexadecimal number); other type names write nothing. True unless the
+// conversion or the write failed; also true when the key path cannot be opened.
+[[nodiscard]] bool WriteRegValue(RegKey root, std::string_view keyPath, std::string_view name,
+                                 std::string_view typeName, std::string_view data);
+
+// The number a REG_DWORD text stands for: optional sign, then decimal digits, or
+// hexadecimal digits after "$" or "0x".
+[[nodiscard]] std::optional<std::int32_t> ParseRegInteger(std::string_view text);
+
+} // namespace corvane

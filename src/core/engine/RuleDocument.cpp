@@ -1,0 +1,266 @@
+#include "core/engine/RuleDocument.h"
+
+#include <initializer_list>
+#include <optional>
+#include <utility>
+
+#include "core/engine/XmlDocument.h"
+
+namespace corvane {
+
+namespace {
+
+// --- Writing -------------------------------------------------------------------------
+
+using Attributes = std::initializer_list<std::pair<std::string_view, const std::string*>>;
+
+bool AddRule(XmlNode group, Attributes attributes) {
+    XmlNode rule = group.appendElement("CHdb");
+    if (!rule) return false;
+    for (const auto& [name, value] : attributes)
+        if (!rule.setAttribute(name, *value)) return false;
+    return true;
+}
+
+// A group element with `opttype` and, in the detection document, `mode`.
+XmlNode AddGroup(XmlNode root, std::string_view opttype, const std::string* mode) {
+    XmlNode group = root.appendElement("type");
+    if (!group || !group.setAttribute("opttype", opttype)) return {};
+    if (mode && !group.setAttribute("mode", *mode)) return {};
+    return group;
+}
+
+template <typename FileRows, typename RegRows, typename AddFile, typename AddReg>
+bool WriteDocument(const FileRows& fileRows, const std::string* filesMode, const RegRows& regRows,
+                   const std::string* regMode, AddFile addFile, AddReg addReg, std::string& text) {
+    XmlDocument doc;
+    doc.setDeclaration(kRuleDocumentVersion, kRuleDocumentEncoding);
+    XmlNode root = doc.appendElement("rules");
+    if (!root) return false;
+    XmlNode files = AddGroup(root, RuleWords::kFilesGroup, filesMode);
+    if (!files) return false;
+    for (const auto& row : fileRows)
+        if (!addFile(files, row)) return false;
+    XmlNode registry = AddGroup(root, RuleWords::kRegistryGroup, regMode);
+    if (!registry) return false;
+    for (const auto& row : regRows)
+        if (!addReg(registry, row)) return false;
+    text = doc.save();
+    return true;
+}
+
+// --- Reading -------------------------------------------------------------------------
+
+enum class Step { Go, Stop, Fail };
+
+// A required attribute; false when it is missing.
+bool Required(XmlNode rule, std::string_view name, std::string& out) {
+    std::optional<std::string> value = rule.attribute(name);
+    if (!value) return false;
+    out = std::move(*value);
+    return true;
+}
+
+// `PathAbs` is the one optional attribute: missing reads as "".
+void Optional(XmlNode rule, std::string_view name, std::string& out) {
+    std::optional<std::string> value = rule.attribute(name);
+    out = value ? std::move(*value) : std::string();
+}
+
+bool ReadRow(XmlNode n, FileConditionRow& row) {
+    return Required(n, "FilePath", row.FilePath) && Required(n, "isFolder", row.isFolder) &&
+           Required(n, "decide", row.decide);
+}
+
+bool ReadRow(XmlNode n, FileActionRow& row) {
+    return Required(n, "FilePath", row.FilePath) && Required(n, "FromPath", row.FromPath) &&
+           Required(n, "decide", row.decide);
+}
+
+bool ReadRow(XmlNode n, RegConditionRow& row) {
+    if (!(Required(n, "root", row.root) && Required(n, "KeyPath", row.KeyPath) &&
+          Required(n, "KeyValue", row.KeyValue) && Required(n, "KeyType", row.KeyType) &&
+          Required(n, "compareValue", row.compareValue) && Required(n, "decide", row.decide)))
+        return false;
+    Optional(n, "PathAbs", row.PathAbs);
+    return true;
+}
+
+bool ReadRow(XmlNode n, RegActionRow& row) {
+    if (!(Required(n, "root", row.root) && Required(n, "KeyPath", row.KeyPath) &&
+          Required(n, "KeyValue", row.KeyValue) && Required(n, "KeyType", row.KeyType) &&
+          Required(n, "ValueContent", row.ValueContent) && Required(n, "decide", row.decide)))
+        return false;
+    Optional(n, "PathAbs", row.PathAbs);
+    return true;
+}
+
+// The navigation every reader shares. `readMode`: the detection readers read each
+// group's `mode` (required) before its rules. `onGroup(kind, mode, ruleCount)` and
+// `onEnd(kind)` answer whether to go on; `onRule(kind, node)` answers with a Step.
+template <typename OnGroup, typename OnRule, typename OnEnd, typename OnSkipped>
+WalkResult Navigate(std::string_view text, bool readMode, OnGroup onGroup, OnRule onRule,
+                    OnEnd onEnd, OnSkipped onSkipped) {
+    XmlDocument doc;
+    if (!doc.load(text)) return WalkResult::ReadFailure;
+    // The root is the node after the declaration; a text without a declaration has
+    // none.
+    const XmlNode declaration = doc.firstTop();
+    if (!declaration.isDeclaration()) return WalkResult::ReadFailure;
+    const XmlNode root = doc.top(1);
+    if (!root) return WalkResult::ReadFailure;
+
+    for (XmlNode group = root.firstChild(); group; group = group.nextSibling()) {
+        const std::optional<std::string> opttype = group.attribute("opttype");
+        RuleGroupKind kind;
+        if (opttype == RuleWords::kFilesGroup) {
+            kind = RuleGroupKind::Files;
+        } else if (opttype == RuleWords::kRegistryGroup) {
+            kind = RuleGroupKind::Registry;
+        } else {
+            if (!onSkipped(opttype)) return WalkResult::Stopped;
+            continue;
+        }
+
+        std::string mode;
+        if (readMode && !Required(group, "mode", mode)) return WalkResult::ReadFailure;
+        if (!onGroup(kind, mode, group.childCount())) return WalkResult::Stopped;
+        for (XmlNode rule = group.firstChild(); rule; rule = rule.nextSibling()) {
+            switch (onRule(kind, rule)) {
+            case Step::Go:
+                break;
+            case Step::Stop:
+                return WalkResult::Stopped;
+            case Step::Fail:
+                return WalkResult::ReadFailure;
+            }
+        }
+        if (!onEnd(kind)) return WalkResult::Stopped;
+    }
+    return WalkResult::Finished;
+}
+
+// Reads a rule's row and hands it to `visit`.
+template <typename Row, typename Visit> Step VisitRow(XmlNode node, Visit visit) {
+    Row row;
+    if (!ReadRow(node, row)) return Step::Fail;
+    return visit(row) ? Step::Go : Step::Stop;
+}
+
+} // namespace
+
+bool WriteDetectionDocument(const DetectionRows& rows, std::string& text) {
+    return WriteDocument(
+        rows.files, &rows.FilesMatchMode, rows.registry, &rows.RegMatchMode,
+        [](XmlNode group, const FileConditionRow& r) {
+            return AddRule(
+                group,
+                {{"FilePath", &r.FilePath}, {"isFolder", &r.isFolder}, {"decide", &r.decide}});
+        },
+        [](XmlNode group, const RegConditionRow& r) {
+            return AddRule(group, {{"root", &r.root},
+                                   {"KeyPath", &r.KeyPath},
+                                   {"KeyValue", &r.KeyValue},
+                                   {"KeyType", &r.KeyType},
+                                   {"compareValue", &r.compareValue},
+                                   {"decide", &r.decide},
+                                   {"PathAbs", &r.PathAbs}});
+        },
+        text);
+}
+
+bool WriteRepairDocument(const RepairRows& rows, std::string& text) {
+    return WriteDocument(
+        rows.files, nullptr, rows.registry, nullptr,
+        [](XmlNode group, const FileActionRow& r) {
+            return AddRule(
+                group,
+                {{"FilePath", &r.FilePath}, {"FromPath", &r.FromPath}, {"decide", &r.decide}});
+        },
+        [](XmlNode group, const RegActionRow& r) {
+            return AddRule(group, {{"root", &r.root},
+                                   {"KeyPath", &r.KeyPath},
+                                   {"KeyValue", &r.KeyValue},
+                                   {"KeyType", &r.KeyType},
+                                   {"ValueContent", &r.ValueContent},
+                                   {"decide", &r.decide},
+                                   {"PathAbs", &r.PathAbs}});
+        },
+        text);
+}
+
+WalkResult WalkDetectionDocument(std::string_view text, DetectionVisitor& visitor) {
+    return Navigate(
+        text, true,
+        [&](RuleGroupKind kind, const std::string& mode, std::size_t count) {
+            return visitor.beginGroup(kind, mode, count);
+        },
+        [&](RuleGroupKind kind, XmlNode node) {
+            if (kind == RuleGroupKind::Files)
+                return VisitRow<FileConditionRow>(
+                    node, [&](const FileConditionRow& row) { return visitor.fileCondition(row); });
+            return VisitRow<RegConditionRow>(
+                node, [&](const RegConditionRow& row) { return visitor.regCondition(row); });
+        },
+        [&](RuleGroupKind kind) { return visitor.endGroup(kind); },
+        [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); });
+}
+
+WalkResult WalkRepairDocument(std::string_view text, RepairVisitor& visitor) {
+    return Navigate(
+        text, false, [](RuleGroupKind, const std::string&, std::size_t) { return true; },
+        [&](RuleGroupKind kind, XmlNode node) {
+            if (kind == RuleGroupKind::Files)
+                return VisitRow<FileActionRow>(
+                    node, [&](const FileActionRow& row) { return visitor.fileAction(row); });
+            return VisitRow<RegActionRow>(
+                node, [&](const RegActionRow& row) { return visitor.regAction(row); });
+        },
+        [](RuleGroupKind) { return true; },
+        [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); });
+}
+
+bool ReadDetectionDocument(std::string_view text, DetectionRows& rows) {
+    class Loader : public DetectionVisitor {
+    public:
+        explicit Loader(DetectionRows& rows) : rows_(rows) {}
+        bool beginGroup(RuleGroupKind kind, const std::string& mode, std::size_t) override {
+            (kind == RuleGroupKind::Files ? rows_.FilesMatchMode : rows_.RegMatchMode) = mode;
+            return true;
+        }
+        bool fileCondition(const FileConditionRow& row) override {
+            rows_.files.push_back(row);
+            return true;
+        }
+        bool regCondition(const RegConditionRow& row) override {
+            rows_.registry.push_back(row);
+            return true;
+        }
+        bool endGroup(RuleGroupKind) override { return true; }
+
+    private:
+        DetectionRows& rows_;
+    } loader(rows);
+    return WalkDetectionDocument(text, loader) == WalkResult::Finished;
+}
+
+bool ReadRepairDocument(std::string_view text, RepairRows& rows) {
+    class Loader : public RepairVisitor {
+    public:
+        explicit Loader(RepairRows& rows) : rows_(rows) {}
+        bool fileAction(const FileActionRow& row) override {
+            rows_.files.push_back(row);
+            return true;
+        }
+        bool regAction(const RegActionRow& row) override {
+            rows_.registry.push_back(row);
+            return true;
+        }
+
+    private:
+        RepairRows& rows_;
+    } loader(rows);
+    return WalkRepairDocument(text, loader) == WalkResult::Finished;
+}
+
+} // namespace corvane

@@ -1,0 +1,17 @@
+// Detection: whether a rule item's bad setting is present on the machine.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// Evaluates a detection document against the machine's files, folders and registry:
+// 1 when a group is satisfied (or-mode: one of its rules holds; and-mode: it has rules
+// and every one holds), 0 otherwise, and 0 on any read failure met before a satisfied
+// group. Groups and rules are tried in document order; the first satisfied group
+// ends the evaluation. Rule paths expand with "<app>" as `appDir`. Changes nothing,
+// never throws and shows nothing.
+[[nodiscard]] int RuleTriggered(std::string_view optText, std::string_view appDir);
+
+} // namespace corvane

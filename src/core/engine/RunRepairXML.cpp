@@ -1,0 +1,76 @@
+#include "core/engine/RunRepairXML.h"
+
+#include <string>
+
+#include "core/engine/RegCommon.h"
+#include "core/engine/RuleDocument.h"
+#include "core/engine/RulePath.h"
+#include "core/engine/UnitClean.h"
+#include "core/platform/Platform.h"
+
+namespace corvane {
+
+namespace {
+
+bool Exists(Platform& platform, const std::string& path) {
+    return platform.folderExists(path) || platform.fileExists(path);
+}
+
+// An action that fails is passed over: whether the repair worked is for detection to say.
+void RunFileAction(const FileActionRow& row, std::string_view appDir) {
+    const std::string target = ExpandRulePath(row.FilePath, appDir);
+    const std::string source = ExpandRulePath(row.FromPath, appDir);
+    Platform& platform = ActivePlatform();
+    if (row.decide == RuleWords::kDelete) {
+        if (Exists(platform, target)) (void)DeletePath(target);
+    } else if (row.decide == RuleWords::kCopy) {
+        // The target's existence plays no part: a copy overwrites.
+        if (Exists(platform, source)) (void)CopyPath(source, target);
+    }
+}
+
+void RunRegAction(const RegActionRow& row, std::string_view appDir) {
+    const RegKey root = RootKeyFromName(row.root);
+    if (row.decide == RuleWords::kDelKey) {
+        // DeleteRegKey refuses a subkey that comes to the root itself.
+        if (RegKeyExists(root, row.KeyPath, row.KeyValue))
+            (void)DeleteRegKey(root, row.KeyPath, row.KeyValue);
+    } else if (row.decide == RuleWords::kDelValue) {
+        (void)DeleteRegValue(root, row.KeyPath, row.KeyValue);
+    } else if (row.decide == RuleWords::kSetValue) {
+        const std::string content =
+            row.PathAbs == "1" ? ExpandRulePath(row.ValueContent, appDir) : row.ValueContent;
+        (void)WriteRegValue(root, row.KeyPath, row.KeyValue, row.KeyType, content);
+    }
+}
+
+class Repair : public RepairVisitor {
+public:
+    explicit Repair(std::string_view appDir) : appDir_(appDir) {}
+    bool fileAction(const FileActionRow& row) override {
+        RunFileAction(row, appDir_);
+        return true;
+    }
+    bool regAction(const RegActionRow& row) override {
+        RunRegAction(row, appDir_);
+        return true;
+    }
+
+private:
+    std::string_view appDir_;
+};
+
+} // namespace
+
+void RunRepairXML(std::string_view repairXml, std::string_view appDir) {
+    try {
+        Repair repair(appDir);
+        // A read failure ends the walk; what was done stays done.
+        (void)WalkRepairDocument(repairXml, repair);
+    } catch (...) {
+        // An error (memory running out) ends the run like a read failure: what was
+        // done stays done.
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,181 @@
+// The operating-system services the core needs, behind one interface.
+//
+// Exactly one Platform is active in a process (ActivePlatform()). On Linux it is a
+// Wine prefix (platform/wine); tests install their own on a temporary folder with
+// PlatformScope. The engine reaches the machine only through this interface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// A registry key handle: one of the predefined roots below, or a key opened with
+// Platform::regOpenKey.
+using RegKey = std::uint64_t;
+
+// The predefined roots, with their Windows handle values.
+namespace RootKey {
+inline constexpr RegKey ClassesRoot = 0x80000000;
+inline constexpr RegKey CurrentUser = 0x80000001;
+inline constexpr RegKey LocalMachine = 0x80000002;
+inline constexpr RegKey Users = 0x80000003;
+inline constexpr RegKey CurrentConfig = 0x80000005;
+} // namespace RootKey
+
+bool IsRootKey(RegKey key);
+
+// Access rights, with their Windows values.
+namespace KeyAccess {
+inline constexpr std::uint32_t QueryValue = 0x0001;
+inline constexpr std::uint32_t SetValue = 0x0002;
+inline constexpr std::uint32_t CreateSubKey = 0x0004;
+inline constexpr std::uint32_t EnumerateSubKeys = 0x0008;
+inline constexpr std::uint32_t Notify = 0x0010;
+inline constexpr std::uint32_t CreateLink = 0x0020;
+inline constexpr std::uint32_t Delete = 0x00010000;
+inline constexpr std::uint32_t ReadControl = 0x00020000;
+inline constexpr std::uint32_t Read = ReadControl | QueryValue | EnumerateSubKeys | Notify;
+inline constexpr std::uint32_t Write = ReadControl | SetValue | CreateSubKey;
+inline constexpr std::uint32_t AllAccess = 0x000F003F;
+} // namespace KeyAccess
+
+// Value types, with their Windows codes.
+namespace RegType {
+inline constexpr std::uint32_t None = 0;
+inline constexpr std::uint32_t Sz = 1;
+inline constexpr std::uint32_t ExpandSz = 2;
+inline constexpr std::uint32_t Binary = 3;
+inline constexpr std::uint32_t Dword = 4;
+inline constexpr std::uint32_t DwordBigEndian = 5;
+inline constexpr std::uint32_t Link = 6;
+inline constexpr std::uint32_t MultiSz = 7;
+inline constexpr std::uint32_t Qword = 11;
+} // namespace RegType
+
+// Results of the registry primitives, with the Windows error codes they stand for.
+enum class [[nodiscard]] RegStatus : std::int32_t{
+    Ok = 0,
+    NotFound = 2,       // ERROR_FILE_NOT_FOUND: no such key or value
+    AccessDenied = 5,   // ERROR_ACCESS_DENIED: the key was not opened for this
+    InvalidHandle = 6,  // ERROR_INVALID_HANDLE
+    WriteFault = 29,    // ERROR_WRITE_FAULT: the store could not be written
+    LockViolation = 33, // ERROR_LOCK_VIOLATION: another program owns the registry
+    InvalidParameter = 87,
+    MoreData = 234,    // ERROR_MORE_DATA: the buffer is too small
+    NoMoreItems = 259, // ERROR_NO_MORE_ITEMS
+    KeyDeleted = 1018, // ERROR_KEY_DELETED: the opened key is gone
+};
+
+// Whether registry writes can go through, and if not, why.
+enum class RegWriteState {
+    Writable,
+    ServerRunning, // a program of the machine owns the registry (a running wineserver)
+    NoMachine,     // there is no machine to write to (a missing prefix)
+};
+
+// Shell special folders, by their CSIDL numbers.
+namespace Csidl {
+inline constexpr int Desktop = 0;
+inline constexpr int Programs = 2;
+inline constexpr int Personal = 5;
+inline constexpr int Startup = 7;
+inline constexpr int NetHood = 19;
+inline constexpr int Fonts = 20;
+} // namespace Csidl
+
+// The Windows version values of the machine (what GetVersionEx reports).
+struct WindowsVersion {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint32_t build = 0;
+    std::string servicePack; // "Service Pack 1", or empty
+    bool operator==(const WindowsVersion&) const = default;
+};
+
+// Where the machine is, as the user knows it (a Wine prefix's folder), and whether it
+// is there. The path is empty for the running system itself.
+struct MachinePlace {
+    std::string path;
+    bool exists = false;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // --- Registry ---------------------------------------------------------------
+    // Names and paths are UTF-8. A path is relative to `parent`; a path that begins
+    // with a backslash is taken from the root `parent` belongs to. Keys are opened,
+    // never created.
+    virtual RegStatus regOpenKey(RegKey parent, std::string_view path, std::uint32_t access,
+                                 RegKey& result) = 0;
+    virtual RegStatus regCloseKey(RegKey key) = 0;
+    // Reads a value's stored type and data size; when `data` is not empty its bytes
+    // are copied there too, and MoreData comes back when it is too small (type and size
+    // are filled in all the same). Strings are UTF-16LE with their terminating NUL.
+    virtual RegStatus regQueryValue(RegKey key, std::string_view name, std::uint32_t& type,
+                                    std::span<std::uint8_t> data, std::uint32_t& size) = 0;
+    virtual RegStatus regSetValue(RegKey key, std::string_view name, std::uint32_t type,
+                                  std::span<const std::uint8_t> data) = 0;
+    virtual RegStatus regDeleteValue(RegKey key, std::string_view name) = 0;
+    // Number of subkeys and the length of the longest subkey name in UTF-16 units.
+    virtual RegStatus regQueryInfoKey(RegKey key, std::uint32_t& subKeys,
+                                      std::uint32_t& maxSubKeyLen) = 0;
+    virtual RegStatus regEnumKey(RegKey key, std::uint32_t index, std::string& name) = 0;
+    // Deletes the subkey `path` of `key`, which must have no subkeys of its own.
+    virtual RegStatus regDeleteKey(RegKey key, std::string_view path) = 0;
+    virtual RegWriteState regWriteState() = 0;
+    virtual MachinePlace machinePlace() = 0;
+
+    // --- Environment and folders ---------------------------------------------------
+    // Replaces every %NAME% whose NAME is defined (matched without regard to case);
+    // references to undefined names, and a lone %, stay as written.
+    virtual std::string expandEnvironment(std::string_view text) = 0;
+    // The path of a special folder (Csidl), or the empty text when none is known.
+    virtual std::string specialFolder(int csidl) = 0;
+    virtual WindowsVersion windowsVersion() = 0;
+    // The user's short date format, e.g. "yyyy-MM-dd".
+    virtual std::string shortDateFormat() = 0;
+
+    // --- Files ----------------------------------------------------------------------
+    // Paths are the machine's own (Windows paths). `*` and `?` in the last component
+    // of a file test, a delete or a copy source match without regard to case.
+    // True when the first directory entry that matches `path` is not a folder.
+    [[nodiscard]] virtual bool fileExists(std::string_view path) = 0;
+    [[nodiscard]] virtual bool folderExists(std::string_view path) = 0;
+    // Creates one folder; fails when its parent is missing or it exists.
+    [[nodiscard]] virtual bool createFolder(std::string_view path) = 0;
+    // The shell's silent delete: a file, a folder with everything in it, or every
+    // match of a wildcard. False when nothing was found or something failed.
+    [[nodiscard]] virtual bool shellDelete(std::string_view path) = 0;
+    // The shell's silent copy: overwrites a file, copies into an existing folder,
+    // creates a missing destination as the copy, copies folders whole and every
+    // wildcard match into the destination folder.
+    [[nodiscard]] virtual bool shellCopy(std::string_view source, std::string_view destination) = 0;
+};
+
+// The active platform. Unless one was installed, the default one for this system is
+// made on first use (on Linux: the Wine prefix named by $WINEPREFIX, else ~/.wine).
+Platform& ActivePlatform();
+
+// Installs `platform` as the active one for the scope's lifetime and restores the
+// previous one afterwards.
+class PlatformScope {
+public:
+    explicit PlatformScope(Platform& platform);
+    ~PlatformScope();
+    PlatformScope(const PlatformScope&) = delete;
+    PlatformScope& operator=(const PlatformScope&) = delete;
+
+private:
+    Platform* previous_;
+};
+
+// The platform of this system; defined by the backend that is built.
+std::unique_ptr<Platform> MakeDefaultPlatform();
+
+} // namespace corvane

@@ -1,0 +1,369 @@
+#include "core/platform/wine/RegFormat.h"
+
+#include <cstdio>
+
+#include "core/platform/Platform.h"
+#include "core/platform/Utf.h"
+
+namespace corvane::wine {
+
+namespace {
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+unsigned HexValue(char c) {
+    if (c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a') return static_cast<unsigned>(c - 'a' + 10);
+    return static_cast<unsigned>(c - 'A' + 10);
+}
+
+std::string_view TrimLineEnd(std::string_view s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Reads "name"= or @= at the start of an entry; gives the offset of the data.
+bool ParseValueStart(std::string_view entry, std::u16string& name, std::size_t& dataPos) {
+    if (entry.starts_with("@=")) {
+        name.clear();
+        dataPos = 2;
+        return true;
+    }
+    if (entry.empty() || entry[0] != '"') return false;
+    const long len = UnescapeText(entry.substr(1), '"', name);
+    if (len < 0) return false;
+    std::size_t pos = 1 + static_cast<std::size_t>(len) + 1;
+    if (pos >= entry.size() || entry[pos] != '=') return false;
+    dataPos = pos + 1;
+    return true;
+}
+
+// Reads "(N):" after "str" or "hex"; gives the type and moves past the colon.
+bool ParseTypeSuffix(std::string_view s, std::size_t& pos, std::uint32_t& type) {
+    if (pos >= s.size() || s[pos] != '(') return false;
+    ++pos;
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    while (pos < s.size() && IsHexDigit(s[pos])) {
+        value = value * 16 + HexValue(s[pos++]);
+        if (++digits > 8) return false;
+    }
+    if (digits == 0 || pos + 1 >= s.size() || s[pos] != ')' || s[pos + 1] != ':') return false;
+    pos += 2;
+    type = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+bool ParseHexData(std::string_view s, std::size_t pos, std::vector<std::uint8_t>& out) {
+    auto skipBlanks = [&] {
+        while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'))
+            ++pos;
+    };
+    for (;;) {
+        skipBlanks();
+        if (pos < s.size() && s[pos] == '\\') {
+            // The data goes on on the next line.
+            ++pos;
+            if (pos < s.size() && s[pos] == '\r') ++pos;
+            if (pos >= s.size() || s[pos] != '\n') return false;
+            ++pos;
+            continue;
+        }
+        if (pos >= s.size() || s[pos] == '\r' || s[pos] == '\n') break;
+        if (!IsHexDigit(s[pos])) return false;
+        unsigned value = HexValue(s[pos++]);
+        if (pos < s.size() && IsHexDigit(s[pos])) value = value * 16 + HexValue(s[pos++]);
+        if (pos < s.size() && IsHexDigit(s[pos])) return false;
+        out.push_back(static_cast<std::uint8_t>(value));
+        skipBlanks();
+        if (pos < s.size() && s[pos] == ',') ++pos;
+    }
+    // Only line ends may follow.
+    while (pos < s.size() && (s[pos] == '\r' || s[pos] == '\n'))
+        ++pos;
+    return pos == s.size();
+}
+
+void AppendStringData(std::u16string& text, std::vector<std::uint8_t>& out) {
+    out = Utf16ToBytes(text);
+}
+
+} // namespace
+
+long UnescapeText(std::string_view src, char endChar, std::u16string& out) {
+    out.clear();
+    const std::size_t n = src.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const char c = src[i];
+        if (c == endChar) return static_cast<long>(i);
+        if (c == '\0' || c == '\n') return -1;
+        if (c == '\\') {
+            if (++i >= n) return -1;
+            const char e = src[i];
+            switch (e) {
+            case 'a':
+                out.push_back(u'\a'), ++i;
+                continue;
+            case 'b':
+                out.push_back(u'\b'), ++i;
+                continue;
+            case 'e':
+                out.push_back(char16_t(0x1B)), ++i;
+                continue;
+            case 'f':
+                out.push_back(u'\f'), ++i;
+                continue;
+            case 'n':
+                out.push_back(u'\n'), ++i;
+                continue;
+            case 'r':
+                out.push_back(u'\r'), ++i;
+                continue;
+            case 't':
+                out.push_back(u'\t'), ++i;
+                continue;
+            case 'v':
+                out.push_back(u'\v'), ++i;
+                continue;
+            case 'x': {
+                ++i;
+                if (i >= n || !IsHexDigit(src[i])) {
+                    out.push_back(u'x');
+                    continue;
+                }
+                unsigned value = 0;
+                for (int k = 0; k < 4 && i < n && IsHexDigit(src[i]); ++k)
+                    value = value * 16 + HexValue(src[i++]);
+                out.push_back(static_cast<char16_t>(value));
+                continue;
+            }
+            default:
+                if (e >= '0' && e <= '7') {
+                    unsigned value = 0;
+                    for (int k = 0; k < 3 && i < n && src[i] >= '0' && src[i] <= '7'; ++k)
+                        value = value * 8 + static_cast<unsigned>(src[i++] - '0');
+                    out.push_back(static_cast<char16_t>(value));
+                    continue;
+                }
+                // Any other escaped character stands for itself.
+                break;
+            }
+        }
+        // Bytes of 0x80 and above are UTF-8; one that starts no valid sequence
+        // stands for itself.
+        char32_t cp;
+        const std::size_t len = DecodeUtf8At(src, i, cp);
+        if (len == 0) {
+            out.push_back(static_cast<unsigned char>(src[i]));
+            ++i;
+        } else {
+            AppendUtf16(out, cp);
+            i += len;
+        }
+    }
+    return -1;
+}
+
+void EscapeText(std::u16string_view text, const char quote[2], std::string& out) {
+    static constexpr char kEscapes[33] = ".......abtnvfr.............e....";
+    char buf[16];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const bool hasNext = i + 1 < text.size();
+        if (c > 127) {
+            const char16_t next = hasNext ? text[i + 1] : 0;
+            const bool nextIsHex = hasNext && next < 128 && IsHexDigit(static_cast<char>(next));
+            std::snprintf(buf, sizeof buf, nextIsHex ? "\\x%04x" : "\\x%x", unsigned(c));
+            out += buf;
+            continue;
+        }
+        if (c < 32) {
+            if (kEscapes[c] != '.') {
+                out.push_back('\\');
+                out.push_back(kEscapes[c]);
+            } else {
+                const bool nextIsOctal = hasNext && text[i + 1] >= '0' && text[i + 1] <= '7';
+                std::snprintf(buf, sizeof buf, nextIsOctal ? "\\%03o" : "\\%o", unsigned(c));
+                out += buf;
+            }
+            continue;
+        }
+        if (c == '\\' || c == quote[0] || c == quote[1]) out.push_back('\\');
+        out.push_back(static_cast<char>(c));
+    }
+}
+
+bool ParseKeyLine(std::string_view line, std::vector<std::u16string>& names) {
+    names.clear();
+    if (line.empty() || line[0] != '[') return false;
+    std::u16string path;
+    if (UnescapeText(line.substr(1), ']', path) < 0) return false;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string::npos) end = path.size();
+        if (end > start) names.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+void FormatKeyLine(const std::vector<std::u16string_view>& names, std::uint32_t unixTime,
+                   std::string& out) {
+    out.push_back('[');
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i) out += "\\\\";
+        EscapeText(names[i], "[]", out);
+    }
+    out += "] ";
+    out += std::to_string(unixTime);
+    out.push_back('\n');
+}
+
+std::size_t ValueEntryLength(std::string_view text) {
+    std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) return text.size();
+    std::u16string name;
+    std::size_t dataPos = 0;
+    if (!ParseValueStart(text.substr(0, end), name, dataPos) ||
+        text.compare(dataPos, 3, "hex") != 0)
+        return end + 1;
+    // Hex data goes on over lines that end in a backslash.
+    while (TrimLineEnd(text.substr(0, end + 1)).ends_with('\\')) {
+        const std::size_t next = text.find('\n', end + 1);
+        if (next == std::string_view::npos) return text.size();
+        end = next;
+    }
+    return end + 1;
+}
+
+bool ParseValueName(std::string_view entry, std::u16string& name) {
+    std::size_t dataPos = 0;
+    return ParseValueStart(entry, name, dataPos);
+}
+
+bool ParseValue(std::string_view entry, RegValue& out) {
+    std::size_t pos = 0;
+    if (!ParseValueStart(entry, out.name, pos)) return false;
+    out.data.clear();
+    const std::string_view s = entry;
+    std::u16string text;
+    if (s.compare(pos, 1, "\"") == 0 || s.compare(pos, 4, "str(") == 0) {
+        out.type = RegType::Sz;
+        if (s[pos] == 's') {
+            pos += 3;
+            if (!ParseTypeSuffix(s, pos, out.type)) return false;
+            if (s.compare(pos, 1, "\"") != 0) return false;
+        }
+        if (UnescapeText(s.substr(pos + 1), '"', text) < 0) return false;
+        AppendStringData(text, out.data);
+        return true;
+    }
+    if (s.compare(pos, 6, "dword:") == 0) {
+        pos += 6;
+        std::uint32_t value = 0;
+        std::size_t digits = 0;
+        while (pos < s.size() && IsHexDigit(s[pos])) {
+            value = value * 16 + HexValue(s[pos++]);
+            if (++digits > 8) return false;
+        }
+        if (digits == 0) return false;
+        for (; pos < s.size(); ++pos)
+            if (s[pos] != ' ' && s[pos] != '\t' && s[pos] != '\r' && s[pos] != '\n') return false;
+        out.type = RegType::Dword;
+        out.data = {std::uint8_t(value), std::uint8_t(value >> 8), std::uint8_t(value >> 16),
+                    std::uint8_t(value >> 24)};
+        return true;
+    }
+    if (s.compare(pos, 3, "hex") == 0) {
+        pos += 3;
+        if (s.compare(pos, 1, ":") == 0) {
+            out.type = RegType::Binary;
+            ++pos;
+        } else if (!ParseTypeSuffix(s, pos, out.type)) {
+            return false;
+        }
+        return ParseHexData(s, pos, out.data);
+    }
+    return false;
+}
+
+void FormatValue(const RegValue& value, std::string& out) {
+    const std::size_t lineStart = out.size();
+    if (value.name.empty()) {
+        out += "@=";
+    } else {
+        out.push_back('"');
+        EscapeText(value.name, "\"\"", out);
+        out += "\"=";
+    }
+    const auto& data = value.data;
+    char buf[24];
+    switch (value.type) {
+    case RegType::Sz:
+    case RegType::ExpandSz:
+    case RegType::MultiSz:
+        // Only a properly terminated string is written as a string.
+        if (data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 &&
+            data.back() == 0) {
+            if (value.type != RegType::Sz) {
+                std::snprintf(buf, sizeof buf, "str(%x):", unsigned(value.type));
+                out += buf;
+            }
+            out.push_back('"');
+            const std::u16string text = Utf16FromBytes(std::span(data.data(), data.size() - 2));
+            EscapeText(text, "\"\"", out);
+            out += "\"\n";
+            return;
+        }
+        break;
+    case RegType::Dword:
+        if (data.size() == 4) {
+            const std::uint32_t dw = LittleEndian32(std::span<const std::uint8_t>(data).first<4>());
+            std::snprintf(buf, sizeof buf, "dword:%08x\n", unsigned(dw));
+            out += buf;
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    if (value.type == RegType::Binary) {
+        out += "hex:";
+    } else {
+        std::snprintf(buf, sizeof buf, "hex(%x):", unsigned(value.type));
+        out += buf;
+    }
+    // Wine breaks hex data after 76 columns and goes on indented by two.
+    std::size_t count = out.size() - lineStart;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", unsigned(data[i]));
+        out += buf;
+        count += 2;
+        if (i + 1 < data.size()) {
+            out.push_back(',');
+            if (++count > 76) {
+                out += "\\\n  ";
+                count = 2;
+            }
+        }
+    }
+    out.push_back('\n');
+}
+
+void FormatTimeLine(std::uint64_t fileTime, std::string& out) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "#time=%x%08x\n", unsigned(fileTime >> 32),
+                  unsigned(fileTime & 0xFFFFFFFFu));
+    out += buf;
+}
+
+std::uint64_t FileTimeFromUnixNanos(std::int64_t nanos) {
+    return static_cast<std::uint64_t>(nanos / 100) + 116444736000000000ULL;
+}
+
+} // namespace corvane::wine

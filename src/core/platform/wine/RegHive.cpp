@@ -1,0 +1,543 @@
+#include "core/platform/wine/RegHive.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/platform/Utf.h"
+
+namespace corvane::wine {
+
+namespace {
+
+constexpr std::string_view kRelativeTo = ";; All keys relative to ";
+constexpr std::string_view kNewSectionLead = "\n";
+
+bool IsBlankLine(std::string_view line) {
+    for (char c : line)
+        if (c != '\n' && c != '\r') return false;
+    return true;
+}
+
+std::string_view LineAt(std::string_view text, std::size_t pos) {
+    const void* nl = std::memchr(text.data() + pos, '\n', text.size() - pos);
+    const std::size_t end =
+        nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1 : text.size();
+    return text.substr(pos, end - pos);
+}
+
+bool IsOption(std::string_view line, std::string_view option) {
+    if (!line.starts_with(option)) return false;
+    const std::string_view rest = line.substr(option.size());
+    return IsBlankLine(rest);
+}
+
+struct Now {
+    std::uint32_t unixSeconds;
+    std::uint64_t fileTime;
+};
+
+Now CurrentTime() {
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
+    return {static_cast<std::uint32_t>(nanos / 1000000000), FileTimeFromUnixNanos(nanos)};
+}
+
+RegHive::Signature SignatureOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+bool IsInside(const RegNode* node, const RegNode& top) {
+    for (; node; node = node->parent)
+        if (node == &top) return true;
+    return false;
+}
+
+} // namespace
+
+RegNode* RegNode::findChild(std::u16string_view childName) const {
+    auto it = std::lower_bound(children.begin(), children.end(), childName,
+                               [](const std::unique_ptr<RegNode>& n, std::u16string_view name) {
+                                   return CompareNoCase(n->name, name) < 0;
+                               });
+    if (it != children.end() && CompareNoCase((*it)->name, childName) == 0) return it->get();
+    return nullptr;
+}
+
+RegHive::RegHive(std::filesystem::path file)
+    : file_(std::move(file)), root_(std::make_unique<RegNode>()) {}
+
+RegHive::~RegHive() = default;
+
+void RegHive::clear(State state) {
+    buffer_.clear();
+    parse();
+    state_ = state;
+}
+
+void RegHive::refresh() {
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) != 0) {
+        if (!everRead_ || state_ != State::Missing) {
+            clear(State::Missing);
+            signature_ = {};
+            everRead_ = true;
+        }
+        return;
+    }
+    if (everRead_ && state_ != State::Missing && SignatureOf(st) == signature_) return;
+    load();
+}
+
+void RegHive::load() {
+    everRead_ = true;
+    const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    std::string text;
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        text.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        text.resize(got);
+        // A file that grew while it was read is read to its end.
+        char more[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, more, sizeof more);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            text.append(more, static_cast<std::size_t>(n));
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    if (fd < 0 && errno == ENOENT) {
+        clear(State::Missing);
+        signature_ = {};
+        return;
+    }
+    signature_ = SignatureOf(st);
+    if (!ok) {
+        clear(State::Unreadable);
+        return;
+    }
+    loadText(std::move(text));
+}
+
+void RegHive::loadText(std::string text) {
+    buffer_ = std::move(text);
+    parse();
+}
+
+void RegHive::parse() {
+    ++generation_;
+    sections_.clear();
+    chain_.clear();
+    root_ = std::make_unique<RegNode>();
+    relativeTo_.clear();
+    preamble_ = {};
+    const std::string_view text = buffer_;
+    const std::string_view first = LineAt(text, 0);
+    std::string_view header = first;
+    while (!header.empty() && (header.back() == '\n' || header.back() == '\r'))
+        header.remove_suffix(1);
+    if (header != kRegHeader) {
+        // Not a registry file Wine wrote: it is neither read nor ever written.
+        state_ = State::Unreadable;
+        return;
+    }
+    state_ = State::Loaded;
+
+    std::size_t pos = first.size();
+    std::size_t contentEnd = pos; // end of the last line that was not blank
+    std::size_t sectionStart = 0;
+    RegSection* current = nullptr;
+    std::vector<std::u16string> names;
+    while (pos < text.size()) {
+        const std::string_view line = LineAt(text, pos);
+        const std::size_t lineEnd = pos + line.size();
+        const char c = line[0];
+        if (c == '[') {
+            if (current) {
+                current->text = text.substr(sectionStart, contentEnd - sectionStart);
+            } else {
+                preamble_ = text.substr(0, contentEnd);
+            }
+            auto section = std::make_unique<RegSection>();
+            current = section.get();
+            sectionStart = contentEnd;
+            current->keyLineStart = pos - sectionStart;
+            current->bodyStart = lineEnd - sectionStart;
+            if (ParseKeyLine(line, names)) {
+                RegNode* node = nodeForPath(names);
+                current->node = node;
+                if (!node->section) node->section = current;
+            }
+            sections_.push_back(std::move(section));
+            contentEnd = lineEnd;
+        } else if (!IsBlankLine(line)) {
+            if (!current && line.starts_with(kRelativeTo)) {
+                std::string rest(line.substr(kRelativeTo.size()));
+                while (!rest.empty() && (rest.back() == '\n' || rest.back() == '\r'))
+                    rest.pop_back();
+                rest.push_back('\n');
+                UnescapeText(rest, '\n', relativeTo_);
+                if (!relativeTo_.empty() && relativeTo_[0] == u'\\') relativeTo_.erase(0, 1);
+            }
+            if (current && c == '#' && IsOption(line, "#link")) current->link = true;
+            contentEnd = lineEnd;
+        }
+        pos = lineEnd;
+    }
+    if (current) {
+        // Blank lines at the end of the file stay with the last section.
+        current->text = text.substr(sectionStart);
+    } else {
+        preamble_ = text;
+    }
+}
+
+RegNode* RegHive::nodeForPath(const std::vector<std::u16string>& names) {
+    // Sections come in tree order, so the path usually shares its start with the
+    // path of the section before.
+    std::size_t depth = 0;
+    while (depth < names.size() && depth < chain_.size() &&
+           EqualsNoCase(chain_[depth]->name, names[depth]))
+        ++depth;
+    chain_.resize(depth);
+    RegNode* node = depth ? chain_.back() : root_.get();
+    for (; depth < names.size(); ++depth) {
+        auto& kids = node->children;
+        RegNode* child = nullptr;
+        if (kids.empty() || CompareNoCase(kids.back()->name, names[depth]) < 0) {
+            kids.push_back(std::make_unique<RegNode>());
+            child = kids.back().get();
+        } else {
+            child = node->findChild(names[depth]);
+            if (!child) {
+                auto it = std::lower_bound(
+                    kids.begin(), kids.end(), names[depth],
+                    [](const std::unique_ptr<RegNode>& n, const std::u16string& name) {
+                        return CompareNoCase(n->name, name) < 0;
+                    });
+                child = kids.insert(it, std::make_unique<RegNode>())->get();
+            }
+        }
+        if (child->name.empty()) {
+            child->name = names[depth];
+            child->parent = node;
+        }
+        chain_.push_back(child);
+        node = child;
+    }
+    return node;
+}
+
+void RegHive::parseSection(RegSection& section) {
+    if (section.parsed) return;
+    section.items.clear();
+    const std::string_view body = section.text.substr(section.bodyStart);
+    RegValue scratch;
+    std::size_t pos = 0;
+    while (pos < body.size()) {
+        RegItem item;
+        const char c = body[pos];
+        if (c == '"' || c == '@') {
+            item.raw = body.substr(pos, ValueEntryLength(body.substr(pos)));
+            // Only entries Wine would read are values; the rest is kept as it stands.
+            if (ParseValue(item.raw, scratch)) item.kind = RegItem::Kind::Value;
+        } else {
+            item.raw = LineAt(body, pos);
+            if (item.raw.starts_with("#time=")) item.kind = RegItem::Kind::Time;
+        }
+        pos += item.raw.size();
+        section.items.push_back(std::move(item));
+    }
+    section.parsed = true;
+}
+
+const std::u16string& RegHive::itemName(const RegItem& item) {
+    if (item.value) return item.value->name;
+    ParseValueName(item.raw, scratchName_);
+    return scratchName_;
+}
+
+std::optional<RegValue> RegHive::findValue(RegNode& node, std::u16string_view name) {
+    if (!node.section) return std::nullopt;
+    parseSection(*node.section);
+    const RegItem* found = nullptr;
+    // Of two entries with one name the later one counts, as when Wine reads them.
+    for (const RegItem& item : node.section->items)
+        if (item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name)) found = &item;
+    if (!found) return std::nullopt;
+    if (found->value) return *found->value;
+    RegValue value;
+    ParseValue(found->raw, value);
+    return value;
+}
+
+std::vector<RegValue> RegHive::values(RegNode& node) {
+    std::vector<RegValue> out;
+    if (!node.section) return out;
+    parseSection(*node.section);
+    for (const RegItem& item : node.section->items) {
+        if (item.kind != RegItem::Kind::Value) continue;
+        if (item.value) {
+            out.push_back(*item.value);
+        } else {
+            out.emplace_back();
+            ParseValue(item.raw, out.back());
+        }
+    }
+    return out;
+}
+
+std::size_t RegHive::firstSectionBelow(const RegNode& node) const {
+    for (std::size_t i = 0; i < sections_.size(); ++i)
+        if (IsInside(sections_[i]->node, node)) return i;
+    return sections_.size();
+}
+
+RegSection* RegHive::addSection(RegNode& node, std::size_t index) {
+    auto section = std::make_unique<RegSection>();
+    section->node = &node;
+    section->text = kNewSectionLead;
+    section->keyLineStart = kNewSectionLead.size();
+    section->bodyStart = kNewSectionLead.size();
+    section->parsed = true;
+    section->dirty = true;
+    node.section = section.get();
+    index = std::min(index, sections_.size());
+    return sections_
+        .insert(sections_.begin() + static_cast<std::ptrdiff_t>(index), std::move(section))
+        ->get();
+}
+
+void RegHive::setValue(RegNode& node, RegValue value) {
+    RegSection* section = node.section;
+    // A key that only its subkeys implied gets a section of its own, placed where
+    // Wine would write it: before the sections of its subkeys.
+    if (!section) section = addSection(node, firstSectionBelow(node));
+    parseSection(*section);
+    auto& items = section->items;
+    RegItem* target = nullptr;
+    for (auto it = items.begin(); it != items.end();) {
+        if (it->kind == RegItem::Kind::Value && EqualsNoCase(itemName(*it), value.name)) {
+            if (!target) {
+                // The stored name keeps its case.
+                value.name = itemName(*it);
+                target = &*it;
+                ++it;
+            } else {
+                it = items.erase(it);
+            }
+        } else {
+            ++it;
+        }
+    }
+    if (target) {
+        target->value = std::make_unique<RegValue>(std::move(value));
+    } else {
+        // Wine keeps values ordered by name; a new one goes before the first greater.
+        auto pos = std::find_if(items.begin(), items.end(), [&](const RegItem& item) {
+            return item.kind == RegItem::Kind::Value &&
+                   CompareNoCase(itemName(item), value.name) > 0;
+        });
+        if (pos == items.end()) {
+            // After the last value, ahead of trailing blank lines.
+            while (pos != items.begin() && (pos - 1)->kind == RegItem::Kind::Other &&
+                   IsBlankLine((pos - 1)->raw))
+                --pos;
+        }
+        RegItem item;
+        item.kind = RegItem::Kind::Value;
+        item.value = std::make_unique<RegValue>(std::move(value));
+        items.insert(pos, std::move(item));
+    }
+    section->dirty = true;
+}
+
+bool RegHive::deleteValue(RegNode& node, std::u16string_view name) {
+    RegSection* section = node.section;
+    if (!section) return false;
+    parseSection(*section);
+    const auto removed = std::erase_if(section->items, [&](const RegItem& item) {
+        return item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name);
+    });
+    if (removed == 0) return false;
+    section->dirty = true;
+    return true;
+}
+
+void RegHive::deleteKey(RegNode& node) {
+    RegNode* parent = node.parent;
+    if (!parent) return;
+    std::size_t firstRemoved = sections_.size();
+    std::vector<std::unique_ptr<RegSection>> kept;
+    kept.reserve(sections_.size());
+    for (auto& section : sections_) {
+        if (IsInside(section->node, node)) {
+            if (firstRemoved == sections_.size()) firstRemoved = kept.size();
+            continue;
+        }
+        kept.push_back(std::move(section));
+    }
+    sections_ = std::move(kept);
+    chain_.clear();
+    auto& kids = parent->children;
+    kids.erase(std::find_if(kids.begin(), kids.end(),
+                            [&](const std::unique_ptr<RegNode>& n) { return n.get() == &node; }));
+    // A parent that only the removed sections implied must not vanish with them.
+    if (parent != root_.get() && !parent->section && kids.empty())
+        addSection(*parent, firstRemoved);
+}
+
+void RegHive::appendSection(const RegSection& section, std::string& out) const {
+    if (!section.dirty) {
+        out += section.text;
+        return;
+    }
+    out += section.text.substr(0, section.keyLineStart);
+    std::vector<std::u16string_view> names;
+    for (const RegNode* n = section.node; n && n->parent; n = n->parent)
+        names.push_back(n->name);
+    std::reverse(names.begin(), names.end());
+    const Now now = CurrentTime();
+    FormatKeyLine(names, now.unixSeconds, out);
+    FormatTimeLine(now.fileTime, out);
+    for (const RegItem& item : section.items) {
+        if (item.kind == RegItem::Kind::Time) continue;
+        if (!out.empty() && out.back() != '\n') out.push_back('\n');
+        if (item.value) {
+            FormatValue(*item.value, out);
+        } else {
+            out += item.raw;
+        }
+    }
+}
+
+std::string RegHive::toText() {
+    std::string out(preamble_);
+    for (const auto& section : sections_)
+        appendSection(*section, out);
+    return out;
+}
+
+namespace {
+
+// Writes to a file descriptor through a buffer; large pieces go straight out. After
+// the first error nothing more is written or kept.
+class FileWriter {
+public:
+    explicit FileWriter(int fd) : fd_(fd) { buffer_.reserve(kBufferSize); }
+    void put(std::string_view text) {
+        if (!ok_) return;
+        if (buffer_.size() + text.size() > kBufferSize) {
+            flush();
+            if (text.size() >= kBufferSize) {
+                writeAll(text);
+                return;
+            }
+        }
+        buffer_ += text;
+    }
+    bool finish() {
+        flush();
+        return ok_;
+    }
+
+private:
+    static constexpr std::size_t kBufferSize = 1 << 20;
+    void flush() {
+        writeAll(buffer_);
+        buffer_.clear();
+    }
+    void writeAll(std::string_view text) {
+        while (ok_ && !text.empty()) {
+            const ssize_t n = ::write(fd_, text.data(), text.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                ok_ = false;
+                break;
+            }
+            text.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+    int fd_;
+    bool ok_ = true;
+    std::string buffer_;
+};
+
+} // namespace
+
+bool RegHive::save() {
+    if (state_ != State::Loaded) return false;
+    const std::filesystem::path dir = file_.parent_path();
+    std::string tmpl = dir.string();
+    tmpl.append(tmpl.empty() ? "." : "/.").append(file_.filename().string()).append(".XXXXXX");
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        load();
+        return false;
+    }
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+
+    // Unchanged sections go out straight from the text that was read; changed ones
+    // are formatted once and kept, as they are now the file's text.
+    std::vector<std::pair<RegSection*, std::string>> fresh;
+    FileWriter writer(fd);
+    writer.put(preamble_);
+    for (const auto& section : sections_) {
+        if (section->dirty) {
+            std::string text;
+            appendSection(*section, text);
+            writer.put(text);
+            fresh.emplace_back(section.get(), std::move(text));
+        } else {
+            writer.put(section->text);
+        }
+    }
+    bool ok = writer.finish() && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+    // The file that is renamed into place is the one the next look at the disk compares.
+    const Signature written = SignatureOf(st);
+    if (::close(fd) != 0) ok = false;
+    if (ok && ::rename(tmpl.c_str(), file_.c_str()) != 0) ok = false;
+    if (!ok) {
+        ::unlink(tmpl.c_str());
+        load();
+        return false;
+    }
+    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    for (auto& [section, text] : fresh) {
+        const std::size_t lead = section->keyLineStart;
+        section->own = std::make_unique<std::string>(std::move(text));
+        section->text = *section->own;
+        section->keyLineStart = lead;
+        section->bodyStart = LineAt(section->text, lead).size() + lead;
+        section->parsed = false;
+        section->items.clear();
+        section->dirty = false;
+    }
+    signature_ = written;
+    ++generation_;
+    return true;
+}
+
+} // namespace corvane::wine

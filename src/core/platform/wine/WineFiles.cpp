@@ -1,0 +1,188 @@
+#include "core/platform/wine/WineFiles.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace corvane::wine {
+
+namespace {
+
+enum class Kind { Missing, File, Folder, Link };
+
+// What a path is, links followed; a link whose target is missing is a Link.
+Kind KindOf(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? Kind::Folder : Kind::File;
+    if (::lstat(path.c_str(), &st) == 0) return Kind::Link;
+    return Kind::Missing;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool Inside(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    std::error_code ec;
+    const auto a = std::filesystem::weakly_canonical(inner, ec);
+    const auto b = std::filesystem::weakly_canonical(outer, ec);
+    const auto [end, unused] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
+    return end == b.end();
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool CopyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    std::string tmpl = (to.parent_path() / ("." + to.filename().string() + ".XXXXXX")).string();
+    const int out = ::mkstemp(tmpl.data());
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        if (!WriteAll(out, buf, static_cast<std::size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    ok = ok && ::fchmod(out, st.st_mode & 07777) == 0 && ::fsync(out) == 0;
+    if (::close(out) != 0) ok = false;
+    // A folder in the way is not replaced: rename() refuses it.
+    if (ok && ::rename(tmpl.c_str(), to.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(tmpl.c_str());
+    return ok;
+}
+
+bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code ec;
+    const Kind there = KindOf(to);
+    if (there == Kind::File) return false;
+    if (there == Kind::Missing && !std::filesystem::create_directory(to, ec)) return false;
+    bool ok = true;
+    for (const auto& entry : std::filesystem::directory_iterator(from, ec)) {
+        const auto target = to / entry.path().filename();
+        std::error_code inner;
+        if (entry.is_symlink(inner)) {
+            std::filesystem::remove(target, inner);
+            std::filesystem::copy_symlink(entry.path(), target, inner);
+            ok = ok && !inner;
+        } else if (entry.is_directory(inner)) {
+            ok = CopyTree(entry.path(), target) && ok;
+        } else if (entry.is_regular_file(inner)) {
+            ok = CopyFileAtomically(entry.path(), target) && ok;
+        } else {
+            ok = false; // devices, pipes and sockets are not copied
+        }
+    }
+    return ok && !ec;
+}
+
+bool WineFiles::fileExists(std::string_view path) const {
+    const auto split = paths_.split(path);
+    if (!split) return false;
+    if (HasWildcard(split->last)) {
+        // FindFirstFile lists "." and ".." first in every folder but a drive's root;
+        // they are folders, so "*" never names a file there.
+        if (!split->driveRoot && WildcardMatch(split->last, ".")) return false;
+        const auto matches = MatchingEntries(split->folder, split->last);
+        return !matches.empty() && KindOf(split->folder / matches.front()) == Kind::File;
+    }
+    const auto resolved = paths_.resolve(path);
+    return resolved && KindOf(*resolved) == Kind::File;
+}
+
+bool WineFiles::folderExists(std::string_view path) const {
+    const auto resolved = paths_.resolve(path);
+    return resolved && KindOf(*resolved) == Kind::Folder;
+}
+
+bool WineFiles::createFolder(std::string_view path) const {
+    const auto resolved = paths_.resolve(path);
+    if (!resolved || KindOf(resolved->parent_path()) != Kind::Folder) return false;
+    return ::mkdir(resolved->c_str(), 0777) == 0;
+}
+
+bool WineFiles::removeEntry(const std::filesystem::path& target) const {
+    if (paths_.isProtected(target)) return false;
+    std::error_code ec;
+    // remove_all takes links away as links: it never follows one out of the tree.
+    if (IsLink(target) || KindOf(target) == Kind::File) return std::filesystem::remove(target, ec);
+    std::filesystem::remove_all(target, ec);
+    return !ec;
+}
+
+bool WineFiles::remove(std::string_view path) const {
+    const auto split = paths_.split(path);
+    if (!split) return false;
+    if (HasWildcard(split->last)) {
+        const auto matches = MatchingEntries(split->folder, split->last);
+        bool ok = !matches.empty();
+        for (const auto& name : matches)
+            ok = removeEntry(split->folder / name) && ok;
+        return ok;
+    }
+    const auto resolved = paths_.resolve(path);
+    if (!resolved || KindOf(*resolved) == Kind::Missing) return false;
+    return removeEntry(*resolved);
+}
+
+bool WineFiles::copy(std::string_view source, std::string_view destination) const {
+    const auto split = paths_.split(source);
+    const auto to = paths_.resolve(destination);
+    if (!split || !to) return false;
+    std::error_code ec;
+    auto copyOne = [&](const std::filesystem::path& from, const std::filesystem::path& target) {
+        const Kind kind = KindOf(from);
+        // A folder copied into itself would never end; a file onto itself is lost.
+        if ((kind != Kind::Folder && kind != Kind::File) || Inside(target, from)) return false;
+        // The shell makes the folders the destination needs.
+        std::filesystem::create_directories(target.parent_path(), ec);
+        return kind == Kind::Folder ? CopyTree(from, target) : CopyFileAtomically(from, target);
+    };
+    if (HasWildcard(split->last)) {
+        // Every match goes into the destination folder.
+        const auto matches = MatchingEntries(split->folder, split->last);
+        if (matches.empty()) return false;
+        if (KindOf(*to) == Kind::Missing) std::filesystem::create_directories(*to, ec);
+        if (KindOf(*to) != Kind::Folder) return false;
+        bool ok = true;
+        for (const auto& name : matches)
+            ok = copyOne(split->folder / name, *to / name) && ok;
+        return ok;
+    }
+    const auto from = paths_.resolve(source);
+    if (!from || KindOf(*from) == Kind::Missing) return false;
+    // An existing folder receives the source inside it; anything else is the copy.
+    const auto target = KindOf(*to) == Kind::Folder ? *to / from->filename() : *to;
+    return copyOne(*from, target);
+}
+
+} // namespace corvane::wine

@@ -1,0 +1,257 @@
+#include "core/platform/wine/WinePaths.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <system_error>
+
+#include "core/platform/Utf.h"
+
+namespace corvane::wine {
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Windows reserves these names for devices, with or without an extension.
+bool IsDeviceName(std::string_view name) {
+    std::string stem(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char& c : stem)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+        stem == "CONOUT$")
+        return true;
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+bool Exists(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Orders names as Windows lists a folder: without regard to case (names that are
+// not UTF-8 by their bytes).
+void SortAsWindows(std::vector<std::string>& names) {
+    struct Keyed {
+        std::u16string key;
+        std::string name;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names) {
+        std::u16string key;
+        if (auto units = Utf8ToUtf16(name)) {
+            for (char16_t c : *units)
+                key.push_back(FoldCase(c));
+        } else {
+            for (char c : name)
+                key.push_back(static_cast<unsigned char>(c));
+        }
+        keyed.push_back({std::move(key), std::move(name)});
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        return a.key != b.key ? a.key < b.key : a.name < b.name;
+    });
+    for (std::size_t i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[i].name);
+}
+
+// The entry of `folder` that `name` means: itself when it exists, else the first
+// entry equal to it without regard to case; empty when there is none.
+std::string MatchName(const std::filesystem::path& folder, const std::string& name) {
+    if (Exists(folder / name)) return name;
+    const auto wanted = Utf8ToUtf16(name);
+    if (!wanted) return {};
+    std::vector<std::string> matches;
+    for (std::string& entry : ListFolder(folder)) {
+        const auto units = Utf8ToUtf16(entry);
+        if (units && EqualsNoCase(*units, *wanted)) matches.push_back(std::move(entry));
+    }
+    if (matches.empty()) return {};
+    SortAsWindows(matches);
+    return matches.front();
+}
+
+char FoldByte(char c) {
+    return AsciiLower(c);
+}
+char16_t FoldUnit(char16_t c) {
+    return FoldCase(c);
+}
+
+template <typename Char, Char (*Fold)(Char)>
+bool MatchUnits(std::basic_string_view<Char> p, std::basic_string_view<Char> s) {
+    // Iterative matching with one backtrack point for the last '*'.
+    std::size_t pi = 0, si = 0, star = std::basic_string_view<Char>::npos, mark = 0;
+    while (si < s.size()) {
+        if (pi < p.size() && (p[pi] == Char('?') || Fold(p[pi]) == Fold(s[si]))) {
+            ++pi, ++si;
+        } else if (pi < p.size() && p[pi] == Char('*')) {
+            star = pi++;
+            mark = si;
+        } else if (star != std::basic_string_view<Char>::npos) {
+            pi = star + 1;
+            si = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == Char('*'))
+        ++pi;
+    return pi == p.size();
+}
+
+} // namespace
+
+bool HasWildcard(std::string_view name) {
+    return name.find_first_of("*?") != std::string_view::npos;
+}
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    if (pattern == "*.*" || pattern == "*") return true;
+    const auto p = Utf8ToUtf16(pattern);
+    const auto s = Utf8ToUtf16(name);
+    // A name that is not UTF-8 is matched byte by byte.
+    if (!p || !s) return MatchUnits<char, FoldByte>(pattern, name);
+    return MatchUnits<char16_t, FoldUnit>(*p, *s);
+}
+
+std::vector<std::string> MatchingEntries(const std::filesystem::path& folder,
+                                         std::string_view pattern) {
+    std::vector<std::string> out;
+    for (std::string& entry : ListFolder(folder))
+        if (WildcardMatch(pattern, entry)) out.push_back(std::move(entry));
+    SortAsWindows(out);
+    return out;
+}
+
+WinePaths::WinePaths(std::filesystem::path prefix, std::filesystem::path appDir)
+    : prefix_(std::move(prefix)), appDir_(std::move(appDir)) {}
+
+std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path) const {
+    if (path.empty()) return std::nullopt;
+    Parsed parsed;
+    std::string_view rest = path;
+    if (path[0] == '/') {
+        parsed.linux = true;
+        parsed.base = "/";
+    } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        return std::nullopt; // UNC paths and \\?\ or \\.\ device paths
+    } else if (path.size() >= 2 && path[1] == ':' &&
+               ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z'))) {
+        const char drive = static_cast<char>(path[0] | 0x20);
+        parsed.base = prefix_ / "dosdevices" / std::string{drive, ':'};
+        parsed.drive = true;
+        rest = path.substr(2);
+    } else if (IsSeparator(path[0])) {
+        parsed.base = prefix_ / "dosdevices" / "c:"; // the current drive's root
+        parsed.drive = true;
+    } else {
+        parsed.base = appDir_;
+    }
+    if (parsed.drive) {
+        struct stat st {};
+        if (::stat(parsed.base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    }
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = start;
+        while (end < rest.size() && !IsSeparator(rest[end]))
+            ++end;
+        std::string name(rest.substr(start, end - start));
+        start = end + 1;
+        if (parsed.linux) {
+            if (!name.empty()) parsed.names.push_back(std::move(name));
+            continue;
+        }
+        if (name == ".") continue;
+        if (name == "..") {
+            // Never above the root.
+            if (!parsed.names.empty()) parsed.names.pop_back();
+            continue;
+        }
+        if (!HasWildcard(name))
+            while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+                name.pop_back();
+        if (name.empty()) continue;
+        if (IsDeviceName(name)) return std::nullopt;
+        parsed.names.push_back(std::move(name));
+    }
+    return parsed;
+}
+
+std::filesystem::path WinePaths::walk(const Parsed& parsed, std::size_t count) const {
+    std::filesystem::path current = parsed.base;
+    bool found = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& name = parsed.names[i];
+        if (found && !parsed.linux) {
+            const std::string match = MatchName(current, name);
+            if (!match.empty()) {
+                current /= match;
+                continue;
+            }
+            found = false;
+        }
+        current /= name;
+    }
+    return current;
+}
+
+std::optional<std::filesystem::path> WinePaths::resolve(std::string_view path) const {
+    const auto parsed = parse(path);
+    if (!parsed) return std::nullopt;
+    return walk(*parsed, parsed->names.size());
+}
+
+std::optional<WinePaths::Split> WinePaths::split(std::string_view path) const {
+    const auto parsed = parse(path);
+    if (!parsed || parsed->names.empty()) return std::nullopt;
+    Split out;
+    out.folder = walk(*parsed, parsed->names.size() - 1);
+    out.last = parsed->names.back();
+    out.driveRoot = parsed->drive && parsed->names.size() == 1;
+    return out;
+}
+
+bool WinePaths::isProtected(const std::filesystem::path& linuxPath) const {
+    std::error_code ec;
+    // A link is judged by where it stands, not by where it points.
+    struct stat st {};
+    const bool link = ::lstat(linuxPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    const auto target =
+        link ? std::filesystem::weakly_canonical(linuxPath.parent_path(), ec) / linuxPath.filename()
+             : std::filesystem::weakly_canonical(linuxPath, ec);
+    if (ec || target == "/" || target.empty()) return true;
+    // The prefix itself and every folder that holds it.
+    const auto prefix = std::filesystem::weakly_canonical(prefix_, ec);
+    const auto [end, unused] =
+        std::mismatch(target.begin(), target.end(), prefix.begin(), prefix.end());
+    if (end == target.end()) return true;
+    for (const auto& entry : std::filesystem::directory_iterator(prefix_ / "dosdevices", ec)) {
+        std::error_code inner;
+        if (std::filesystem::is_directory(entry.path(), inner) &&
+            std::filesystem::weakly_canonical(entry.path(), inner) == target)
+            return true;
+    }
+    return false;
+}
+
+} // namespace corvane::wine

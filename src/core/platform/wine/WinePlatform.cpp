@@ -1,0 +1,220 @@
+#include "core/platform/wine/WinePlatform.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <pwd.h>
+#include <system_error>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace corvane::wine {
+
+namespace {
+
+constexpr std::string_view kNtCurrentVersion = "Software\\Microsoft\\Windows NT\\CurrentVersion";
+
+std::uint32_t LeadingNumber(std::string_view text) {
+    std::uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > 100000000) break;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+std::filesystem::path DefaultPrefix() {
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd* pw = ::getpwuid(::getuid());
+        home = pw ? pw->pw_dir : "/";
+    }
+    return std::filesystem::path(home) / ".wine";
+}
+
+WineOptions WineOptions::FromProcess() {
+    WineOptions options;
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    options.appDir = ec ? std::filesystem::current_path(ec) : exe.parent_path();
+    if (const char* user = std::getenv("USER"); user && *user) {
+        options.unix.userName = user;
+    } else if (const passwd* pw = ::getpwuid(::getuid())) {
+        options.unix.userName = pw->pw_name;
+    } else {
+        options.unix.userName = "user";
+    }
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    options.unix.hostName = host;
+    for (auto& c : options.unix.hostName)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char** env = environ; env && *env; ++env)
+        options.unix.environment.emplace_back(*env);
+    return options;
+}
+
+WinePlatform::WinePlatform(std::filesystem::path prefix, WineOptions options)
+    : options_(std::move(options)), registry_(prefix, options_.tmpRoot),
+      paths_(prefix, options_.appDir), files_(paths_) {}
+
+bool WinePlatform::prefixExists() const {
+    std::error_code ec;
+    return std::filesystem::is_directory(registry_.prefix(), ec);
+}
+
+RegStatus WinePlatform::regOpenKey(RegKey parent, std::string_view path, std::uint32_t access,
+                                   RegKey& result) {
+    return registry_.openKey(parent, path, access, result);
+}
+
+RegStatus WinePlatform::regCloseKey(RegKey key) {
+    return registry_.closeKey(key);
+}
+
+RegStatus WinePlatform::regQueryValue(RegKey key, std::string_view name, std::uint32_t& type,
+                                      std::span<std::uint8_t> data, std::uint32_t& size) {
+    return registry_.queryValue(key, name, type, data, size);
+}
+
+RegStatus WinePlatform::regSetValue(RegKey key, std::string_view name, std::uint32_t type,
+                                    std::span<const std::uint8_t> data) {
+    return registry_.setValue(key, name, type, data);
+}
+
+RegStatus WinePlatform::regDeleteValue(RegKey key, std::string_view name) {
+    return registry_.deleteValue(key, name);
+}
+
+RegStatus WinePlatform::regQueryInfoKey(RegKey key, std::uint32_t& subKeys,
+                                        std::uint32_t& maxSubKeyLen) {
+    return registry_.queryInfoKey(key, subKeys, maxSubKeyLen);
+}
+
+RegStatus WinePlatform::regEnumKey(RegKey key, std::uint32_t index, std::string& name) {
+    return registry_.enumKey(key, index, name);
+}
+
+RegStatus WinePlatform::regDeleteKey(RegKey key, std::string_view path) {
+    return registry_.deleteKey(key, path);
+}
+
+MachinePlace WinePlatform::machinePlace() {
+    return {prefix().string(), prefixExists()};
+}
+
+RegWriteState WinePlatform::regWriteState() {
+    return registry_.writeState();
+}
+
+const WineEnvironment& WinePlatform::environment() {
+    // Built again whenever a registry file was read or written since.
+    const std::uint64_t generation = registry_.generation();
+    if (!environment_ || generation != environmentGeneration_) {
+        environment_ = WineEnvironment::Build(registry_, options_.unix);
+        environmentGeneration_ = registry_.generation();
+    }
+    return *environment_;
+}
+
+std::string WinePlatform::expandEnvironment(std::string_view text) {
+    return environment().expand(text);
+}
+
+std::string WinePlatform::specialFolder(int csidl) {
+    std::string_view name;
+    switch (csidl) {
+    case Csidl::Desktop:
+        name = "Desktop";
+        break;
+    case Csidl::Programs:
+        name = "Programs";
+        break;
+    case Csidl::Personal:
+        name = "Personal";
+        break;
+    case Csidl::Startup:
+        name = "Startup";
+        break;
+    case Csidl::NetHood:
+        name = "NetHood";
+        break;
+    case Csidl::Fonts:
+        name = "Fonts";
+        break;
+    default:
+        return {};
+    }
+    const std::string explorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+    for (RegKey root : {RootKey::CurrentUser, RootKey::LocalMachine})
+        if (auto value = registry_.readString(root, explorer + "Shell Folders", name))
+            return value->text;
+    for (RegKey root : {RootKey::CurrentUser, RootKey::LocalMachine})
+        if (auto value = registry_.readString(root, explorer + "User Shell Folders", name))
+            return environment().expand(value->text);
+    return {};
+}
+
+WindowsVersion WinePlatform::windowsVersion() {
+    WindowsVersion version;
+    const auto major =
+        registry_.readDword(RootKey::LocalMachine, kNtCurrentVersion, "CurrentMajorVersionNumber");
+    const auto minor =
+        registry_.readDword(RootKey::LocalMachine, kNtCurrentVersion, "CurrentMinorVersionNumber");
+    if (major && minor) {
+        version.major = *major;
+        version.minor = *minor;
+    } else if (auto text = registry_.readString(RootKey::LocalMachine, kNtCurrentVersion,
+                                                "CurrentVersion")) {
+        const std::string_view v = text->text;
+        version.major = LeadingNumber(v);
+        if (const auto dot = v.find('.'); dot != std::string_view::npos)
+            version.minor = LeadingNumber(v.substr(dot + 1));
+    }
+    if (auto build =
+            registry_.readString(RootKey::LocalMachine, kNtCurrentVersion, "CurrentBuildNumber"))
+        version.build = LeadingNumber(build->text);
+    if (auto csd = registry_.readString(RootKey::LocalMachine, kNtCurrentVersion, "CSDVersion"))
+        version.servicePack = csd->text;
+    return version;
+}
+
+std::string WinePlatform::shortDateFormat() {
+    auto value =
+        registry_.readString(RootKey::CurrentUser, "Control Panel\\International", "sShortDate");
+    if (!value || value->text.empty()) return "yyyy-MM-dd";
+    return value->text;
+}
+
+bool WinePlatform::fileExists(std::string_view path) {
+    return files_.fileExists(path);
+}
+
+bool WinePlatform::folderExists(std::string_view path) {
+    return files_.folderExists(path);
+}
+
+bool WinePlatform::createFolder(std::string_view path) {
+    return files_.createFolder(path);
+}
+
+bool WinePlatform::shellDelete(std::string_view path) {
+    return files_.remove(path);
+}
+
+bool WinePlatform::shellCopy(std::string_view source, std::string_view destination) {
+    return files_.copy(source, destination);
+}
+
+} // namespace corvane::wine
+
+namespace corvane {
+
+std::unique_ptr<Platform> MakeDefaultPlatform() {
+    return std::make_unique<wine::WinePlatform>(wine::DefaultPrefix());
+}
+
+} // namespace corvane

@@ -1,0 +1,76 @@
+// The platform on Linux: the machine is a Wine prefix.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "core/platform/Platform.h"
+#include "core/platform/wine/WineEnvironment.h"
+#include "core/platform/wine/WineFiles.h"
+#include "core/platform/wine/WinePaths.h"
+#include "core/platform/wine/WineRegistry.h"
+
+namespace corvane::wine {
+
+// $WINEPREFIX when set, else ~/.wine, as for every Wine tool.
+std::filesystem::path DefaultPrefix();
+
+// What the platform takes from the process that runs it; tests set their own.
+struct WineOptions {
+    std::filesystem::path tmpRoot = "/tmp"; // where wineservers keep their folders
+    std::filesystem::path appDir;           // the program's folder
+    UnixSide unix;
+
+    // The running process's folder, user, host name and environment.
+    static WineOptions FromProcess();
+};
+
+class WinePlatform : public Platform {
+public:
+    explicit WinePlatform(std::filesystem::path prefix,
+                          WineOptions options = WineOptions::FromProcess());
+
+    const std::filesystem::path& prefix() const { return registry_.prefix(); }
+    bool prefixExists() const;
+    WineRegistry& registry() { return registry_; }
+    const WinePaths& paths() const { return paths_; }
+
+    RegStatus regOpenKey(RegKey parent, std::string_view path, std::uint32_t access,
+                         RegKey& result) override;
+    RegStatus regCloseKey(RegKey key) override;
+    RegStatus regQueryValue(RegKey key, std::string_view name, std::uint32_t& type,
+                            std::span<std::uint8_t> data, std::uint32_t& size) override;
+    RegStatus regSetValue(RegKey key, std::string_view name, std::uint32_t type,
+                          std::span<const std::uint8_t> data) override;
+    RegStatus regDeleteValue(RegKey key, std::string_view name) override;
+    RegStatus regQueryInfoKey(RegKey key, std::uint32_t& subKeys,
+                              std::uint32_t& maxSubKeyLen) override;
+    RegStatus regEnumKey(RegKey key, std::uint32_t index, std::string& name) override;
+    RegStatus regDeleteKey(RegKey key, std::string_view path) override;
+    RegWriteState regWriteState() override;
+    MachinePlace machinePlace() override;
+
+    std::string expandEnvironment(std::string_view text) override;
+    std::string specialFolder(int csidl) override;
+    WindowsVersion windowsVersion() override;
+    std::string shortDateFormat() override;
+
+    bool fileExists(std::string_view path) override;
+    bool folderExists(std::string_view path) override;
+    bool createFolder(std::string_view path) override;
+    bool shellDelete(std::string_view path) override;
+    bool shellCopy(std::string_view source, std::string_view destination) override;
+
+    const WineEnvironment& environment();
+
+private:
+    WineOptions options_;
+    WineRegistry registry_;
+    WinePaths paths_;
+    WineFiles files_;
+    std::optional<WineEnvironment> environment_;
+    std::uint64_t environmentGeneration_ = 0;
+};
+
+} // namespace corvane::wine

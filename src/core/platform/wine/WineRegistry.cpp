@@ -1,0 +1,367 @@
+#include "core/platform/wine/WineRegistry.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "core/platform/Utf.h"
+#include "core/platform/wine/WineServer.h"
+
+namespace corvane::wine {
+
+namespace {
+
+constexpr int kMaxLinks = 16;
+constexpr std::u16string_view kDefaultSid = u"S-1-5-21-0-0-0-1000";
+constexpr std::u16string_view kDefaultUser = u".Default";
+
+std::vector<std::u16string> SplitPath(std::u16string_view path) {
+    std::vector<std::u16string> names;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = path.size();
+        if (end > start) names.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+} // namespace
+
+WineRegistry::WineRegistry(std::filesystem::path prefix, std::filesystem::path tmpRoot)
+    : prefix_(std::move(prefix)), tmpRoot_(std::move(tmpRoot)) {
+    hives_[Machine] = std::make_unique<RegHive>(prefix_ / "system.reg");
+    hives_[User] = std::make_unique<RegHive>(prefix_ / "user.reg");
+    hives_[UserDefault] = std::make_unique<RegHive>(prefix_ / "userdef.reg");
+}
+
+std::u16string WineRegistry::userSid() {
+    RegHive& hive = *hives_[User];
+    hive.refresh();
+    const std::vector<std::u16string> names = SplitPath(hive.relativeTo());
+    if (names.size() == 2 && EqualsNoCase(names[0], u"User")) return names[1];
+    return std::u16string(kDefaultSid);
+}
+
+std::uint64_t WineRegistry::generation() {
+    std::uint64_t sum = 0;
+    for (auto& hive : hives_) {
+        hive->refresh();
+        sum += hive->generation();
+    }
+    return sum;
+}
+
+namespace {
+
+std::optional<WineRegistry::StringValue> AsString(const RegValue& value) {
+    if (value.type != RegType::Sz && value.type != RegType::ExpandSz) return std::nullopt;
+    std::u16string text = Utf16FromBytes(value.data);
+    if (const auto nul = text.find(u'\0'); nul != std::u16string::npos) text.resize(nul);
+    return WineRegistry::StringValue{Utf16ToUtf8(value.name), Utf16ToUtf8(text),
+                                     value.type == RegType::ExpandSz};
+}
+
+} // namespace
+
+std::optional<RegValue> WineRegistry::readValue(RegKey root, std::string_view path,
+                                                std::string_view name) {
+    Handle h;
+    Found found;
+    const auto name16 = Utf8ToUtf16(name);
+    if (!name16 || handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok ||
+        !found.node)
+        return std::nullopt;
+    return hives_[found.at.hive]->findValue(*found.node, *name16);
+}
+
+std::optional<WineRegistry::StringValue>
+WineRegistry::readString(RegKey root, std::string_view path, std::string_view name) {
+    const auto value = readValue(root, path, name);
+    return value ? AsString(*value) : std::nullopt;
+}
+
+std::optional<std::uint32_t> WineRegistry::readDword(RegKey root, std::string_view path,
+                                                     std::string_view name) {
+    const auto value = readValue(root, path, name);
+    if (!value || value->type != RegType::Dword || value->data.size() != 4) return std::nullopt;
+    return LittleEndian32(std::span<const std::uint8_t>(value->data).first<4>());
+}
+
+std::vector<WineRegistry::StringValue> WineRegistry::readStrings(RegKey root,
+                                                                 std::string_view path) {
+    std::vector<StringValue> out;
+    Handle h;
+    Found found;
+    if (handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok || !found.node)
+        return out;
+    for (const RegValue& value : hives_[found.at.hive]->values(*found.node))
+        if (auto text = AsString(value)) out.push_back(std::move(*text));
+    return out;
+}
+
+RegWriteState WineRegistry::writeState() {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(prefix_, ec)) return RegWriteState::NoMachine;
+    if (WineServerRunning(prefix_, tmpRoot_)) return RegWriteState::ServerRunning;
+    return RegWriteState::Writable;
+}
+
+RegStatus WineRegistry::locate(const Location& at, Found& out) {
+    out.at = at;
+    out.node = nullptr;
+    if (at.hive == kUsersRoot) return RegStatus::Ok;
+    RegHive& hive = *hives_[at.hive];
+    hive.refresh();
+    RegNode* node = &hive.root();
+    for (const auto& name : at.names) {
+        node = node->findChild(name);
+        if (!node) return RegStatus::KeyDeleted;
+    }
+    out.node = node;
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::followLink(Found& cur, int& links) {
+    if (++links > kMaxLinks) return RegStatus::NotFound;
+    const auto value = hives_[cur.at.hive]->findValue(*cur.node, u"SymbolicLinkValue");
+    if (!value || value->type != RegType::Link) return RegStatus::NotFound;
+    std::u16string target = Utf16FromBytes(value->data);
+    while (!target.empty() && target.back() == 0)
+        target.pop_back();
+    const std::vector<std::u16string> names = SplitPath(target);
+    if (names.size() < 2 || !EqualsNoCase(names[0], u"Registry")) return RegStatus::NotFound;
+    Location base;
+    std::size_t rest = 2;
+    if (EqualsNoCase(names[1], u"Machine")) {
+        base.hive = Machine;
+    } else if (EqualsNoCase(names[1], u"User") && names.size() >= 3) {
+        if (EqualsNoCase(names[2], kDefaultUser)) {
+            base.hive = UserDefault;
+        } else if (EqualsNoCase(names[2], userSid())) {
+            base.hive = User;
+        } else {
+            return RegStatus::NotFound;
+        }
+        rest = 3;
+    } else {
+        return RegStatus::NotFound;
+    }
+    Found next;
+    if (RegStatus s = locate(base, next); s != RegStatus::Ok) return s;
+    const std::vector<std::u16string> tail(names.begin() + static_cast<std::ptrdiff_t>(rest),
+                                           names.end());
+    if (RegStatus s = walk(next, tail, links); s != RegStatus::Ok) return s;
+    cur = std::move(next);
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::walk(Found& cur, std::span<const std::u16string> names, int& links) {
+    for (const auto& name : names) {
+        if (cur.at.hive == kUsersRoot) {
+            // HKEY_USERS holds the two user branches.
+            Location branch;
+            if (EqualsNoCase(name, kDefaultUser)) {
+                branch.hive = UserDefault;
+            } else if (EqualsNoCase(name, userSid())) {
+                branch.hive = User;
+            } else {
+                return RegStatus::NotFound;
+            }
+            if (RegStatus s = locate(branch, cur); s != RegStatus::Ok) return s;
+            continue;
+        }
+        RegNode* child = cur.node->findChild(name);
+        if (!child) return RegStatus::NotFound;
+        cur.at.names.push_back(child->name);
+        cur.node = child;
+        if (hives_[cur.at.hive]->isLink(*child)) {
+            if (RegStatus s = followLink(cur, links); s != RegStatus::Ok) return s;
+        }
+    }
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::rootLocation(RegKey root, Found& out) {
+    int links = 0;
+    switch (root) {
+    case RootKey::LocalMachine:
+        return locate({Machine, {}}, out);
+    case RootKey::CurrentUser:
+        return locate({User, {}}, out);
+    case RootKey::Users:
+        return locate({kUsersRoot, {}}, out);
+    case RootKey::ClassesRoot: {
+        if (RegStatus s = locate({Machine, {}}, out); s != RegStatus::Ok) return s;
+        const std::u16string path[] = {u"Software", u"Classes"};
+        return walk(out, path, links);
+    }
+    case RootKey::CurrentConfig: {
+        if (RegStatus s = locate({Machine, {}}, out); s != RegStatus::Ok) return s;
+        const std::u16string path[] = {u"System", u"CurrentControlSet", u"Hardware Profiles",
+                                       u"Current"};
+        return walk(out, path, links);
+    }
+    default:
+        return RegStatus::InvalidHandle;
+    }
+}
+
+RegStatus WineRegistry::handleOf(RegKey key, Handle& out) {
+    if (IsRootKey(key)) {
+        Found found;
+        if (RegStatus s = rootLocation(key, found); s != RegStatus::Ok) return s;
+        out = {key, std::move(found.at), KeyAccess::AllAccess};
+        return RegStatus::Ok;
+    }
+    auto it = handles_.find(key);
+    if (it == handles_.end()) return RegStatus::InvalidHandle;
+    out = it->second;
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::find(const Handle& base, std::string_view path, Found& out) {
+    const auto path16 = Utf8ToUtf16(path);
+    if (!path16) return RegStatus::NotFound;
+    RegStatus s;
+    // A path that begins with a backslash is taken from the root.
+    if (!path16->empty() && (*path16)[0] == u'\\') {
+        s = rootLocation(base.root, out);
+    } else {
+        s = locate(base.at, out);
+    }
+    if (s != RegStatus::Ok) return s;
+    int links = 0;
+    return walk(out, SplitPath(*path16), links);
+}
+
+RegStatus WineRegistry::writableHive(int hive) {
+    switch (writeState()) {
+    case RegWriteState::ServerRunning:
+        return RegStatus::LockViolation;
+    case RegWriteState::NoMachine:
+        return RegStatus::AccessDenied;
+    case RegWriteState::Writable:
+        break;
+    }
+    // A file that is missing or could not be read is never written.
+    if (hive == kUsersRoot || hives_[hive]->state() != RegHive::State::Loaded)
+        return RegStatus::AccessDenied;
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::openKey(RegKey parent, std::string_view path, std::uint32_t access,
+                                RegKey& result) {
+    Handle base;
+    if (RegStatus s = handleOf(parent, base); s != RegStatus::Ok) return s;
+    Found found;
+    if (RegStatus s = find(base, path, found); s != RegStatus::Ok) return s;
+    result = nextHandle_++;
+    handles_[result] = Handle{base.root, std::move(found.at), access};
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::closeKey(RegKey key) {
+    if (IsRootKey(key)) return RegStatus::Ok;
+    return handles_.erase(key) ? RegStatus::Ok : RegStatus::InvalidHandle;
+}
+
+RegStatus WineRegistry::queryValue(RegKey key, std::string_view name, std::uint32_t& type,
+                                   std::span<std::uint8_t> data, std::uint32_t& size) {
+    Handle h;
+    if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    if (!(h.access & KeyAccess::QueryValue)) return RegStatus::AccessDenied;
+    Found found;
+    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    const auto name16 = Utf8ToUtf16(name);
+    if (!found.node || !name16) return RegStatus::NotFound;
+    const auto value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    if (!value) return RegStatus::NotFound;
+    type = value->type;
+    size = static_cast<std::uint32_t>(value->data.size());
+    if (data.empty()) return RegStatus::Ok;
+    if (data.size() < value->data.size()) return RegStatus::MoreData;
+    std::copy(value->data.begin(), value->data.end(), data.begin());
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::setValue(RegKey key, std::string_view name, std::uint32_t type,
+                                 std::span<const std::uint8_t> data) {
+    Handle h;
+    if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    if (!(h.access & KeyAccess::SetValue)) return RegStatus::AccessDenied;
+    const auto name16 = Utf8ToUtf16(name);
+    if (!name16) return RegStatus::InvalidParameter;
+    Found found;
+    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    RegHive& hive = *hives_[found.at.hive];
+    if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    hive.setValue(*found.node, RegValue{*name16, type, {data.begin(), data.end()}});
+    return hive.save() ? RegStatus::Ok : RegStatus::WriteFault;
+}
+
+RegStatus WineRegistry::deleteValue(RegKey key, std::string_view name) {
+    Handle h;
+    if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    if (!(h.access & KeyAccess::SetValue)) return RegStatus::AccessDenied;
+    Found found;
+    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    const auto name16 = Utf8ToUtf16(name);
+    if (!name16) return RegStatus::NotFound;
+    RegHive& hive = *hives_[found.at.hive];
+    if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    if (!hive.deleteValue(*found.node, *name16)) return RegStatus::NotFound;
+    return hive.save() ? RegStatus::Ok : RegStatus::WriteFault;
+}
+
+RegStatus WineRegistry::queryInfoKey(RegKey key, std::uint32_t& subKeys,
+                                     std::uint32_t& maxSubKeyLen) {
+    Handle h;
+    if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    Found found;
+    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    if (!found.node) {
+        subKeys = 2;
+        maxSubKeyLen = static_cast<std::uint32_t>(std::max(kDefaultUser.size(), userSid().size()));
+        return RegStatus::Ok;
+    }
+    subKeys = static_cast<std::uint32_t>(found.node->children.size());
+    maxSubKeyLen = 0;
+    for (const auto& child : found.node->children)
+        maxSubKeyLen = std::max(maxSubKeyLen, static_cast<std::uint32_t>(child->name.size()));
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::enumKey(RegKey key, std::uint32_t index, std::string& name) {
+    Handle h;
+    if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    if (!(h.access & KeyAccess::EnumerateSubKeys)) return RegStatus::AccessDenied;
+    Found found;
+    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    if (!found.node) {
+        std::u16string names[] = {std::u16string(kDefaultUser), userSid()};
+        if (CompareNoCase(names[0], names[1]) > 0) std::swap(names[0], names[1]);
+        if (index >= 2) return RegStatus::NoMoreItems;
+        name = Utf16ToUtf8(names[index]);
+        return RegStatus::Ok;
+    }
+    if (index >= found.node->children.size()) return RegStatus::NoMoreItems;
+    name = Utf16ToUtf8(found.node->children[index]->name);
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::deleteKey(RegKey key, std::string_view path) {
+    Handle h;
+    if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    Found found;
+    if (RegStatus s = find(h, path, found); s != RegStatus::Ok) return s;
+    // The roots of the branches are never deleted, nor a key that has subkeys.
+    if (!found.node || found.at.names.empty() || !found.node->children.empty())
+        return RegStatus::AccessDenied;
+    if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    RegHive& hive = *hives_[found.at.hive];
+    hive.deleteKey(*found.node);
+    return hive.save() ? RegStatus::Ok : RegStatus::WriteFault;
+}
+
+} // namespace corvane::wine

@@ -1,0 +1,98 @@
+// The registry of a Wine prefix: its three files behind the registry primitives.
+//
+// system.reg is HKEY_LOCAL_MACHINE, user.reg HKEY_CURRENT_USER (and HKEY_USERS\<SID>),
+// userdef.reg HKEY_USERS\.Default; HKEY_CLASSES_ROOT is HKLM\Software\Classes and
+// HKEY_CURRENT_CONFIG HKLM\System\CurrentControlSet\Hardware Profiles\Current. Keys
+// marked "#link" are followed. An open key remembers its path, so it stays valid when
+// a file is read again after a change on disk.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/platform/Platform.h"
+#include "core/platform/wine/RegHive.h"
+
+namespace corvane::wine {
+
+class WineRegistry {
+public:
+    explicit WineRegistry(std::filesystem::path prefix, std::filesystem::path tmpRoot = "/tmp");
+
+    const std::filesystem::path& prefix() const { return prefix_; }
+    RegHive& machineHive() { return *hives_[Machine]; }
+    RegHive& userHive() { return *hives_[User]; }
+    RegHive& userDefaultHive() { return *hives_[UserDefault]; }
+
+    RegStatus openKey(RegKey parent, std::string_view path, std::uint32_t access, RegKey& result);
+    RegStatus closeKey(RegKey key);
+    RegStatus queryValue(RegKey key, std::string_view name, std::uint32_t& type,
+                         std::span<std::uint8_t> data, std::uint32_t& size);
+    RegStatus setValue(RegKey key, std::string_view name, std::uint32_t type,
+                       std::span<const std::uint8_t> data);
+    RegStatus deleteValue(RegKey key, std::string_view name);
+    RegStatus queryInfoKey(RegKey key, std::uint32_t& subKeys, std::uint32_t& maxSubKeyLen);
+    RegStatus enumKey(RegKey key, std::uint32_t index, std::string& name);
+    RegStatus deleteKey(RegKey key, std::string_view path);
+    RegWriteState writeState();
+
+    // The SID of the prefix's user, from the header of user.reg.
+    std::u16string userSid();
+
+    // Conveniences for the backend's own reads. A string value is REG_SZ or
+    // REG_EXPAND_SZ, read up to its first NUL.
+    struct StringValue {
+        std::string name, text;
+        bool expandable = false;
+    };
+    std::optional<RegValue> readValue(RegKey root, std::string_view path, std::string_view name);
+    std::optional<StringValue> readString(RegKey root, std::string_view path,
+                                          std::string_view name);
+    std::optional<std::uint32_t> readDword(RegKey root, std::string_view path,
+                                           std::string_view name);
+    // Every string value of a key, in stored order.
+    std::vector<StringValue> readStrings(RegKey root, std::string_view path);
+    // Changes whenever one of the files was read or written.
+    std::uint64_t generation();
+
+private:
+    enum HiveId { Machine, User, UserDefault, HiveCount };
+    static constexpr int kUsersRoot = -1; // HKEY_USERS itself
+
+    struct Location {
+        int hive = Machine;
+        std::vector<std::u16string> names; // as stored, links already followed
+    };
+    struct Handle {
+        RegKey root = 0;
+        Location at;
+        std::uint32_t access = 0;
+    };
+    struct Found {
+        Location at;
+        RegNode* node = nullptr; // null for HKEY_USERS itself
+    };
+
+    RegStatus handleOf(RegKey key, Handle& out);
+    RegStatus rootLocation(RegKey root, Found& out);
+    RegStatus locate(const Location& at, Found& out);
+    RegStatus walk(Found& cur, std::span<const std::u16string> names, int& links);
+    RegStatus followLink(Found& cur, int& links);
+    RegStatus find(const Handle& base, std::string_view path, Found& out);
+    RegStatus writableHive(int hive);
+
+    std::filesystem::path prefix_;
+    std::filesystem::path tmpRoot_;
+    std::array<std::unique_ptr<RegHive>, HiveCount> hives_;
+    std::unordered_map<RegKey, Handle> handles_;
+    RegKey nextHandle_ = 1;
+};
+
+} // namespace corvane::wine

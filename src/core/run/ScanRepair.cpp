@@ -1,0 +1,120 @@
+#include "core/run/ScanRepair.h"
+
+#include <ctime>
+
+#include "core/engine/RuleTriggered.h"
+#include "core/engine/RunRepairXML.h"
+#include "core/store/IniFile.h"
+#include "core/store/PlatformGroups.h"
+#include "core/store/RuleLibrary.h"
+
+namespace corvane {
+
+namespace {
+
+// Runs `f` when it goes out of scope, however the scope is left. An error of the
+// closing step itself cannot cross the error that is already on its way.
+template <typename F> class Closing {
+public:
+    explicit Closing(F f) : f_(std::move(f)) {}
+    ~Closing() {
+        try {
+            f_();
+        } catch (...) {
+        }
+    }
+    Closing(const Closing&) = delete;
+    Closing& operator=(const Closing&) = delete;
+
+private:
+    F f_;
+};
+
+void RecordDate(const std::string& settingsFile, const char* key,
+                const std::function<void()>& datesChanged) {
+    // A date that cannot be written only leaves the label as it was.
+    (void)IniWriteString(settingsFile, "Setting", key, TodayText());
+    if (datesChanged) datesChanged();
+}
+
+} // namespace
+
+RunInputs InputsBeside(const std::string& appDir) {
+    RunInputs inputs;
+    inputs.library = LibraryBeside(appDir);
+    inputs.release = ReadRunningRelease();
+    inputs.appDir = appDir;
+    inputs.settingsFile = appDir + "Setting.ini";
+    return inputs;
+}
+
+std::string TodayText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
+void RunScan(const RunInputs& inputs, const ScanEvents& events) {
+    // The date is recorded before anything else is tried.
+    RecordDate(inputs.settingsFile, "ScanTime", events.datesChanged);
+    // Declared first so that it runs last: after the library is closed.
+    bool begun = false;
+    Closing close([&] {
+        if (begun && events.finished) events.finished();
+    });
+    const auto db = OpenRuleLibrary(inputs.library);
+    const std::optional<std::string> stored = ReadWinOSRecord(*db);
+    if (stored && events.groupsRead) events.groupsRead(*stored);
+    const IniDocument groups = ReadPlatformGroups(stored.value_or(inputs.winOsText));
+    const auto rules = db->Query(RuleSql::SelectAllRules(inputs.library.table));
+    const int total = rules->RowTotal();
+    begun = true;
+    if (events.started) events.started(total);
+    // A level outside 0 to 4 has no word: the column keeps the previous row's word.
+    std::string lastWord;
+    for (int i = 1; i <= total; ++i) {
+        const RuleRow row = Readable(ReadRuleRow(*rules));
+        if (events.row) events.row(i, row.item.Name);
+        // The filter comes first: items for other releases are never evaluated.
+        if (PlatformGroupApplies(row.item.OSId, groups, inputs.release) &&
+            RuleTriggered(row.item.OptText, inputs.appDir) == 1) {
+            ScanFinding finding;
+            finding.id = row.Id;
+            finding.name = row.item.Name;
+            finding.description = row.item.Des;
+            finding.level = row.item.Level;
+            if (const std::string word = LevelName(finding.level); !word.empty()) lastWord = word;
+            finding.levelName = lastWord;
+            if (events.found) events.found(finding);
+        }
+        rules->MoveNext();
+    }
+}
+
+void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
+               const RepairEvents& events) {
+    // Declared first so that it runs last: after the library is closed. A library that
+    // cannot be opened ends the run without a date.
+    bool opened = false;
+    Closing close([&] {
+        if (opened) RecordDate(inputs.settingsFile, "FixTime", events.datesChanged);
+    });
+    const auto db = OpenRuleLibrary(inputs.library);
+    opened = true;
+    for (const RepairRow& row : rows) {
+        const auto item = db->Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
+        if (item->RowTotal() > 0) {
+            const std::string warning = RuleText(*item, "MessBoxText");
+            if (!warning.empty() && events.warn) events.warn(warning);
+        }
+        // An item that left the library fails here, with the empty-result error.
+        RunRepairXML(RuleText(*item, "RepairXML"), inputs.appDir);
+        const bool stillThere = RuleTriggered(RuleText(*item, "OptText"), inputs.appDir) == 1;
+        if (events.repaired) events.repaired(row.index, !stillThere);
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,71 @@
+// The scan and the repair run of the main window, without the window: they walk the
+// rule library, ask the platform filter and the engine, and report what happens
+// through callbacks, in the order the window shows it. The command-line tool runs the
+// same routines.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/store/PlatformGroups.h"
+#include "core/store/RuleLibrary.h"
+
+namespace corvane {
+
+// What a scan and a repair run work with.
+struct RunInputs {
+    LibraryLocation library;
+    RunningRelease release;
+    std::string appDir;       // the program's folder, ending in a path separator ("<app>")
+    std::string settingsFile; // Setting.ini, where the dates of the last scan and repair go
+    std::string winOsText;    // the platform groups to use when the library has none
+};
+
+// The inputs of a program in `appDir` (ending in a path separator) that keeps its
+// library and settings beside it, on the active platform's machine.
+RunInputs InputsBeside(const std::string& appDir);
+
+// Today's local date as "yyyy-mm-dd".
+std::string TodayText();
+
+struct ScanFinding {
+    std::string id; // as read from the ID column
+    std::string name, description;
+    int level = 0;
+    std::string levelName;
+};
+
+struct ScanEvents {
+    std::function<void()> datesChanged;                           // ScanTime was written
+    std::function<void(const std::string& winOsText)> groupsRead; // the library's groups
+    std::function<void(int rows)> started; // the list is emptied, the panel shown
+    std::function<void(int row, const std::string& name)> row; // row is 1-based
+    std::function<void(const ScanFinding&)> found;
+    std::function<void()> finished; // runs however the scan ends once the rows were read
+};
+
+// Records ScanTime, reads the platform groups and every rule item, and evaluates the
+// detection document of each item whose group includes the running release. Errors
+// of the library propagate (after `finished` when the scan had begun).
+void RunScan(const RunInputs& inputs, const ScanEvents& events);
+
+struct RepairRow {
+    std::size_t index; // the row of the list, passed back in `repaired`
+    std::string id;
+};
+
+struct RepairEvents {
+    std::function<void(const std::string& text)> warn; // before an item with a warning
+    std::function<void(std::size_t index, bool repaired)> repaired;
+    std::function<void()> datesChanged; // FixTime was written
+};
+
+// Repairs the given items in order: warning, repair document, detection again. The
+// library is closed and FixTime written however the run ends, once the library was
+// opened; errors of the library propagate after that. (The question before the run is
+// the caller's.)
+void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
+               const RepairEvents& events);
+
+} // namespace corvane

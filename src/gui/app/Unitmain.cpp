@@ -1,0 +1,535 @@
+#include "gui/app/Unitmain.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "core/platform/Platform.h"
+#include "core/run/Links.h"
+#include "core/run/ProgramFiles.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/RuleLibrary.h"
+#include "gui/app/unitGlobal.h"
+#include "gui/editor/UnitOS.h"
+#include "gui/editor/UnitView.h"
+#include "gui/ui/MessageBox.h"
+#include "gui/ui/ShellOpen.h"
+#include "gui/ui/UnitDownLoad.h"
+#include "gui/ui/WindowKit.h"
+
+// The artwork is compiled into the window library; a static library registers it here.
+static void LoadArtwork() {
+    Q_INIT_RESOURCE(art);
+}
+
+namespace corvane {
+
+namespace {
+
+QLabel* NamedLabel(const QString& name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+// Draws each row of the result list in the colour its texts call for.
+class RowColourDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const auto* tree = qobject_cast<const QTreeWidget*>(parent());
+        const QTreeWidgetItem* item = tree ? tree->topLevelItem(index.row()) : nullptr;
+        if (!item) return;
+        const QColor colour = Tfrmmain::ListView1CustomDrawItem(*item);
+        option->palette.setColor(QPalette::Text, colour);
+        option->palette.setColor(QPalette::HighlightedText, colour);
+    }
+};
+
+} // namespace
+
+Tfrmmain::Tfrmmain(const QString& appDir, QWidget* parent) : QMainWindow(parent), appDir_(appDir) {
+    LoadArtwork();
+    if (appDir_.isEmpty()) appDir_ = QCoreApplication::applicationDirPath();
+    if (!appDir_.endsWith('/')) appDir_ += '/';
+    buildWindow();
+    ui::Guarded([this] { FormCreate(); });
+}
+
+void Tfrmmain::buildWindow() {
+    setObjectName("frmmain");
+    // Fixed size, minimise and close only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(734, 525);
+    ui::UseWindowFont(this);
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    Image3 = NamedLabel("Image3", QString(), central);
+    Image3->setFixedHeight(89);
+    Image3->setPixmap(QPixmap(":/art/banner.png"));
+    Image3->setCursor(Qt::PointingHandCursor);
+    Image3->installEventFilter(this);
+    clickHandlers_.insert(Image3, &Tfrmmain::Image3Click);
+    column->addWidget(Image3);
+
+    PageControl1 = new QTabWidget(central);
+    PageControl1->setObjectName("PageControl1");
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName("TabSheet1");
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName("TabSheet2");
+    PageControl1->addTab(TabSheet1, "欢迎");
+    PageControl1->addTab(TabSheet2, "自动修复");
+    PageControl1->setCurrentIndex(0);
+    column->addWidget(PageControl1, 1);
+    buildWelcomePage();
+    setCentralWidget(central);
+    buildRepairTab();
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    const int widths[] = {200, 50, 0};
+    const char* texts[] = {"当前加载库数量:", "作者:", ""};
+    for (int i = 0; i < 3; ++i) {
+        panels_[i] = NamedLabel(QString("StatusBar1Panel%1").arg(i), texts[i], StatusBar1);
+        if (widths[i]) panels_[i]->setFixedWidth(widths[i]);
+        StatusBar1->addWidget(panels_[i], widths[i] ? 0 : 1);
+    }
+    setStatusBar(StatusBar1);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Tfrmmain::buildWelcomePage() {
+    // Two frames: the dates, the scan icon and the maker's links above, the promotions
+    // below.
+    auto* welcome = new QVBoxLayout(TabSheet1);
+    GroupBox1 = new QGroupBox(TabSheet1);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox2 = new QGroupBox(TabSheet1);
+    GroupBox2->setObjectName("GroupBox2");
+    welcome->addWidget(GroupBox1, 3);
+    welcome->addWidget(GroupBox2, 2);
+
+    auto* upper = new QVBoxLayout(GroupBox1);
+    upper->setContentsMargins(16, 12, 16, 12);
+    auto* dates = new QGridLayout;
+    lblPreScanTime = NamedLabel("lblPreScanTime", "您上次扫描的时间是:", GroupBox1);
+    Label4 = NamedLabel("Label4", QString(), GroupBox1);
+    Label3 = NamedLabel("Label3", "您上次修复的时间是:", GroupBox1);
+    Label5 = NamedLabel("Label5", QString(), GroupBox1);
+    for (QLabel* bold : {Label4, Label5}) {
+        QFont f = bold->font();
+        f.setBold(true);
+        bold->setFont(f);
+    }
+    dates->addWidget(lblPreScanTime, 0, 0);
+    dates->addWidget(Label4, 0, 1);
+    dates->addWidget(Label3, 1, 0);
+    dates->addWidget(Label5, 1, 1);
+    dates->setColumnStretch(2, 1);
+    upper->addLayout(dates);
+    upper->addStretch(1);
+
+    // The scan icon with its text beside it; only the icon reacts to clicks.
+    auto* scan = new QHBoxLayout;
+    Image2 = NamedLabel("Image2", QString(), GroupBox1);
+    Image2->setPixmap(QPixmap(":/art/scan.png"));
+    Image2->setToolTip("立即扫描");
+    Image2->setCursor(Qt::PointingHandCursor);
+    Image2->installEventFilter(this);
+    clickHandlers_.insert(Image2, &Tfrmmain::Image2Click);
+    Label6 = NamedLabel("Label6", "立即扫描", GroupBox1);
+    Label11 = NamedLabel("Label11", "帮您一键找出问题。\n\n从此找问题、解决问题都由我来完成。",
+                         GroupBox1);
+    QFont bold = Label11->font();
+    bold.setBold(true);
+    Label11->setFont(bold);
+    scan->addWidget(Image2);
+    scan->addWidget(Label6);
+    scan->addSpacing(48);
+    scan->addWidget(Label11);
+    scan->addStretch(1);
+    upper->addLayout(scan);
+    upper->addStretch(1);
+
+    auto* maker = new QHBoxLayout;
+    lblUrl1 = linkLabel("lblUrl1", QColor(0, 128, 0), GroupBox1);
+    Label12 = linkLabel("Label12", QColor(0, 128, 0), GroupBox1);
+    maker->addWidget(lblUrl1);
+    maker->addSpacing(32);
+    maker->addWidget(Label12);
+    maker->addStretch(1);
+    upper->addLayout(maker);
+
+    auto* promotions = new QVBoxLayout(GroupBox2);
+    promotions->setContentsMargins(16, 10, 16, 10);
+    Label7 = linkLabel("Label7", QColor(0, 0, 255), GroupBox2);
+    Label8 = linkLabel("Label8", QColor(0, 0, 255), GroupBox2);
+    Label9 = linkLabel("Label9", QColor(0, 0, 255), GroupBox2);
+    Label10 = linkLabel("Label10", QColor(255, 0, 0), GroupBox2);
+    Label13 = linkLabel("Label13", QColor(0, 0, 255), GroupBox2);
+    for (QLabel* line : {Label7, Label8, Label9, Label10, Label13})
+        promotions->addWidget(line, 0, Qt::AlignLeft);
+    promotions->addStretch(1);
+
+    clickHandlers_.insert(lblUrl1, &Tfrmmain::lblUrl1Click);
+    clickHandlers_.insert(Label12, &Tfrmmain::Label12Click);
+    clickHandlers_.insert(Label7, &Tfrmmain::Label7Click);
+    clickHandlers_.insert(Label8, &Tfrmmain::Label8Click);
+    clickHandlers_.insert(Label9, &Tfrmmain::Label9Click);
+    clickHandlers_.insert(Label10, &Tfrmmain::Label10Click);
+    clickHandlers_.insert(Label13, &Tfrmmain::Label13Click);
+}
+
+// A text link: its text and hint from the link table, in `colour`, underlined, with
+// the hand cursor.
+QLabel* Tfrmmain::linkLabel(const char* element, const QColor& colour, QWidget* parent) {
+    const Link& link = LinkOf(element);
+    QLabel* label = NamedLabel(element, ui::ToQ(std::string(link.text)), parent);
+    label->setToolTip(ui::ToQ(std::string(link.hint)));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    QFont font = label->font();
+    font.setUnderline(true);
+    label->setFont(font);
+    label->setCursor(Qt::PointingHandCursor);
+    label->installEventFilter(this);
+    return label;
+}
+
+void Tfrmmain::buildRepairTab() {
+    Label2 = NamedLabel("Label2", "软件会自动扫描各种设置，第一时间发现非法设置。", TabSheet2);
+    Label2->move(12, 12);
+    bntScan = new QPushButton("开始扫描", TabSheet2);
+    bntScan->setObjectName("bntScan");
+    bntScan->setGeometry(630, 6, 80, 26);
+    ui::Wire(bntScan, &QPushButton::clicked, this, &Tfrmmain::bntScanClick);
+
+    ListView1 = new QTreeWidget(TabSheet2);
+    ListView1->setObjectName("ListView1");
+    ListView1->setGeometry(6, 38, 714, 300);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setHeaderLabels({"编号", "项目名", "描述", "等级", "结果"});
+    const int widths[] = {50, 240, 260, 50, 80};
+    for (int i = 0; i < 5; ++i)
+        ListView1->setColumnWidth(i, widths[i]);
+    // The selection stays visible when the list loses the focus.
+    QPalette palette = ListView1->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                     palette.color(QPalette::Active, QPalette::Highlight));
+    ListView1->setPalette(palette);
+    ListView1->setItemDelegate(new RowColourDelegate(ListView1));
+
+    PopupMenu1 = new QMenu(ListView1);
+    PopupMenu1->setObjectName("PopupMenu1");
+    menuAlls = PopupMenu1->addAction("全选");
+    menuAlls->setObjectName("menuAlls");
+    menuAlln = PopupMenu1->addAction("全不选");
+    menuAlln->setObjectName("menuAlln");
+    menuAllf = PopupMenu1->addAction("反选");
+    menuAllf->setObjectName("menuAllf");
+    connect(menuAlls, &QAction::triggered, this, &Tfrmmain::menuAllsClick);
+    connect(menuAlln, &QAction::triggered, this, &Tfrmmain::menuAllnClick);
+    connect(menuAllf, &QAction::triggered, this, &Tfrmmain::menuAllfClick);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at));
+    });
+
+    // The progress panel, over the middle of the list, shown only while a scan runs.
+    Panel1 = new QFrame(TabSheet2);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    Panel1->setAutoFillBackground(true);
+    Panel1->setGeometry(6 + (714 - 385) / 2, 38 + (300 - 105) / 2, 385, 105);
+    Label1 = NamedLabel("Label1", "准备就绪", Panel1);
+    Label1->setGeometry(16, 20, 353, 20);
+    ProgressBar1 = new QProgressBar(Panel1);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setGeometry(16, 56, 353, 20);
+    ProgressBar1->setTextVisible(false);
+    Panel1->hide();
+
+    bntClear = new QPushButton("清理选定", TabSheet2);
+    bntClear->setObjectName("bntClear");
+    bntClear->setGeometry(630, 346, 80, 26);
+    ui::Wire(bntClear, &QPushButton::clicked, this, &Tfrmmain::bntClearClick);
+    // The editor's buttons are created invisible; nothing shows them.
+    bntAdd = new QPushButton("规则管理", TabSheet2);
+    bntAdd->setObjectName("bntAdd");
+    bntAdd->setGeometry(6, 346, 80, 26);
+    bntAdd->hide();
+    ui::Wire(bntAdd, &QPushButton::clicked, this, &Tfrmmain::bntAddClick);
+    Button1 = new QPushButton("操作系统管理", TabSheet2);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(92, 346, 100, 26);
+    Button1->hide();
+    ui::Wire(Button1, &QPushButton::clicked, this, &Tfrmmain::Button1Click);
+}
+
+QColor Tfrmmain::ListView1CustomDrawItem(const QTreeWidgetItem& item) {
+    if (item.text(4) == "修复成功") return QColor(0, 0, 0);
+    // The level whose word the row shows.
+    const int level = item.data(3, Qt::UserRole).toInt();
+    if (level == 0) return QColor(0, 0, 255);
+    if (level == 1) return QColor(0, 0, 0);
+    return QColor(255, 0, 0);
+}
+
+bool Tfrmmain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (const auto handler = clickHandlers_.value(watched)) {
+            ui::Guarded([this, handler] { (this->*handler)(); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Tfrmmain::repaintNow() {
+    // The window shows each row's progress but takes no input until the work ends.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void Tfrmmain::bntScanClick() {
+    ScanEvents events;
+    events.datesChanged = [this] { ShowLastDates(); };
+    events.started = [this](int rows) {
+        ListView1->clear();
+        ProgressBar1->setMinimum(0);
+        ProgressBar1->setMaximum(rows);
+        Label1->setText("准备扫描……");
+        Panel1->show();
+        Panel1->raise();
+        repaintNow();
+    };
+    events.row = [this](int row, const std::string& name) {
+        Label1->setText("正在扫描…" + ui::ToQ(name));
+        ProgressBar1->setValue(row);
+        repaintNow();
+    };
+    events.found = [this](const ScanFinding& finding) {
+        auto* item = new QTreeWidgetItem(ListView1, {ui::ToQ(finding.id), ui::ToQ(finding.name),
+                                                     ui::ToQ(finding.description),
+                                                     ui::ToQ(finding.levelName), "未修复"});
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+        // The ID and the level of the shown word travel with the row.
+        item->setData(0, Qt::UserRole, ui::ToQ(finding.id));
+        const auto word = std::find(kLevelWords.begin(), kLevelWords.end(), finding.levelName);
+        item->setData(3, Qt::UserRole, static_cast<int>(word - kLevelWords.begin()));
+    };
+    events.finished = [this] {
+        Label1->setText("扫描完成！");
+        Panel1->hide();
+    };
+    events.groupsRead = [](const std::string& text) { Global().WinOSText = text; };
+    RunScan(Global().Inputs(), events);
+}
+
+void Tfrmmain::bntClearClick() {
+    if (ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
+        return;
+    std::vector<RepairRow> rows;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked)
+            rows.push_back({static_cast<std::size_t>(i),
+                            item->data(0, Qt::UserRole).toString().toStdString()});
+    }
+    RepairEvents events;
+    events.warn = [](const std::string& text) { ui::Prompt(ui::ToQ(text)); };
+    events.repaired = [this](std::size_t index, bool repaired) {
+        ListView1->topLevelItem(static_cast<int>(index))
+            ->setText(4, repaired ? "修复成功" : "修复失败");
+        repaintNow();
+    };
+    events.datesChanged = [this] { ShowLastDates(); };
+    RunRepair(Global().Inputs(), rows, events);
+}
+
+void Tfrmmain::Image2Click() {
+    PageControl1->setCurrentIndex(1);
+    bntScanClick();
+}
+
+void Tfrmmain::bntAddClick() {
+    // A fresh rule library window for each opening, gone when it closes.
+    TfrmView window(this);
+    window.exec();
+}
+
+void Tfrmmain::Button1Click() {
+    // A fresh settings window for each opening, gone when it closes.
+    TfrmOS window(this);
+    window.exec();
+}
+
+void Tfrmmain::menuAllsClick() {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(0, Qt::Checked);
+}
+
+void Tfrmmain::menuAllnClick() {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+}
+
+void Tfrmmain::menuAllfClick() {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+}
+
+void Tfrmmain::openLink(const char* element) {
+    // Whether the desktop could open it is not reported.
+    ui::ShellOpen(ui::ToQ(std::string(LinkOf(element).address)));
+}
+
+void Tfrmmain::Image3Click() {
+    openLink("Image3");
+}
+
+void Tfrmmain::lblUrl1Click() {
+    openLink("lblUrl1");
+}
+
+void Tfrmmain::Label12Click() {
+    openLink("Label12");
+}
+
+void Tfrmmain::Label9Click() {
+    openLink("Label9");
+}
+
+void Tfrmmain::Label10Click() {
+    openLink("Label10");
+}
+
+void Tfrmmain::Label13Click() {
+    openLink("Label13");
+}
+
+void Tfrmmain::Label7Click() {
+    const Link& link = LinkOf("Label7");
+    StartDownLoadSetup(ui::ToQ(std::string(link.address)), ui::ToQ(std::string(link.fileName)));
+}
+
+void Tfrmmain::Label8Click() {
+    const Link& link = LinkOf("Label8");
+    StartDownLoadSetup(ui::ToQ(std::string(link.address)), ui::ToQ(std::string(link.fileName)));
+}
+
+void Tfrmmain::StartDownLoadSetup(const QString& url, const QString& fileName) {
+    try {
+        QPointer<TfrmDownLoad> window = new TfrmDownLoad(this);
+        const QString folder = ui::ToQ(Global().AppDir) + "downsoft/";
+        // A folder that cannot be made shows up as a file that cannot be written.
+        QDir().mkpath(folder);
+        window->move(geometry().center() - window->rect().center());
+        window->show();
+        window->DownLoadFile(url, folder + fileName);
+        if (!window) return;
+        // A window left open after a failure is freed when the user closes it.
+        if (window->isVisible())
+            window->setAttribute(Qt::WA_DeleteOnClose);
+        else
+            window->deleteLater();
+    } catch (...) {
+        // Preparing the download has no visible effect when it fails.
+    }
+}
+
+QString Tfrmmain::statusPanelText(int panel) const {
+    return panel >= 0 && panel < 3 ? panels_[panel]->text() : QString();
+}
+
+void Tfrmmain::setStatusPanelText(int panel, const QString& text) {
+    panels_[panel]->setText(text);
+}
+
+void Tfrmmain::showMachine() {
+    // Which prefix Corvane looks at, and whether it is there.
+    const MachinePlace place = ActivePlatform().machinePlace();
+    if (place.path.empty()) return;
+    const QString folder = ui::ToQ(place.path);
+    setStatusPanelText(2, place.exists ? "Wine 前缀: " + folder : "Wine 前缀不存在: " + folder);
+}
+
+void Tfrmmain::FormCreate() {
+    showMachine();
+    InitGlobalContext(appDir_.toStdString());
+    LoadOemInfo();
+    ShowLastDates();
+    const GlobalContext& g = Global();
+    if (!QFileInfo(ui::ToQ(g.DbFile)).isFile()) {
+        ui::Prompt("数据库不存在,请更新数据库！");
+        CreateRuleDatabase(g.Library());
+        closeRequested_ = true;
+        return;
+    }
+    if (CountRules(g.Library(), [this](const std::string& text) {
+            setStatusPanelText(0, ui::ToQ(text));
+        }) == 1) {
+        ui::Prompt("数据库载入异常,请更新数据库!");
+        closeRequested_ = true;
+    }
+    EnableDebugPrivilege();
+}
+
+void Tfrmmain::LoadOemInfo() {
+    const OemInfo oem = ReadOemInfo(Global().AppDir);
+    GlobalContext& g = Global();
+    g.SoftName = oem.softName;
+    g.AuthorName = oem.authorName;
+    setWindowTitle(ui::ToQ(g.SoftName));
+    setStatusPanelText(1, ui::ToQ(g.AuthorName));
+    QGuiApplication::setApplicationDisplayName(ui::ToQ(g.SoftName));
+}
+
+void Tfrmmain::ShowLastDates() {
+    const LastDates dates = ReadLastDates(Global().Inputs().settingsFile);
+    Label4->setText(ui::ToQ(dates.scan));
+    Label5->setText(ui::ToQ(dates.fix));
+}
+
+} // namespace corvane

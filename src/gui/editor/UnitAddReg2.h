@@ -1,0 +1,24 @@
+// The registry action dialog: one row of the repair registry list (delete a key, set a
+// value or delete a value).
+#pragma once
+
+#include "gui/editor/RegDialog.h"
+
+namespace corvane {
+
+class TfrmAddReg2 : public TRegDialog {
+    Q_OBJECT
+
+public:
+    // Creating the dialog runs FormCreate: the start values come from DialogExchange.
+    explicit TfrmAddReg2(QWidget* parent = nullptr);
+
+public slots:
+    void FormCreate();
+    void Button2Click();
+    void Button1Click();
+    // The layout that depends on ComboBox6.
+    void ComboBox6Click();
+};
+
+} // namespace corvane

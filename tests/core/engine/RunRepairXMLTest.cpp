@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/engine/EnginePrefix.h"
+#include "core/engine/RegCommon.h"
+#include "core/engine/RuleTriggered.h"
+#include "core/engine/RunRepairXML.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::EnginePrefix;
+using test::kDeclaration;
+using test::ReadFile;
+using test::WriteFile;
+
+std::string Repair(std::vector<FileActionRow> files, std::vector<RegActionRow> registry = {}) {
+    RepairRows rows;
+    rows.files = std::move(files);
+    rows.registry = std::move(registry);
+    std::string text;
+    EXPECT_TRUE(WriteRepairDocument(rows, text));
+    return text;
+}
+
+// What the prefix's registry files hold, read by a platform of its own: a value as text
+// (nothing when it is missing), or whether a key exists.
+std::optional<std::string> ValueInFiles(const EnginePrefix& m, std::string_view root,
+                                        std::string_view keyPath, std::string_view name,
+                                        std::string_view type) {
+    wine::WinePlatform fresh(m.prefix(), test::Options(m.root.dir(), m.root.dir() / "app"));
+    PlatformScope scope(fresh);
+    if (!RegValueExists(RootKeyFromName(root), keyPath, name, "")) return std::nullopt;
+    std::string text;
+    (void)ReadRegValueText(RootKeyFromName(root), keyPath, name, type, text);
+    return text;
+}
+
+bool KeyInFiles(const EnginePrefix& m, std::string_view root, std::string_view keyPath) {
+    wine::WinePlatform fresh(m.prefix(), test::Options(m.root.dir(), m.root.dir() / "app"));
+    PlatformScope scope(fresh);
+    return RegKeyExists(RootKeyFromName(root), keyPath, "");
+}
+
+TEST(RunRepairXML, FileActions) {
+    struct Case {
+        FileActionRow row;
+        std::vector<std::string_view> gone, kept; // below drive_c
+        std::vector<std::pair<std::string_view, std::string_view>> contents;
+    };
+    const Case cases[] = {
+        {{"C:\\data\\file.txt", "", "delete"}, {"data/file.txt"}, {"data/a.log"}, {}},
+        {{"C:\\DATA\\SUB", "", "delete"}, {"data/sub"}, {"data/file.txt"}, {}},
+        {{"C:\\data\\*.log", "", "delete"}, {"data/a.log", "data/b.LOG"}, {"data/file.txt"}, {}},
+        {{"C:\\data\\none.txt", "", "delete"}, {}, {"data/file.txt", "data/sub/x.dat"}, {}},
+        {{"C:\\data\\file.txt", "", "Delete"}, {}, {"data/file.txt"}, {}},
+        {{"C:\\data\\file.txt", "C:\\data\\a.log", "move"}, {}, {"data/file.txt"}, {}},
+        {{"C:\\backup\\copy.txt", "C:\\data\\file.txt", "copy"},
+         {},
+         {"data/file.txt"},
+         {{"backup/copy.txt", "data/file.txt"}}},
+        {{"C:\\data\\a.log", "C:\\data\\file.txt", "copy"},
+         {},
+         {},
+         {{"data/a.log", "data/file.txt"}}},
+        {{"C:\\saved\\sub", "C:\\data\\sub", "copy"},
+         {},
+         {"data/sub"},
+         {{"saved/sub/x.dat", "data/sub/x.dat"},
+          {"saved/sub/deeper/y.dat", "data/sub/deeper/y.dat"}}},
+        {{"C:\\data\\a.log", "C:\\data\\none.txt", "copy"}, {}, {}, {{"data/a.log", "data/a.log"}}},
+        {{"%windir%\\Fonts\\simsun.ttc", "", "delete"}, {"windows/Fonts/simsun.ttc"}, {}, {}},
+        {{"<fonts>\\simsun.ttc", "", "delete"}, {"windows/Fonts/simsun.ttc"}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        EnginePrefix m;
+        RunRepairXML(Repair({c.row}), m.appDir());
+        const std::string what = c.row.decide + " " + c.row.FilePath + " " + c.row.FromPath;
+        for (std::string_view path : c.gone)
+            EXPECT_FALSE(fs::exists(m.drive() / path)) << what << ": " << path;
+        for (std::string_view path : c.kept)
+            EXPECT_TRUE(fs::exists(m.drive() / path)) << what << ": " << path;
+        for (const auto& [path, content] : c.contents)
+            EXPECT_EQ(ReadFile(m.drive() / path), content) << what << ": " << path;
+    }
+}
+
+TEST(RunRepairXML, ActionsOnTheProgramsFolder) {
+    EnginePrefix m;
+    for (const char* nothing : {"", "\\", "C:\\", "C:", "/", "<personal>"})
+        RunRepairXML(Repair({{nothing, "", "delete"}}), m.appDir());
+    EXPECT_TRUE(fs::exists(m.root.dir() / "app/Setting.ini"));
+    EXPECT_TRUE(fs::exists(m.drive() / "data/file.txt"));
+    RunRepairXML(Repair({{"<app>copy.ini", "<app>Setting.ini", "copy"}}), m.appDir());
+    EXPECT_EQ(ReadFile(m.root.dir() / "app/copy.ini"), "[Setting]\n");
+    RunRepairXML(Repair({{"<app>Setting.ini", "", "delete"}}), m.appDir());
+    EXPECT_FALSE(fs::exists(m.root.dir() / "app/Setting.ini"));
+}
+
+TEST(RunRepairXML, RegistryActions) {
+    constexpr std::string_view kKey = "Software\\Corvane";
+    struct Case {
+        std::string_view what;
+        std::vector<RegActionRow> rows;
+        std::string_view keyPath, name, type; // the value looked at afterwards
+        std::optional<std::string_view> value;
+    };
+    auto on = [](std::string name, std::string type, std::string content, std::string decide,
+                 std::string pathAbs = "") {
+        return RegActionRow{"HKLM",
+                            "Software\\Corvane",
+                            std::move(name),
+                            std::move(type),
+                            std::move(content),
+                            std::move(decide),
+                            std::move(pathAbs)};
+    };
+    const Case cases[] = {
+        {"DelValue", {on("Sz", "", "", "DelValue")}, kKey, "Sz", "REG_SZ", std::nullopt},
+        {"DelValue of another value",
+         {on("Dw", "", "", "DelValue")},
+         kKey,
+         "Sz",
+         "REG_SZ",
+         "Hello World"},
+        {"SetValue REG_SZ new",
+         {on("New", "REG_SZ", "中文 text", "SetValue")},
+         kKey,
+         "New",
+         "REG_SZ",
+         "中文 text"},
+        {"SetValue REG_SZ over", {on("Sz", "REG_SZ", "", "SetValue")}, kKey, "Sz", "REG_SZ", ""},
+        {"SetValue REG_DWORD",
+         {on("Dw", "REG_DWORD", "0x10", "SetValue")},
+         kKey,
+         "Dw",
+         "REG_DWORD",
+         "16"},
+        {"SetValue REG_DWORD negative",
+         {on("D2", "REG_DWORD", "-2", "SetValue")},
+         kKey,
+         "D2",
+         "REG_DWORD",
+         "-2"},
+        {"SetValue REG_DWORD not a number, then the next rule",
+         {on("Dw", "REG_DWORD", "ten", "SetValue"), on("Next", "REG_SZ", "ran", "SetValue")},
+         kKey,
+         "Dw",
+         "REG_DWORD",
+         "-1"},
+        {"... the next rule ran",
+         {on("Dw", "REG_DWORD", "ten", "SetValue"), on("Next", "REG_SZ", "ran", "SetValue")},
+         kKey,
+         "Next",
+         "REG_SZ",
+         "ran"},
+        {"SetValue REG_BINARY writes nothing",
+         {on("B", "REG_BINARY", "0102", "SetValue")},
+         kKey,
+         "B",
+         "",
+         std::nullopt},
+        {"SetValue REG_MULTI_SZ writes nothing",
+         {on("M", "REG_MULTI_SZ", "a", "SetValue")},
+         kKey,
+         "M",
+         "",
+         std::nullopt},
+        {"SetValue REG_EXPAND_SZ PathAbs 1",
+         {on("E", "REG_EXPAND_SZ", "%windir%\\x", "SetValue", "1")},
+         kKey,
+         "E",
+         "REG_EXPAND_SZ",
+         "C:\\windows\\x"},
+        {"SetValue REG_EXPAND_SZ PathAbs empty",
+         {on("E", "REG_EXPAND_SZ", "%windir%\\x", "SetValue", "")},
+         kKey,
+         "E",
+         "REG_EXPAND_SZ",
+         "%windir%\\x"},
+        {"SetValue PathAbs 0",
+         {on("E", "REG_SZ", "<app>x", "SetValue", "0")},
+         kKey,
+         "E",
+         "REG_SZ",
+         "<app>x"},
+        {"SetValue then DelValue",
+         {on("Sz", "REG_SZ", "changed", "SetValue"), on("Sz", "", "", "DelValue")},
+         kKey,
+         "Sz",
+         "REG_SZ",
+         std::nullopt},
+        {"DelValue then SetValue",
+         {on("Sz", "", "", "DelValue"), on("Sz", "REG_SZ", "back", "SetValue")},
+         kKey,
+         "Sz",
+         "REG_SZ",
+         "back"},
+        {"setvalue in lower case",
+         {on("Sz", "REG_SZ", "x", "setvalue")},
+         kKey,
+         "Sz",
+         "REG_SZ",
+         "Hello World"},
+        {"SetValue into a missing key",
+         {{"HKLM", "Software\\Corvane\\Missing", "V", "REG_SZ", "x", "SetValue", ""}},
+         "Software\\Corvane\\Missing",
+         "V",
+         "REG_SZ",
+         std::nullopt},
+        {"DelKey",
+         {on("Child", "", "", "DelKey")},
+         "Software\\Corvane\\Child",
+         "v",
+         "REG_SZ",
+         std::nullopt},
+        {"DelKey of a missing key path",
+         {{"HKLM", "Software\\None", "Child", "", "", "DelKey", ""}},
+         "Software\\Corvane\\Child",
+         "v",
+         "REG_SZ",
+         "1"},
+        {"DelKey naming no key",
+         {{"HKLM", "", "", "", "", "DelKey", ""}},
+         "Software\\Corvane\\Child",
+         "v",
+         "REG_SZ",
+         "1"},
+        {"DelKey on HKCU",
+         {{"HKCU", "Software\\Corvane", "Child", "", "", "DelKey", ""}},
+         "Software\\Corvane\\Child",
+         "v",
+         "REG_SZ",
+         "1"},
+    };
+    for (const Case& c : cases) {
+        EnginePrefix m;
+        RunRepairXML(Repair({}, c.rows), m.appDir());
+        const auto value = ValueInFiles(m, "HKLM", c.keyPath, c.name, c.type);
+        EXPECT_EQ(value.has_value(), c.value.has_value()) << c.what;
+        if (value && c.value) {
+            EXPECT_EQ(*value, *c.value) << c.what;
+        }
+    }
+
+    EnginePrefix m;
+    RunRepairXML(Repair({}, {{"HKLM", "Software\\Corvane", "Child", "", "", "DelKey", ""}}),
+                 m.appDir());
+    EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Child"));
+    EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Child\\Grand"));
+    EXPECT_TRUE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Other"));
+    RunRepairXML(
+        Repair({}, {{"HKLM", "Software\\Corvane", "Missing", "REG_SZ", "x", "SetValue", ""}}),
+        m.appDir());
+    EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Missing"));
+}
+
+TEST(RunRepairXML, DocumentOrderAndReadFailures) {
+    const std::string copy = "<CHdb FilePath=\"C:\\data\\c.txt\" FromPath=\"C:\\data\\file.txt\" "
+                             "decide=\"copy\"/>";
+    const std::string deleteCopy = "<CHdb FilePath=\"C:\\data\\c.txt\" FromPath=\"\" "
+                                   "decide=\"delete\"/>";
+    const std::string deleteA = "<CHdb FilePath=\"C:\\data\\a.log\" FromPath=\"\" "
+                                "decide=\"delete\"/>";
+    const std::string delValue = "<CHdb root=\"HKLM\" KeyPath=\"Software\\Corvane\" "
+                                 "KeyValue=\"Sz\" KeyType=\"\" ValueContent=\"\" "
+                                 "decide=\"DelValue\"/>";
+    auto files = [](const std::string& rules) {
+        return "<type opttype=\"files\">" + rules + "</type>";
+    };
+    auto registry = [](const std::string& rules) {
+        return "<type opttype=\"regedit\">" + rules + "</type>";
+    };
+    struct Case {
+        std::string_view what;
+        std::string body; // inside the root
+        bool copyThere, aLogThere, szThere;
+    };
+    const Case cases[] = {
+        {"nothing to do", files("") + registry(""), false, true, true},
+        {"copy then delete", files(copy + deleteCopy), false, true, true},
+        {"delete then copy", files(deleteCopy + copy), true, true, true},
+        {"a registry group first runs first",
+         registry(delValue) + files(copy + "<CHdb FilePath=\"x\" decide=\"delete\"/>" + deleteA),
+         true, true, false},
+        {"a file action without FromPath stops before the registry group",
+         files(deleteA + "<CHdb FilePath=\"C:\\data\\file.txt\" decide=\"delete\"/>" + copy) +
+             registry(delValue),
+         false, false, true},
+        {"a registry action without ValueContent",
+         registry("<CHdb root=\"HKLM\" KeyPath=\"Software\\Corvane\" KeyValue=\"Sz\" "
+                  "KeyType=\"\" decide=\"DelValue\"/>") +
+             files(copy),
+         false, true, true},
+        {"a comment among the rules is a rule without attributes",
+         files(deleteA + "<!--c-->" + copy), false, false, true},
+        {"a group that is neither files nor regedit is skipped",
+         "<type opttype=\"Files\">" + deleteA + "</type><type/>" + files(copy), true, true, true},
+        {"no mode is needed, one is ignored",
+         "<type opttype=\"files\" mode=\"and\">" + deleteA + "</type>", false, false, true},
+    };
+    for (const Case& c : cases) {
+        EnginePrefix m;
+        RunRepairXML(std::string(kDeclaration) + "<rules>" + c.body + "</rules>", m.appDir());
+        EXPECT_EQ(fs::exists(m.drive() / "data/c.txt"), c.copyThere) << c.what;
+        EXPECT_EQ(fs::exists(m.drive() / "data/a.log"), c.aLogThere) << c.what;
+        EXPECT_EQ(ValueInFiles(m, "HKLM", "Software\\Corvane", "Sz", "REG_SZ").has_value(),
+                  c.szThere)
+            << c.what;
+    }
+
+    // Texts that are no document, or have no declaration, change nothing at all.
+    for (const std::string& text : {std::string(""), std::string("<rules>") + files(deleteA) +
+                                                         registry(delValue) + "</rules>"}) {
+        EnginePrefix m;
+        const std::string system = ReadFile(m.prefix() / "system.reg");
+        RunRepairXML(text, m.appDir());
+        EXPECT_TRUE(fs::exists(m.drive() / "data/a.log")) << text;
+        EXPECT_EQ(ReadFile(m.prefix() / "system.reg"), system) << text;
+    }
+}
+
+TEST(RunRepairXML, TheWorkedExampleRepairsWhatDetectionFound) {
+    EnginePrefix m;
+    constexpr std::string_view policies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies";
+    DetectionRows found;
+    found.files = {{"<fonts>", "1", "nofile"}};
+    found.registry = {{"HKCU", std::string(policies), "Explorer", "", "", "KeyExists", "0"}};
+    std::string detection;
+    ASSERT_TRUE(WriteDetectionDocument(found, detection));
+    ASSERT_EQ(RuleTriggered(detection, m.appDir()), 1);
+
+    RunRepairXML(Repair({}, {{"HKCU", std::string(policies), "Explorer", "", "", "DelKey", ""}}),
+                 m.appDir());
+    EXPECT_EQ(RuleTriggered(detection, m.appDir()), 0);
+    EXPECT_FALSE(KeyInFiles(m, "HKCU", std::string(policies) + "\\Explorer"));
+    EXPECT_TRUE(KeyInFiles(m, "HKCU", policies));
+    EXPECT_EQ(ReadFile(m.prefix() / "user.reg").find("NoRun"), std::string::npos);
+}
+
+} // namespace
+} // namespace corvane

@@ -1,0 +1,287 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "core/platform/Utf.h"
+#include "core/platform/wine/WinePlatform.h"
+#include "core/platform/wine/WineServer.h"
+#include "support/TempPrefix.h"
+
+namespace corvane::wine {
+namespace {
+
+using test::TempPrefix;
+
+// "\Registry\Machine\System\ControlSet001" as Wine stores a link target.
+std::string LinkValue(std::u16string_view target) {
+    std::string out = "\"SymbolicLinkValue\"=hex(6):";
+    for (std::size_t i = 0; i < target.size(); ++i) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%s%02x,%02x", i ? "," : "", unsigned(target[i] & 0xff),
+                      unsigned(target[i] >> 8));
+        out += buf;
+    }
+    return out + "\n";
+}
+
+std::string LinkSection(std::string_view key, std::u16string_view target) {
+    return "\n[" + std::string(key) + "] 1\n#link\n" + LinkValue(target);
+}
+
+class WineRegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prefix.writeSystem(
+            "\n[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n"
+            "\n[System\\\\ControlSet001\\\\Hardware Profiles\\\\Current\\\\Software] 1\n"
+            "\"Config\"=\"current\"\n" +
+            LinkSection("System\\\\CurrentControlSet",
+                        u"\\Registry\\Machine\\System\\ControlSet001"));
+        prefix.writeUser("\n[Environment] 1\n\"TEMP\"=str(2):\"%USERPROFILE%\\\\Temp\"\n",
+                         "S-1-5-21-1-2-3-1000");
+        prefix.writeUserDefault("\n[Control Panel\\\\Desktop] 1\n\"Wallpaper\"=\"\"\n");
+    }
+
+    // The text of a REG_SZ or REG_EXPAND_SZ value, or "<status>" when it cannot be read.
+    std::string read(RegKey root, std::string_view path, std::string_view name) {
+        RegKey key = 0;
+        RegStatus s = platform.regOpenKey(root, path, KeyAccess::Read, key);
+        if (s != RegStatus::Ok) return "<" + std::to_string(int(s)) + ">";
+        std::uint8_t data[512];
+        std::uint32_t type = 0, size = 0;
+        s = platform.regQueryValue(key, name, type, data, size);
+        (void)platform.regCloseKey(key);
+        if (s != RegStatus::Ok) return "<" + std::to_string(int(s)) + ">";
+        std::u16string text = Utf16FromBytes(std::span(data, size));
+        if (!text.empty() && text.back() == 0) text.pop_back();
+        return Utf16ToUtf8(text);
+    }
+
+    RegStatus set(RegKey root, std::string_view path, std::string_view name,
+                  std::u16string_view v) {
+        RegKey key = 0;
+        RegStatus s = platform.regOpenKey(root, path, KeyAccess::AllAccess, key);
+        if (s != RegStatus::Ok) return s;
+        const auto bytes = Utf16ToBytes(v);
+        s = platform.regSetValue(key, name, RegType::Sz, bytes);
+        (void)platform.regCloseKey(key);
+        return s;
+    }
+
+    TempPrefix prefix;
+    TempPrefix tmpRoot; // where a test's wineserver keeps its folder
+    WinePlatform platform{prefix.dir(), test::Options(tmpRoot.dir())};
+};
+
+TEST_F(WineRegistryTest, RootsMapOntoThePrefixFiles) {
+    struct Case {
+        RegKey root;
+        std::string_view path, name, expected;
+    };
+    const Case cases[] = {
+        {RootKey::LocalMachine, "Software\\Classes\\.txt", "", "txtfile"},
+        {RootKey::ClassesRoot, ".TXT", "", "txtfile"},
+        {RootKey::CurrentConfig, "Software", "Config", "current"},
+        {RootKey::LocalMachine, "System\\CurrentControlSet\\Hardware Profiles\\Current\\Software",
+         "config", "current"},
+        {RootKey::CurrentUser, "Environment", "TEMP", "%USERPROFILE%\\Temp"},
+        {RootKey::Users, "S-1-5-21-1-2-3-1000\\Environment", "temp", "%USERPROFILE%\\Temp"},
+        {RootKey::Users, ".DEFAULT\\Control Panel\\Desktop", "Wallpaper", ""},
+        {RootKey::Users, "S-1-5-21-0-0-0-1000\\Environment", "TEMP", "<2>"},
+        {RootKey::CurrentUser, "Control Panel\\Desktop", "Wallpaper", "<2>"},
+        {RootKey::LocalMachine, "Software\\\\Classes\\.txt\\", "", "txtfile"},
+        {RootKey::LocalMachine, "\\Software\\Classes\\.txt", "", "txtfile"},
+        {RootKey::LocalMachine, "Software\\Classes\\.txt", "missing", "<2>"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(read(c.root, c.path, c.name), c.expected) << c.path << " " << c.name;
+}
+
+TEST_F(WineRegistryTest, PathsFromAnOpenKeyAndFromItsRoot) {
+    RegKey classes = 0;
+    ASSERT_EQ(
+        platform.regOpenKey(RootKey::LocalMachine, "Software\\Classes", KeyAccess::Read, classes),
+        RegStatus::Ok);
+    RegKey txt = 0;
+    EXPECT_EQ(platform.regOpenKey(classes, ".txt", KeyAccess::Read, txt), RegStatus::Ok);
+    (void)platform.regCloseKey(txt);
+    // A leading backslash starts again at the root the key was opened from.
+    EXPECT_EQ(platform.regOpenKey(classes, "\\Software", KeyAccess::Read, txt), RegStatus::Ok);
+    (void)platform.regCloseKey(txt);
+    EXPECT_EQ(platform.regOpenKey(classes, "Software", KeyAccess::Read, txt), RegStatus::NotFound);
+    (void)platform.regCloseKey(classes);
+    EXPECT_EQ(platform.regCloseKey(classes), RegStatus::InvalidHandle);
+}
+
+TEST_F(WineRegistryTest, EnumeratesSubkeysAndTheUserBranches) {
+    std::uint32_t count = 0, maxLen = 0;
+    ASSERT_EQ(platform.regQueryInfoKey(RootKey::Users, count, maxLen), RegStatus::Ok);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(maxLen, std::string_view("S-1-5-21-1-2-3-1000").size());
+    std::string name;
+    ASSERT_EQ(platform.regEnumKey(RootKey::Users, 0, name), RegStatus::Ok);
+    EXPECT_EQ(name, ".Default");
+    ASSERT_EQ(platform.regEnumKey(RootKey::Users, 1, name), RegStatus::Ok);
+    EXPECT_EQ(name, "S-1-5-21-1-2-3-1000");
+    EXPECT_EQ(platform.regEnumKey(RootKey::Users, 2, name), RegStatus::NoMoreItems);
+
+    ASSERT_EQ(platform.regQueryInfoKey(RootKey::LocalMachine, count, maxLen), RegStatus::Ok);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(maxLen, 8u);
+    ASSERT_EQ(platform.regEnumKey(RootKey::LocalMachine, 1, name), RegStatus::Ok);
+    EXPECT_EQ(name, "System");
+}
+
+TEST_F(WineRegistryTest, LinksAreFollowedSixteenDeepAndCyclesEnd) {
+    std::string body = "\n[Target] 1\n\"v\"=\"reached\"\n";
+    // L0 -> L1 -> ... -> L15 -> Target: sixteen links.
+    for (int i = 0; i < 16; ++i) {
+        const std::string next = i == 15 ? "Target" : "L" + std::to_string(i + 1);
+        body += LinkSection("L" + std::to_string(i), u"\\Registry\\Machine\\" + *Utf8ToUtf16(next));
+    }
+    body += LinkSection("TooDeep", u"\\Registry\\Machine\\L0");
+    body += LinkSection("CycleA", u"\\Registry\\Machine\\CycleB");
+    body += LinkSection("CycleB", u"\\Registry\\Machine\\CycleA");
+    body += LinkSection("ToUser", u"\\Registry\\User\\S-1-5-21-1-2-3-1000\\Environment");
+    body += LinkSection("ToOtherUser", u"\\Registry\\User\\S-1-5-21-9-9-9-1000");
+    body += LinkSection("Dangling", u"\\Registry\\Machine\\Nowhere");
+    prefix.writeSystem(body);
+    EXPECT_EQ(read(RootKey::LocalMachine, "L0", "v"), "reached");
+    EXPECT_EQ(read(RootKey::LocalMachine, "TooDeep", "v"), "<2>");
+    EXPECT_EQ(read(RootKey::LocalMachine, "CycleA", "v"), "<2>");
+    EXPECT_EQ(read(RootKey::LocalMachine, "ToUser", "TEMP"), "%USERPROFILE%\\Temp");
+    EXPECT_EQ(read(RootKey::LocalMachine, "ToOtherUser", "x"), "<2>");
+    EXPECT_EQ(read(RootKey::LocalMachine, "Dangling", "x"), "<2>");
+}
+
+TEST_F(WineRegistryTest, AnOpenKeyOutlivesARereadOfItsFile) {
+    RegKey key = 0;
+    ASSERT_EQ(platform.regOpenKey(RootKey::CurrentUser, "Environment", KeyAccess::AllAccess, key),
+              RegStatus::Ok);
+    prefix.writeUser("\n[Environment] 1\n\"TEMP\"=\"changed outside\"\n", "S-1-5-21-1-2-3-1000");
+    std::uint8_t data[128];
+    std::uint32_t type = 0, size = 0;
+    ASSERT_EQ(platform.regQueryValue(key, "TEMP", type, data, size), RegStatus::Ok);
+    EXPECT_EQ(Utf16ToUtf8(Utf16FromBytes(std::span(data, size - 2))), "changed outside");
+    prefix.writeUser("\n[Other] 1\n", "S-1-5-21-1-2-3-1000");
+    EXPECT_EQ(platform.regQueryValue(key, "TEMP", type, data, size), RegStatus::KeyDeleted);
+    (void)platform.regCloseKey(key);
+}
+
+TEST_F(WineRegistryTest, QueryReportsSizeAndAsksForRoom) {
+    RegKey key = 0;
+    ASSERT_EQ(platform.regOpenKey(RootKey::CurrentUser, "Environment", KeyAccess::Read, key),
+              RegStatus::Ok);
+    std::uint32_t type = 0, size = 0;
+    EXPECT_EQ(platform.regQueryValue(key, "TEMP", type, {}, size), RegStatus::Ok);
+    EXPECT_EQ(type, RegType::ExpandSz);
+    EXPECT_EQ(size, (std::u16string_view(u"%USERPROFILE%\\Temp").size() + 1) * 2);
+    std::uint8_t small[4];
+    EXPECT_EQ(platform.regQueryValue(key, "TEMP", type, small, size), RegStatus::MoreData);
+    EXPECT_EQ(size, 38u);
+    // A key opened for reading only cannot be changed.
+    const auto bytes = Utf16ToBytes(u"x");
+    EXPECT_EQ(platform.regSetValue(key, "TEMP", RegType::Sz, bytes), RegStatus::AccessDenied);
+    (void)platform.regCloseKey(key);
+}
+
+TEST_F(WineRegistryTest, KeysWithSubkeysAndRootsAreNotDeleted) {
+    EXPECT_EQ(platform.regDeleteKey(RootKey::LocalMachine, "Software\\Classes"),
+              RegStatus::AccessDenied);
+    EXPECT_EQ(platform.regDeleteKey(RootKey::LocalMachine, ""), RegStatus::AccessDenied);
+    EXPECT_EQ(platform.regDeleteKey(RootKey::Users, ".Default"), RegStatus::AccessDenied);
+    EXPECT_EQ(platform.regDeleteKey(RootKey::LocalMachine, "Software\\Nothing"),
+              RegStatus::NotFound);
+    EXPECT_EQ(platform.regDeleteKey(RootKey::ClassesRoot, ".txt"), RegStatus::Ok);
+    EXPECT_EQ(read(RootKey::LocalMachine, "Software\\Classes\\.txt", ""), "<2>");
+    EXPECT_NE(prefix.read("system.reg").find("\n[Software\\\\Classes] "), std::string::npos);
+}
+
+// A lock on the server's "lock" file as a running wineserver holds it. An open file
+// description lock conflicts with the store's test even inside one process.
+class ServerLock {
+public:
+    explicit ServerLock(const std::filesystem::path& dir) {
+        std::filesystem::create_directories(dir);
+        fd_ = ::open((dir / "lock").c_str(), O_RDWR | O_CREAT, 0600);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_len = 1;
+        locked_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+    }
+    ~ServerLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool locked() const { return locked_; }
+
+private:
+    int fd_ = -1;
+    bool locked_ = false;
+};
+
+TEST_F(WineRegistryTest, NothingIsWrittenWhileWineRuns) {
+    const std::string before = prefix.read("user.reg");
+    // The server's lock file exists but nobody holds it: Wine is not running.
+    std::filesystem::create_directories(WineServerDir(prefix.dir(), tmpRoot.dir()));
+    test::WriteFile(WineServerDir(prefix.dir(), tmpRoot.dir()) / "lock", "");
+    EXPECT_EQ(platform.regWriteState(), RegWriteState::Writable);
+    {
+        ServerLock lock(WineServerDir(prefix.dir(), tmpRoot.dir()));
+        ASSERT_TRUE(lock.locked());
+        EXPECT_EQ(platform.regWriteState(), RegWriteState::ServerRunning);
+        EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"), RegStatus::LockViolation);
+        RegKey key = 0;
+        ASSERT_EQ(
+            platform.regOpenKey(RootKey::CurrentUser, "Environment", KeyAccess::AllAccess, key),
+            RegStatus::Ok);
+        EXPECT_EQ(platform.regDeleteValue(key, "TEMP"), RegStatus::LockViolation);
+        (void)platform.regCloseKey(key);
+        EXPECT_EQ(platform.regDeleteKey(RootKey::CurrentUser, "Environment"),
+                  RegStatus::LockViolation);
+        EXPECT_EQ(read(RootKey::CurrentUser, "Environment", "TEMP"), "%USERPROFILE%\\Temp");
+        EXPECT_EQ(prefix.read("user.reg"), before);
+    }
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"), RegStatus::Ok);
+}
+
+TEST_F(WineRegistryTest, DebiansWineserverFileNamesTheServerFolder) {
+    prefix.write("wineserver", "wine-development\n");
+    const auto dir = WineServerDir(prefix.dir(), tmpRoot.dir());
+    EXPECT_EQ(dir.parent_path(), tmpRoot.dir() / "wine-development");
+    ServerLock lock(dir);
+    ASSERT_TRUE(lock.locked());
+    EXPECT_EQ(platform.regWriteState(), RegWriteState::ServerRunning);
+}
+
+TEST(WineRegistryMissing, AMissingPrefixIsAnEmptyMachineThatIsNeverCreated) {
+    TempPrefix parent;
+    const auto missing = parent.dir() / "no-prefix";
+    WinePlatform platform(missing, test::Options(parent.dir()));
+    RegKey key = 0;
+    EXPECT_EQ(platform.regOpenKey(RootKey::LocalMachine, "Software", KeyAccess::Read, key),
+              RegStatus::NotFound);
+    ASSERT_EQ(platform.regOpenKey(RootKey::LocalMachine, "", KeyAccess::AllAccess, key),
+              RegStatus::Ok);
+    const auto bytes = Utf16ToBytes(u"x");
+    EXPECT_EQ(platform.regSetValue(key, "v", RegType::Sz, bytes), RegStatus::AccessDenied);
+    (void)platform.regCloseKey(key);
+    EXPECT_EQ(platform.regWriteState(), RegWriteState::NoMachine);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST(WineRegistryMissing, MissingOrForeignFilesAreNotWritten) {
+    TempPrefix prefix;
+    prefix.write("system.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n");
+    WinePlatform platform(prefix.dir(), test::Options(prefix.dir()));
+    const auto bytes = Utf16ToBytes(u"x");
+    EXPECT_EQ(platform.regSetValue(RootKey::LocalMachine, "v", RegType::Sz, bytes),
+              RegStatus::AccessDenied);
+    EXPECT_EQ(platform.regSetValue(RootKey::CurrentUser, "v", RegType::Sz, bytes),
+              RegStatus::AccessDenied);
+    EXPECT_EQ(prefix.read("system.reg"), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n");
+    EXPECT_FALSE(std::filesystem::exists(prefix.file("user.reg")));
+}
+
+} // namespace
+} // namespace corvane::wine

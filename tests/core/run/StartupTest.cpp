@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "core/engine/UnitString.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/IniFile.h"
+#include "support/TempPrefix.h"
+
+namespace corvane {
+namespace {
+
+using test::ReadFile;
+using test::TempPrefix;
+using test::WriteFile;
+
+TEST(SplitText, ItemsBetweenDelimitersAndBlanks) {
+    const std::pair<std::string_view, std::vector<std::string>> cases[] = {
+        {"2008-05-12", {"2008", "05", "12"}},
+        {"2008-05-", {"2008", "05", ""}},
+        {"2008 05-12", {"2008", "05", "12"}}, // a blank separates as the delimiter does
+        {"  a - b", {"a", "b"}},
+        {"\"a-b\"-c", {"a-b", "c"}},
+        {"\"say \"\"hi\"\"\"-x", {"say \"hi\"", "x"}},
+        {"", {}},
+        {"-", {"", ""}},
+        {"a--b", {"a", "", "b"}},
+    };
+    for (const auto& [text, items] : cases)
+        EXPECT_EQ(SplitText(text, '-'), items) << text;
+}
+
+TEST(IsValidDateText, ThroughTheShortDateFormat) {
+    struct Case {
+        std::string_view text, format;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"2008-05-12", "yyyy-MM-dd", true},    {"2008-05-12", "M/d/yyyy", true},
+        {"2008-05-12", "dd.MM.yyyy", true},    {"2008-05-12", "yyyy-M-d", true},
+        {"2008-05-12", "yy/MM/dd", true},      {"2008-02-29", "yyyy-MM-dd", true},
+        {"2009-02-29", "yyyy-MM-dd", false},   {"2008-13-40", "yyyy-MM-dd", false},
+        {"2008-05", "yyyy-MM-dd", false},      {"", "yyyy-MM-dd", false},
+        {"2013/05/07", "yyyy-MM-dd", false},   {"word", "M/d/yyyy", false},
+        {"2008-05-12-1", "yyyy-MM-dd", false}, {"2008-0a-12", "yyyy-MM-dd", false},
+        {"2008 05-12", "yyyy-MM-dd", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsValidDateText(c.text, c.format), c.valid) << c.text << " as " << c.format;
+}
+
+TEST(GetOSTag, TagsAndVersionTextOfTheRelease) {
+    struct Case {
+        std::string body;
+        std::string tag, text;
+    };
+    const Case cases[] = {
+        {"\"CurrentVersion\"=\"5.1\"\n\"CurrentBuildNumber\"=\"2600\"\n\"CSDVersion\"=\"Service "
+         "Pack 3\"\n",
+         "[winxp]", "5.1.2600.Service Pack 3"},
+        {"\"CurrentVersion\"=\"6.1\"\n\"CurrentBuildNumber\"=\"7600\"\n", "[win7]", "6.1.7600."},
+        {"\"CurrentVersion\"=\"6.2\"\n\"CurrentBuildNumber\"=\"9200\"\n", "[win8]", "6.2.9200."},
+        {"\"CurrentVersion\"=\"4.90\"\n\"CurrentBuildNumber\"=\"3000\"\n", "", "4.90.3000."},
+        {"\"CurrentMajorVersionNumber\"=dword:0000000a\n\"CurrentMinorVersionNumber\"=dword:"
+         "00000000\n"
+         "\"CurrentBuildNumber\"=\"19045\"\n",
+         "", "10.0.19045."},
+    };
+    for (const Case& c : cases) {
+        TempPrefix prefix;
+        prefix.writeSystem("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion] 1\n" +
+                           c.body);
+        wine::WinePlatform platform(prefix.dir(), test::Options(prefix.dir()));
+        PlatformScope scope(platform);
+        const RunInputs inputs = InputsBeside("/opt/corvane/");
+        EXPECT_EQ(inputs.release.osTag, c.tag) << c.text;
+        EXPECT_EQ(inputs.release.versionText, c.text);
+        EXPECT_EQ(inputs.library.file, "/opt/corvane/cvdb.db");
+        EXPECT_EQ(inputs.settingsFile, "/opt/corvane/Setting.ini");
+    }
+}
+
+TEST(IniFile, ReadsAsGetPrivateProfileString) {
+    const IniDocument ini("; comment\n[Setting]\nScanTime = 2013-05-07 \nscantime=ignored\n"
+                          "Quoted=\"  x  \"\n\n[setting]\nFixTime=second section\n"
+                          "[Oem]\r\nsoftName=\n");
+    EXPECT_EQ(ini.read("SETTING", "scantime"), "2013-05-07");
+    EXPECT_EQ(ini.read("Setting", "Quoted"), "  x  ");
+    EXPECT_EQ(ini.read("Setting", "FixTime"), ""); // only the first section counts
+    EXPECT_EQ(ini.read("Setting", "FixTime", IniLookup::Last), "second section");
+    EXPECT_EQ(ini.read("Setting", "ScanTime", IniLookup::Last), "");
+    EXPECT_EQ(ini.find("Oem", "softName"), std::optional<std::string>(""));
+    EXPECT_EQ(ini.find("Oem", "authorName"), std::nullopt);
+    EXPECT_EQ(ini.read("Missing", "x"), "");
+    EXPECT_EQ(ini.sections(), (std::vector<std::string>{"Setting", "Oem"}));
+    EXPECT_EQ(ini.keys("setting"), (std::vector<std::string>{"ScanTime", "Quoted"}));
+}
+
+TEST(IniFile, WritingKeepsEveryOtherLine) {
+    TempPrefix dir;
+    const auto file = dir.file("Setting.ini");
+    ASSERT_TRUE(IniWriteString(file, "Setting", "ScanTime", "2020-01-02"));
+    EXPECT_EQ(ReadFile(file), "[Setting]\nScanTime=2020-01-02\n");
+    WriteFile(file, "; keep me\r\n[setting]\r\nscantime=old\r\nOther=1\r\n\r\n[Next]\r\nk=v");
+    ASSERT_TRUE(IniWriteString(file, "Setting", "ScanTime", "2020-01-03"));
+    ASSERT_TRUE(IniWriteString(file, "Setting", "FixTime", "2020-01-04"));
+    ASSERT_TRUE(IniWriteString(file, "Third", "a", "b"));
+    EXPECT_EQ(ReadFile(file), "; keep me\r\n[setting]\r\nScanTime=2020-01-03\r\nOther=1\r\n"
+                              "FixTime=2020-01-04\r\n\r\n[Next]\r\nk=v\r\n\r\n[Third]\r\na=b\r\n");
+    EXPECT_FALSE(IniWriteString(dir.file("missing/Setting.ini"), "S", "k", "v"));
+}
+
+TEST(IniFile, FilesFromWindowsReadAsGbk) {
+    TempPrefix dir;
+    // "softName=中文" in code page 936.
+    WriteFile(dir.file("oem.ini"), "[Oem]\r\nsoftName=\xd6\xd0\xce\xc4\r\n");
+    EXPECT_EQ(IniDocument(ReadTextFile(dir.file("oem.ini"))).read("oem", "SOFTNAME"), "中文");
+    WriteFile(dir.file("utf8.ini"), "\xEF\xBB\xBF[Oem]\nsoftName=中文\n");
+    EXPECT_EQ(IniDocument(ReadTextFile(dir.file("utf8.ini"))).read("Oem", "softName"), "中文");
+    EXPECT_EQ(IniDocument(ReadTextFile(dir.file("none.ini"))).read("Oem", "softName"), "");
+}
+
+} // namespace
+} // namespace corvane

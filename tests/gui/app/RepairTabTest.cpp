@@ -1,0 +1,301 @@
+#include <QAction>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+#include "core/run/ScanRepair.h"
+#include "core/store/IniFile.h"
+#include "core/store/RuleLibrary.h"
+#include "gui/app/Unitmain.h"
+#include "gui/app/unitGlobal.h"
+#include "gui/ui/MessageBox.h"
+#include "support/TempPrefix.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempPrefix;
+using test::WriteFile;
+
+std::string Detection(std::string_view files, std::string_view registry,
+                      std::string_view mode = "or") {
+    return "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\" mode=\"" +
+           std::string(mode) + "\">" + std::string(files) +
+           "</type><type opttype=\"regedit\" mode=\"or\">" + std::string(registry) +
+           "</type></rules>";
+}
+
+std::string Repair(std::string_view files, std::string_view registry) {
+    return "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\">" +
+           std::string(files) + "</type><type opttype=\"regedit\">" + std::string(registry) +
+           "</type></rules>";
+}
+
+const std::string kBadFile = R"(<CHdb FilePath="C:\bad.txt" isFolder="0" decide="file"/>)";
+const std::string kBadValue =
+    R"(<CHdb root="HKCU" KeyPath="Software\Test" KeyValue="Bad" KeyType="REG_SZ" compareValue="1" decide="Value=" PathAbs="0"/>)";
+
+struct Shown {
+    QString text, caption;
+};
+
+// A Win7-like prefix with a bad file, a bad registry value and a junk folder, and a
+// library of five items: three trigger, one is for another release, one is absent.
+class RepairTabTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(prefix.dir() / "dosdevices");
+        fs::create_directories(prefix.dir() / "drive_c/junk");
+        fs::create_directory_symlink("../drive_c", prefix.dir() / "dosdevices/c:");
+        WriteFile(prefix.dir() / "drive_c/bad.txt", "bad");
+        prefix.writeSystem("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion] 1\n"
+                           "\"CurrentBuildNumber\"=\"7601\"\n\"CurrentVersion\"=\"6.1\"\n");
+        prefix.writeUser("\n[Software\\\\Test] 1\n\"Bad\"=\"1\"\n");
+        previous = ui::SetMessageBoxFunction(
+            [this](const QString& text, const QString& caption, ui::MsgIcon, ui::MsgButtons) {
+                shown.push_back({text, caption});
+                return answer;
+            });
+        InitGlobalContext(app.dir().string() + "/");
+        CreateRuleDatabase(Global().Library());
+        auto db = OpenRuleLibrary(Global().Library());
+        db->Execute(RuleSql::InsertWinOS("[xp-only]\nOS=[winxp]\n"));
+        const RuleItem items[] = {
+            {"坏文件", 0, "all-os", "删除坏文件", Detection(kBadFile, ""),
+             Repair(R"(<CHdb FilePath="C:\bad.txt" FromPath="" decide="delete"/>)", ""), ""},
+            {"注册表值", 1, "all-os", "改回注册表值", Detection("", kBadValue),
+             Repair(
+                 "",
+                 R"(<CHdb root="HKCU" KeyPath="Software\Test" KeyValue="Bad" KeyType="REG_SZ" ValueContent="0" decide="SetValue" PathAbs=""/>)"),
+             ""},
+            {"另一个平台", 2, "xp-only", "只在 XP 上", Detection(kBadFile, ""), Repair("", ""), ""},
+            {"不存在", 3, "all-os", "没有这个文件",
+             Detection(R"(<CHdb FilePath="C:\absent.txt" isFolder="0" decide="file"/>)", ""),
+             Repair("", ""), ""},
+            {"危险项", 4, "all-os", "修不好的目录",
+             Detection(R"(<CHdb FilePath="C:\junk" isFolder="1" decide="file"/>)", ""),
+             Repair(R"(<CHdb FilePath="C:\other" FromPath="" decide="delete"/>)", ""), "请注意"},
+        };
+        for (const RuleItem& item : items)
+            db->Execute(RuleSql::InsertRule(Global().Library().table, item));
+        db.reset();
+        window = std::make_unique<Tfrmmain>(QString::fromStdString(app.dir().string()));
+        EXPECT_TRUE(shown.empty());
+        EXPECT_FALSE(window->closeRequested());
+    }
+    void TearDown() override { ui::SetMessageBoxFunction(previous); }
+
+    std::vector<std::vector<QString>> rows() const {
+        std::vector<std::vector<QString>> out;
+        for (int i = 0; i < window->ListView1->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = window->ListView1->topLevelItem(i);
+            out.push_back(
+                {item->text(0), item->text(1), item->text(2), item->text(3), item->text(4)});
+        }
+        return out;
+    }
+    QColor colour(int row) const {
+        return Tfrmmain::ListView1CustomDrawItem(*window->ListView1->topLevelItem(row));
+    }
+    void check(std::initializer_list<int> checked) {
+        window->menuAllnClick();
+        for (int row : checked)
+            window->ListView1->topLevelItem(row)->setCheckState(0, Qt::Checked);
+    }
+    std::string setting(const char* key) const {
+        return IniDocument(ReadFile(app.dir() / "Setting.ini")).read("Setting", key);
+    }
+
+    TempPrefix app; // the program's folder, holding the library
+    TempPrefix prefix;
+    wine::WinePlatform platform{prefix.dir(), test::Options(prefix.dir())};
+    PlatformScope scope{platform};
+    ui::MessageBoxFunction previous;
+    ui::MsgAnswer answer = ui::MsgAnswer::Yes;
+    std::vector<Shown> shown;
+    std::unique_ptr<Tfrmmain> window;
+};
+
+TEST_F(RepairTabTest, AScanListsWhatTriggersInLibraryOrder) {
+    window->bntScanClick();
+    EXPECT_EQ(rows(), (std::vector<std::vector<QString>>{
+                          {"1", "坏文件", "删除坏文件", "安全", "未修复"},
+                          {"2", "注册表值", "改回注册表值", "普通", "未修复"},
+                          {"5", "危险项", "修不好的目录", "危险", "未修复"},
+                      }));
+    EXPECT_EQ(colour(0), QColor(0, 0, 255));
+    EXPECT_EQ(colour(1), QColor(0, 0, 0));
+    EXPECT_EQ(colour(2), QColor(255, 0, 0));
+    EXPECT_EQ(window->ListView1->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(window->Label1->text(), "扫描完成！");
+    EXPECT_TRUE(window->Panel1->isHidden());
+    EXPECT_EQ(window->ProgressBar1->maximum(), 5);
+    EXPECT_EQ(setting("ScanTime"), TodayText());
+    EXPECT_EQ(window->Label4->text().toStdString(), TodayText());
+    EXPECT_TRUE(shown.empty());
+    if (const QByteArray dir = qgetenv("CORVANE_SCREENSHOTS"); !dir.isEmpty()) {
+        window->PageControl1->setCurrentIndex(1);
+        window->ListView1->topLevelItem(1)->setCheckState(0, Qt::Checked);
+        window->show();
+        EXPECT_TRUE(window->grab().save(QString::fromUtf8(dir) + "/repair-tab.png"));
+    }
+}
+
+TEST_F(RepairTabTest, RepairWarnsRepairsAndChecksAgain) {
+    window->bntScanClick();
+    window->menuAllsClick();
+    window->bntClearClick();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "是否确定要修复选定的项目？");
+    EXPECT_EQ(shown[1].text, "请注意");
+    EXPECT_EQ(shown[1].caption, "提示");
+    EXPECT_EQ(rows()[0][4], "修复成功");
+    EXPECT_EQ(rows()[1][4], "修复成功");
+    EXPECT_EQ(rows()[2][4], "修复失败");
+    EXPECT_EQ(colour(0), QColor(0, 0, 0)); // repaired: black whatever the level
+    EXPECT_EQ(colour(2), QColor(255, 0, 0));
+    EXPECT_FALSE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
+    EXPECT_EQ(setting("FixTime"), TodayText());
+    EXPECT_EQ(window->Label5->text().toStdString(), TodayText());
+
+    // A second scan lists only what is still there, unrepaired.
+    window->bntScanClick();
+    EXPECT_EQ(rows(), (std::vector<std::vector<QString>>{
+                          {"5", "危险项", "修不好的目录", "危险", "未修复"}}));
+}
+
+TEST_F(RepairTabTest, NoChangesNothing) {
+    window->bntScanClick();
+    window->menuAllsClick();
+    answer = ui::MsgAnswer::No;
+    window->bntClearClick();
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(rows()[0][4], "未修复");
+    EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+    EXPECT_EQ(setting("FixTime"), "");
+    // Yes with nothing checked still records the date.
+    answer = ui::MsgAnswer::Yes;
+    window->menuAllnClick();
+    window->bntClearClick();
+    EXPECT_EQ(setting("FixTime"), TodayText());
+    EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+}
+
+TEST_F(RepairTabTest, CheckMarkCommands) {
+    window->bntScanClick();
+    check({0, 2});
+    window->menuAllfClick();
+    EXPECT_EQ(window->ListView1->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(window->ListView1->topLevelItem(1)->checkState(0), Qt::Checked);
+    EXPECT_EQ(window->ListView1->topLevelItem(2)->checkState(0), Qt::Unchecked);
+    window->menuAllsClick();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(window->ListView1->topLevelItem(i)->checkState(0), Qt::Checked);
+    window->menuAllnClick();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(window->ListView1->topLevelItem(i)->checkState(0), Qt::Unchecked);
+}
+
+TEST_F(RepairTabTest, TheScanIconScansOnTheRepairTab) {
+    EXPECT_EQ(window->PageControl1->currentIndex(), 0);
+    window->Image2Click();
+    EXPECT_EQ(window->PageControl1->currentIndex(), 1);
+    EXPECT_EQ(rows().size(), 3u);
+}
+
+TEST_F(RepairTabTest, AnItemGoneFromTheLibraryEndsTheRun) {
+    window->bntScanClick();
+    check({0, 1});
+    OpenRuleLibrary(Global().Library())
+        ->Execute(RuleSql::DeleteRule(Global().Library().table, "1"));
+    // The handler's error reaches the error report, as a click would.
+    ui::Guarded([this] { window->bntClearClick(); });
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].text, "Field RepairXML Not found. Empty dataset");
+    EXPECT_EQ(rows()[0][4], "未修复");
+    EXPECT_EQ(rows()[1][4], "未修复"); // the rows after it are not repaired
+    EXPECT_EQ(setting("FixTime"), TodayText());
+}
+
+TEST_F(RepairTabTest, AnEmptyLibraryListsNothing) {
+    window->bntScanClick();
+    OpenRuleLibrary(Global().Library())->Execute("DELETE FROM cvdb");
+    window->bntScanClick();
+    EXPECT_TRUE(rows().empty());
+    EXPECT_EQ(window->Label1->text(), "扫描完成！");
+    EXPECT_TRUE(window->Panel1->isHidden());
+}
+
+} // namespace
+} // namespace corvane
+
+namespace corvane {
+namespace {
+
+struct ToolResult {
+    int code = -1;
+    std::string out;
+};
+
+// Runs corvane-cli with `args`, standard error dropped.
+ToolResult RunTool(const std::vector<std::string>& args) {
+    std::string command = "'" CORVANE_CLI "'";
+    for (const auto& arg : args)
+        command += " '" + arg + "'";
+    command += " 2>/dev/null";
+    ToolResult result;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+            result.out.append(buf, n);
+        const int status = ::pclose(pipe);
+        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return result;
+}
+
+TEST_F(RepairTabTest, TheToolFindsAndRepairsWhatTheWindowDoes) {
+    const std::string prefixDir = prefix.dir().string();
+    const std::string library = (app.dir() / "cvdb.db").string();
+    window->bntScanClick();
+    std::string listed;
+    for (const auto& row : rows())
+        listed +=
+            row[0].toStdString() + "\t" + row[1].toStdString() + "\t" + row[3].toStdString() + "\n";
+    const ToolResult scan = RunTool({"scan", "--prefix", prefixDir, "--library", library});
+    EXPECT_EQ(scan.code, 1);
+    EXPECT_EQ(scan.out, listed);
+
+    const ToolResult json =
+        RunTool({"scan", "--prefix", prefixDir, "--library", library, "--json"});
+    const auto found = nlohmann::json::parse(json.out);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[2]["id"], 5);
+    EXPECT_EQ(found[2]["name"], "危险项");
+    EXPECT_EQ(found[2]["description"], "修不好的目录");
+    EXPECT_EQ(found[2]["level"], 4);
+    EXPECT_EQ(found[2]["levelName"], "危险");
+
+    const ToolResult repair =
+        RunTool({"repair", "--prefix", prefixDir, "--library", library, "1", "2", "5"});
+    EXPECT_EQ(repair.code, 1);
+    EXPECT_EQ(repair.out,
+              "1\t坏文件\t修复成功\n2\t注册表值\t修复成功\n请注意\n5\t危险项\t修复失败\n");
+    // The window sees what the tool repaired.
+    window->bntScanClick();
+    ASSERT_EQ(rows().size(), 1u);
+    EXPECT_EQ(rows()[0][0], "5");
+    EXPECT_EQ(RunTool({"repair", "--prefix", prefixDir, "--library", library, "99"}).code, 2);
+    EXPECT_EQ(RunTool({"scan", "--prefix", prefixDir, "--library", library + ".none"}).code, 2);
+}
+
+} // namespace
+} // namespace corvane

@@ -327,6 +327,8 @@ TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
                                             "--library", library})
                                         .out));
     EXPECT_FALSE(all[spoilt].contains("items"));
+    EXPECT_EQ(RunCli({"scan", "--prefix", made.prefixes[spoilt].path, "--library", library}).code,
+              2);
     EXPECT_NE(all[spoilt]["error"].get<std::string>().find("user.reg"), std::string::npos);
 
     // Nothing found anywhere is 0; an error in every prefix is 2.

@@ -161,7 +161,7 @@ std::vector<fs::path> SteamLibraries(const fs::path& steam, Collector& found) {
     for (const KeyValue& entry : list->entries) {
         if (!AllDigits(entry.key)) continue;
         const std::string path = entry.block ? entry.text("path") : entry.value;
-        if (!path.empty()) libraries.emplace_back(path);
+        if (fs::path(path).is_absolute()) libraries.emplace_back(path);
     }
     return libraries;
 }

@@ -3,9 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "core/engine/RuleDocument.h"
 #include "core/platform/wine/WineServer.h"
 #include "core/store/RulePack.h"
+#include "support/FakeHome.h"
 #include "support/TempPrefix.h"
 
 namespace corvane {
@@ -29,8 +32,10 @@ std::string Drain(int fd) {
 }
 
 // Runs corvane-cli with `args`; its output is small, so reading one pipe after the
-// other cannot block.
-Result RunCli(std::vector<std::string> args, const char* winePrefix = nullptr) {
+// other cannot block. With `home`, HOME is that folder and WINEPREFIX is `winePrefix`
+// or unset, so the tool finds only the prefixes made there.
+Result RunCli(std::vector<std::string> args, const char* winePrefix = nullptr,
+              const char* home = nullptr) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
     args.insert(args.begin(), CORVANE_CLI);
@@ -40,6 +45,11 @@ Result RunCli(std::vector<std::string> args, const char* winePrefix = nullptr) {
         ::dup2(err[1], 2);
         ::close(out[0]), ::close(err[0]), ::close(out[1]), ::close(err[1]);
         if (winePrefix) ::setenv("WINEPREFIX", winePrefix, 1);
+        if (home) {
+            ::setenv("HOME", home, 1);
+            ::unsetenv("XDG_DATA_HOME");
+            if (!winePrefix) ::unsetenv("WINEPREFIX");
+        }
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -262,6 +272,85 @@ TEST_F(CliTest, RulesImportExportAndCheckPacks) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "corvane-cli rules export: no rule library at " +
                          prefix.file("none.db").string() + "\n");
+}
+
+// The user's prefixes through the tool: HOME is a home with a prefix of every kind.
+TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
+    namespace fs = std::filesystem;
+    TempPrefix root;
+    const fs::path home = root.dir() / "home";
+    fs::create_directory(home);
+    const test::FakeHome made = test::MakeFakeHome(home);
+    const std::string library = (root.dir() / "cvdb.db").string();
+    ASSERT_EQ(RunCli({"rules", "import", test::kStarterPack, "--library", library}).code, 0);
+
+    Result r = RunCli({"prefixes"}, nullptr, home.c_str());
+    std::string listed;
+    for (const auto& p : made.prefixes)
+        listed += p.label + "\t" + p.path.string() + "\n";
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, listed);
+    for (const auto& file : made.damaged)
+        EXPECT_NE(r.err.find("corvane-cli prefixes: skipped " + file.string() + ": "),
+                  std::string::npos)
+            << r.err;
+    r = RunCli({"prefixes", "--json"}, nullptr, home.c_str());
+    const auto json = nlohmann::json::parse(r.out);
+    ASSERT_EQ(json.size(), made.prefixes.size());
+    for (std::size_t i = 0; i < json.size(); ++i)
+        EXPECT_EQ(json[i], nlohmann::json({{"label", made.prefixes[i].label},
+                                           {"path", made.prefixes[i].path.string()},
+                                           {"source", made.prefixes[i].source}}));
+
+    // Every prefix holds the demo's items, except one whose user.reg was spoilt: that
+    // one is reported and the others still scanned.
+    const Result one = RunCli({"scan", "--prefix", made.prefixes[0].path, "--library", library});
+    ASSERT_EQ(one.code, 1) << one.err;
+    const std::size_t spoilt = 2;
+    test::WriteFile(made.prefixes[spoilt].path / "user.reg", "not a registry\n");
+    std::string scanned;
+    for (std::size_t i = 0; i < made.prefixes.size(); ++i)
+        scanned += "== " + made.prefixes[i].label + " (" + made.prefixes[i].path.string() + ")\n" +
+                   (i == spoilt ? "" : one.out);
+    r = RunCli({"scan", "--all", "--library", library}, nullptr, home.c_str());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, scanned);
+    EXPECT_NE(r.err.find("corvane-cli scan: " + made.prefixes[spoilt].label + ": "),
+              std::string::npos)
+        << r.err;
+    r = RunCli({"scan", "--all", "--json", "--library", library}, nullptr, home.c_str());
+    const auto all = nlohmann::json::parse(r.out);
+    ASSERT_EQ(all.size(), made.prefixes.size());
+    EXPECT_EQ(all[0]["label"], made.prefixes[0].label);
+    EXPECT_EQ(all[0]["items"],
+              nlohmann::json::parse(RunCli({"scan", "--json", "--prefix", made.prefixes[0].path,
+                                            "--library", library})
+                                        .out));
+    EXPECT_FALSE(all[spoilt].contains("items"));
+    EXPECT_EQ(RunCli({"scan", "--prefix", made.prefixes[spoilt].path, "--library", library}).code,
+              2);
+    EXPECT_NE(all[spoilt]["error"].get<std::string>().find("user.reg"), std::string::npos);
+
+    // Nothing found anywhere is 0; an error in every prefix is 2.
+    const fs::path clean = root.dir() / "clean", broken = root.dir() / "broken";
+    for (const fs::path& other : {clean, broken})
+        fs::create_directories(other / ".wine/drive_c");
+    test::WriteFile(clean / ".wine/system.reg", "WINE REGISTRY Version 2\n");
+    test::WriteFile(broken / ".wine/system.reg", "REGEDIT4\n");
+    EXPECT_EQ(RunCli({"scan", "--all", "--library", library}, nullptr, clean.c_str()).code, 0);
+    EXPECT_EQ(RunCli({"scan", "--all", "--library", library}, nullptr, broken.c_str()).code, 2);
+
+    const std::vector<std::vector<std::string>> usage = {
+        {"prefixes", "extra"},
+        {"prefixes", "--prefix", home.string()},
+        {"scan", "--all", "--prefix", home.string(), "--library", library},
+        {"scan", "--all", "--library", library + ".none"},
+    };
+    for (const auto& args : usage) {
+        r = RunCli(args, nullptr, home.c_str());
+        EXPECT_EQ(r.code, 2) << args[1];
+        EXPECT_TRUE(r.out.empty()) << args[1];
+    }
 }
 
 } // namespace

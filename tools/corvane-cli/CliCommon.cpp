@@ -28,14 +28,18 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
         }
         if (args[i] == "--prefix" && i + 1 < args.size()) {
             options.prefix = args[++i];
+            options.prefixGiven = true;
         } else if (args[i].starts_with("--prefix=")) {
             options.prefix = args[i].substr(9);
+            options.prefixGiven = true;
         } else if (takes("--library") && args[i] == "--library" && i + 1 < args.size()) {
             options.library = args[++i];
         } else if (takes("--library") && args[i].starts_with("--library=")) {
             options.library = args[i].substr(10);
         } else if (takes("--json") && args[i] == "--json") {
             options.json = true;
+        } else if (takes("--all") && args[i] == "--all") {
+            options.all = true;
         } else {
             return UsageError(err, command, "unknown option " + args[i], usage);
         }

@@ -20,7 +20,7 @@ int UsageError(std::ostream& err, std::string_view command, const std::string& p
                const char* usage);
 
 // The options before a subcommand's operation: --prefix DIR (or --prefix=DIR), --help,
-// and those of `extra` the subcommand takes ("--library", "--json"). On return `next`
+// and those of `extra` the subcommand takes ("--library", "--json", "--all"). On return `next`
 // is the index of the first other argument (an operation, unless `operationRequired`
 // is false). Gives an exit code when the command ends
 // here (help shown, or a usage error).
@@ -28,6 +28,8 @@ struct CommonOptions {
     std::filesystem::path prefix;
     std::filesystem::path library;
     bool json = false;
+    bool all = false;
+    bool prefixGiven = false; // --prefix was among the options
     std::size_t next = 0;
 };
 std::optional<int> ParseOptions(std::span<const std::string> args, std::string_view command,

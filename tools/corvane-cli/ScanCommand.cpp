@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliCommon.h"
+#include "PrefixesCommand.h"
 #include "core/platform/wine/WinePlatform.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/RuleLibrary.h"
@@ -12,14 +13,15 @@ namespace corvane::cli {
 
 const char* const kScanUsage =
     "usage: corvane-cli scan [--prefix DIR] [--library FILE] [--json]\n"
+    "       corvane-cli scan --all [--library FILE] [--json]\n"
     "Scans the prefix with the rule library (default: cvdb.db beside corvane-cli) and\n"
-    "prints each item found: ID, name and level, tab-separated, in rule-table order.\n";
+    "prints each item found: ID, name and level, tab-separated, in rule-table order.\n"
+    "With --all, scans every Wine prefix of the user (see corvane-cli prefixes), each\n"
+    "after a line \"== LABEL (PATH)\".\n";
 const char* const kRepairUsage =
     "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] ID...\n"
     "Repairs the given items in the order given and prints for each its ID, name and\n"
     "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it).\n";
-
-namespace {
 
 bool LibraryMissing(const Session& session, std::ostream& err, std::string_view command) {
     const std::string& file = session.inputs.library.file;
@@ -29,35 +31,55 @@ bool LibraryMissing(const Session& session, std::ostream& err, std::string_view 
     return true;
 }
 
-} // namespace
+std::vector<ScanFinding> ScanSession(Session& session) {
+    auto& registry = session.platform.registry();
+    for (wine::RegHive* hive :
+         {&registry.machineHive(), &registry.userHive(), &registry.userDefaultHive()}) {
+        hive->refresh();
+        if (hive->state() == wine::RegHive::State::Unreadable)
+            throw std::runtime_error(hive->file().string() +
+                                     " cannot be read as a Wine registry file");
+    }
+    std::vector<ScanFinding> found;
+    ScanEvents events;
+    events.found = [&](const ScanFinding& finding) { found.push_back(finding); };
+    RunScan(session.inputs, events);
+    return found;
+}
+
+void PrintFindings(std::ostream& out, const std::vector<ScanFinding>& found) {
+    for (const auto& f : found)
+        out << f.id << "\t" << f.name << "\t" << f.levelName << "\n";
+}
+
+nlohmann::json FindingsJson(const std::vector<ScanFinding>& found) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& f : found)
+        list.push_back({{"id", std::stoll(f.id)},
+                        {"name", f.name},
+                        {"description", f.description},
+                        {"level", f.level},
+                        {"levelName", f.levelName}});
+    return list;
+}
 
 int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     CommonOptions options;
     if (auto code = ParseOptions(args, "scan", kScanUsage, options, out, err,
-                                 {"--library", "--json"}, false))
+                                 {"--library", "--json", "--all"}, false))
         return *code;
     if (options.next != args.size())
         return UsageError(err, "scan", "unexpected argument " + args[options.next], kScanUsage);
+    if (options.all) return RunScanAll(options, out, err);
     try {
         Session session(options);
         if (LibraryMissing(session, err, "scan")) return 2;
-        std::vector<ScanFinding> found;
-        ScanEvents events;
-        events.found = [&](const ScanFinding& finding) { found.push_back(finding); };
-        RunScan(session.inputs, events);
-        if (options.json) {
-            nlohmann::json list = nlohmann::json::array();
-            for (const auto& f : found)
-                list.push_back({{"id", std::stoll(f.id)},
-                                {"name", f.name},
-                                {"description", f.description},
-                                {"level", f.level},
-                                {"levelName", f.levelName}});
-            out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-        } else {
-            for (const auto& f : found)
-                out << f.id << "\t" << f.name << "\t" << f.levelName << "\n";
-        }
+        const std::vector<ScanFinding> found = ScanSession(session);
+        if (options.json)
+            out << FindingsJson(found).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                << "\n";
+        else
+            PrintFindings(out, found);
         return found.empty() ? 0 : 1;
     } catch (const std::exception& e) {
         return Failed(err, "scan", e);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "PathCommand.h"
+#include "PrefixesCommand.h"
 #include "RegCommand.h"
 #include "RulesCommand.h"
 #include "ScanCommand.h"
@@ -16,7 +17,8 @@ int main(int argc, char** argv) {
                "commands:\n"
                "  reg   look into and change a Wine prefix's registry (corvane-cli reg --help)\n"
                "  path  what a rule path means in a Wine prefix (corvane-cli path --help)\n"
-               "  scan    scan a prefix with the rule library (corvane-cli scan --help)\n"
+               "  prefixes  list the user's Wine prefixes (corvane-cli prefixes --help)\n"
+               "  scan    scan a prefix, or all, with the rule library (corvane-cli scan --help)\n"
                "  repair  repair items of the rule library (corvane-cli repair --help)\n"
                "  rules   import, export and check rule packs (corvane-cli rules --help)\n";
         return args.empty() ? 2 : 0;
@@ -25,6 +27,8 @@ int main(int argc, char** argv) {
         return corvane::cli::RunRegCommand(std::span(args).subspan(1), std::cout, std::cerr);
     if (args[0] == "path")
         return corvane::cli::RunPathCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    if (args[0] == "prefixes")
+        return corvane::cli::RunPrefixesCommand(std::span(args).subspan(1), std::cout, std::cerr);
     if (args[0] == "scan")
         return corvane::cli::RunScanCommand(std::span(args).subspan(1), std::cout, std::cerr);
     if (args[0] == "repair")

@@ -1,0 +1,97 @@
+#include "PrefixesCommand.h"
+
+#include <nlohmann/json.hpp>
+
+#include "ScanCommand.h"
+#include "core/platform/wine/PrefixDiscovery.h"
+
+namespace corvane::cli {
+
+const char* const kPrefixesUsage =
+    "usage: corvane-cli prefixes [--json]\n"
+    "Lists the Wine prefixes of the user: $WINEPREFIX, ~/.wine, winetricks', Steam's,\n"
+    "Bottles', Lutris' and PlayOnLinux's, one a line as label, a tab and the path.\n"
+    "Files of those programs that cannot be read are skipped with a note.\n";
+
+namespace {
+
+wine::Discovery Discover(std::ostream& err, std::string_view command) {
+    wine::Discovery found = wine::DiscoverPrefixes(wine::DiscoveryPlaces::FromProcess());
+    for (const std::string& note : found.notes)
+        err << "corvane-cli " << command << ": " << note << "\n";
+    return found;
+}
+
+nlohmann::json Described(const wine::FoundPrefix& prefix) {
+    return {{"label", prefix.label},
+            {"path", prefix.path.string()},
+            {"source", wine::SourceName(prefix.source)}};
+}
+
+void PrintJson(std::ostream& out, const nlohmann::json& value) {
+    out << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+} // namespace
+
+int RunPrefixesCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    CommonOptions options;
+    if (auto code =
+            ParseOptions(args, "prefixes", kPrefixesUsage, options, out, err, {"--json"}, false))
+        return *code;
+    if (options.prefixGiven)
+        return UsageError(err, "prefixes", "unknown option --prefix", kPrefixesUsage);
+    if (options.next != args.size())
+        return UsageError(err, "prefixes", "unexpected argument " + args[options.next],
+                          kPrefixesUsage);
+    const wine::Discovery found = Discover(err, "prefixes");
+    if (options.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const auto& prefix : found.prefixes)
+            list.push_back(Described(prefix));
+        PrintJson(out, list);
+    } else {
+        for (const auto& prefix : found.prefixes)
+            out << prefix.label << "\t" << prefix.path.string() << "\n";
+    }
+    return 0;
+}
+
+int RunScanAll(const CommonOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.prefixGiven)
+        return UsageError(err, "scan", "give --all or --prefix, not both", kScanUsage);
+    {
+        const Session library(options);
+        if (LibraryMissing(library, err, "scan")) return 2;
+    }
+    const wine::Discovery found = Discover(err, "scan");
+    if (found.prefixes.empty()) err << "corvane-cli scan: no Wine prefix found\n";
+    nlohmann::json list = nlohmann::json::array();
+    bool anyFound = false;
+    std::size_t failed = 0;
+    for (const auto& prefix : found.prefixes) {
+        nlohmann::json entry = Described(prefix);
+        CommonOptions one = options;
+        one.prefix = prefix.path;
+        if (!options.json) out << "== " << prefix.label << " (" << prefix.path.string() << ")\n";
+        try {
+            Session session(one);
+            const std::vector<ScanFinding> items = ScanSession(session);
+            anyFound = anyFound || !items.empty();
+            if (options.json)
+                entry["items"] = FindingsJson(items);
+            else
+                PrintFindings(out, items);
+        } catch (const std::exception& e) {
+            ++failed;
+            entry["error"] = e.what();
+            err << "corvane-cli scan: " << prefix.label << ": " << e.what() << "\n";
+        }
+        list.push_back(std::move(entry));
+    }
+    if (options.json) PrintJson(out, list);
+    if (anyFound) return 1;
+    return failed > 0 && failed == found.prefixes.size() ? 2 : 0;
+}
+
+} // namespace corvane::cli

@@ -40,6 +40,12 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
             options.json = true;
         } else if (takes("--all") && args[i] == "--all") {
             options.all = true;
+        } else if (takes("--explain") && args[i] == "--explain") {
+            options.explain = true;
+        } else if (takes("--dry-run") && args[i] == "--dry-run") {
+            options.dryRun = true;
+        } else if (takes("--force") && args[i] == "--force") {
+            options.force = true;
         } else {
             return UsageError(err, command, "unknown option " + args[i], usage);
         }

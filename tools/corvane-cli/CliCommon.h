@@ -29,6 +29,9 @@ struct CommonOptions {
     std::filesystem::path library;
     bool json = false;
     bool all = false;
+    bool explain = false;     // scan: the conditions that decided each item
+    bool dryRun = false;      // repair: what would be done, nothing done
+    bool force = false;       // undo: also items changed since their repair
     bool prefixGiven = false; // --prefix was among the options
     std::size_t next = 0;
 };

@@ -6,22 +6,55 @@
 #include "CliCommon.h"
 #include "PrefixesCommand.h"
 #include "core/platform/wine/WinePlatform.h"
+#include "core/run/Preview.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/RuleLibrary.h"
 
 namespace corvane::cli {
 
+namespace {
+
+// What `repair --dry-run` prints: per item every change its repair would make.
+int PrintPreview(const std::vector<RepairRow>& rows, const std::vector<std::string>& names,
+                 const std::vector<std::vector<PreviewAction>>& previews, bool json,
+                 std::ostream& out) {
+    nlohmann::json list = nlohmann::json::array();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        nlohmann::json actions = nlohmann::json::array();
+        if (!json) out << rows[i].id << "\t" << names[i] << "\n";
+        for (const PreviewAction& a : previews[i]) {
+            if (!json)
+                out << "    " << a.action << "  " << a.target << "  " << a.before << " → "
+                    << a.after << "\n";
+            actions.push_back({{"action", a.action},
+                               {"target", a.target},
+                               {"before", a.before},
+                               {"after", a.after}});
+        }
+        list.push_back({{"id", std::stoll(rows[i].id)}, {"name", names[i]}, {"actions", actions}});
+    }
+    if (json) out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    return 0;
+}
+
+} // namespace
+
 const char* const kScanUsage =
-    "usage: corvane-cli scan [--prefix DIR] [--library FILE] [--json]\n"
+    "usage: corvane-cli scan [--prefix DIR] [--library FILE] [--json] [--explain]\n"
     "       corvane-cli scan --all [--library FILE] [--json]\n"
     "Scans the prefix with the rule library (default: cvdb.db beside corvane-cli) and\n"
     "prints each item found: ID, name and level, tab-separated, in rule-table order.\n"
+    "With --explain, the conditions that decided each item follow it, with what was\n"
+    "observed (--json always lists them as \"matched\").\n"
     "With --all, scans every Wine prefix of the user (see corvane-cli prefixes), each\n"
     "after a line \"== LABEL (PATH)\".\n";
 const char* const kRepairUsage =
-    "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] ID...\n"
+    "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] [--dry-run] ID...\n"
     "Repairs the given items in the order given and prints for each its ID, name and\n"
-    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it).\n";
+    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it). Every\n"
+    "change is first recorded in the prefix's journal (see corvane-cli history, undo).\n"
+    "With --dry-run, prints every change each item's repair would make, with the state\n"
+    "now and after, and changes nothing.\n";
 
 bool LibraryMissing(const Session& session, std::ostream& err, std::string_view command) {
     const std::string& file = session.inputs.library.file;
@@ -47,9 +80,21 @@ std::vector<ScanFinding> ScanSession(Session& session) {
     return found;
 }
 
-void PrintFindings(std::ostream& out, const std::vector<ScanFinding>& found) {
-    for (const auto& f : found)
+void PrintFindings(std::ostream& out, const std::vector<ScanFinding>& found, bool explain) {
+    for (const auto& f : found) {
         out << f.id << "\t" << f.name << "\t" << f.levelName << "\n";
+        if (!explain) continue;
+        for (const MatchedCondition& m : f.matched)
+            out << "    " << m.condition << "  " << m.target << "  → " << m.observed << "\n";
+    }
+}
+
+nlohmann::json MatchedJson(const std::vector<MatchedCondition>& matched) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const MatchedCondition& m : matched)
+        list.push_back(
+            {{"condition", m.condition}, {"target", m.target}, {"observed", m.observed}});
+    return list;
 }
 
 nlohmann::json FindingsJson(const std::vector<ScanFinding>& found) {
@@ -59,14 +104,15 @@ nlohmann::json FindingsJson(const std::vector<ScanFinding>& found) {
                         {"name", f.name},
                         {"description", f.description},
                         {"level", f.level},
-                        {"levelName", f.levelName}});
+                        {"levelName", f.levelName},
+                        {"matched", MatchedJson(f.matched)}});
     return list;
 }
 
 int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     CommonOptions options;
     if (auto code = ParseOptions(args, "scan", kScanUsage, options, out, err,
-                                 {"--library", "--json", "--all"}, false))
+                                 {"--library", "--json", "--all", "--explain"}, false))
         return *code;
     if (options.next != args.size())
         return UsageError(err, "scan", "unexpected argument " + args[options.next], kScanUsage);
@@ -79,7 +125,7 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
             out << FindingsJson(found).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
                 << "\n";
         else
-            PrintFindings(out, found);
+            PrintFindings(out, found, options.explain);
         return found.empty() ? 0 : 1;
     } catch (const std::exception& e) {
         return Failed(err, "scan", e);
@@ -89,7 +135,7 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
 int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     CommonOptions options;
     if (auto code = ParseOptions(args, "repair", kRepairUsage, options, out, err,
-                                 {"--library", "--json"}, false))
+                                 {"--library", "--json", "--dry-run"}, false))
         return *code;
     const std::vector<std::string> ids(args.begin() + static_cast<std::ptrdiff_t>(options.next),
                                        args.end());
@@ -100,6 +146,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
         // Every ID must name an item before anything is repaired.
         std::vector<RepairRow> rows;
         std::vector<std::string> names;
+        std::vector<std::vector<PreviewAction>> previews;
         {
             const auto db = OpenRuleLibrary(session.inputs.library);
             for (const std::string& id : ids) {
@@ -111,15 +158,24 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
                 }
                 rows.push_back({rows.size(), id});
                 names.push_back(RuleText(*item, "Name"));
+                if (options.dryRun)
+                    previews.push_back(
+                        PreviewRepair(RuleText(*item, "RepairXML"), session.inputs.appDir));
             }
         }
+        if (options.dryRun) return PrintPreview(rows, names, previews, options.json, out);
         std::vector<std::string> warnings(rows.size());
+        std::vector<std::string> reasons(rows.size());
         std::vector<int> results(rows.size(), -1);
         std::size_t current = 0;
         RepairEvents events;
         events.warn = [&](const std::string& text) {
             warnings[current] = text;
             if (!options.json) out << text << "\n";
+        };
+        events.refused = [&](std::size_t index, const std::string& reason) {
+            reasons[index] = reason;
+            err << "corvane-cli repair: " << rows[index].id << ": " << reason << "\n";
         };
         events.repaired = [&](std::size_t index, bool repaired) {
             results[index] = repaired ? 1 : 0;
@@ -136,7 +192,8 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
             list.push_back({{"id", std::stoll(rows[i].id)},
                             {"name", names[i]},
                             {"warning", warnings[i]},
-                            {"result", results[i] == 1 ? "修复成功" : "修复失败"}});
+                            {"result", results[i] == 1 ? "修复成功" : "修复失败"},
+                            {"reason", reasons[i]}});
         }
         if (options.json)
             out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";

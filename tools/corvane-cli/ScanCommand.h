@@ -23,7 +23,8 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
 // nothing in it and say so.
 std::vector<ScanFinding> ScanSession(Session& session);
 // The items one a line as "ID TAB name TAB level", and as `scan --json` lists them.
-void PrintFindings(std::ostream& out, const std::vector<ScanFinding>& found);
+void PrintFindings(std::ostream& out, const std::vector<ScanFinding>& found, bool explain = false);
+nlohmann::json MatchedJson(const std::vector<MatchedCondition>& matched);
 nlohmann::json FindingsJson(const std::vector<ScanFinding>& found);
 // True, with a message, when there is no library at the session's library file.
 bool LibraryMissing(const Session& session, std::ostream& err, std::string_view command);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "HistoryCommand.h"
 #include "PathCommand.h"
 #include "PrefixesCommand.h"
 #include "RegCommand.h"
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
                "  prefixes  list the user's Wine prefixes (corvane-cli prefixes --help)\n"
                "  scan    scan a prefix, or all, with the rule library (corvane-cli scan --help)\n"
                "  repair  repair items of the rule library (corvane-cli repair --help)\n"
+               "  history the repair runs of a prefix's journal (corvane-cli history --help)\n"
+               "  undo    undo a repair run, or items of it (corvane-cli undo --help)\n"
                "  rules   import, export and check rule packs (corvane-cli rules --help)\n";
         return args.empty() ? 2 : 0;
     }
@@ -33,6 +36,10 @@ int main(int argc, char** argv) {
         return corvane::cli::RunScanCommand(std::span(args).subspan(1), std::cout, std::cerr);
     if (args[0] == "repair")
         return corvane::cli::RunRepairCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    if (args[0] == "history")
+        return corvane::cli::RunHistoryCommand(std::span(args).subspan(1), std::cout, std::cerr);
+    if (args[0] == "undo")
+        return corvane::cli::RunUndoCommand(std::span(args).subspan(1), std::cout, std::cerr);
     if (args[0] == "rules")
         return corvane::cli::RunRulesCommand(std::span(args).subspan(1), std::cout, std::cerr);
     std::cerr << "corvane-cli: unknown command " << args[0] << "\n";

@@ -10,33 +10,57 @@ namespace corvane {
 
 namespace {
 
-bool FileConditionHolds(const FileConditionRow& row, std::string_view appDir) {
+// What a condition looked at and saw, for the reasons of a finding.
+struct Seen {
+    std::string target, observed;
+};
+
+std::string RegTarget(const RegConditionRow& row) {
+    std::string target = row.root + "\\" + row.KeyPath;
+    if (!row.KeyValue.empty()) target += "\\" + row.KeyValue;
+    return target;
+}
+
+bool FileConditionHolds(const FileConditionRow& row, std::string_view appDir, Seen& seen) {
     const std::string path = ExpandRulePath(row.FilePath, appDir);
     Platform& platform = ActivePlatform();
-    const bool exists =
-        row.isFolder == "1" ? platform.folderExists(path) : platform.fileExists(path);
+    const bool folder = row.isFolder == "1";
+    const bool exists = folder ? platform.folderExists(path) : platform.fileExists(path);
+    seen = {path, exists ? (folder ? "文件夹存在" : "文件存在")
+                         : (folder ? "文件夹不存在" : "文件不存在")};
     return row.decide == RuleWords::kNoFile ? !exists : exists;
 }
 
-bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDir) {
+bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDir, Seen& seen) {
     const std::string compare =
         row.PathAbs == "1" ? ExpandRulePath(row.compareValue, appDir) : row.compareValue;
     // A value that cannot be read as the type name says compares as the empty text.
     std::string value;
-    if (!ReadRegValueText(root, row.KeyPath, row.KeyValue, row.KeyType, value)) value.clear();
+    const bool read = ReadRegValueText(root, row.KeyPath, row.KeyValue, row.KeyType, value);
+    if (!read) value.clear();
+    seen.observed = read ? row.KeyType + " " + value : "值不存在";
     return AsciiLower(value) == AsciiLower(compare);
 }
 
-bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir) {
+bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen& seen) {
     const RegKey root = RootKeyFromName(row.root);
-    if (row.decide == RuleWords::kKeyExists) return RegKeyExists(root, row.KeyPath, row.KeyValue);
-    if (row.decide == RuleWords::kNoKey) return !RegKeyExists(root, row.KeyPath, row.KeyValue);
+    seen.target = RegTarget(row);
+    auto said = [&](bool exists, const char* yes, const char* no) {
+        seen.observed = exists ? yes : no;
+        return exists;
+    };
+    if (row.decide == RuleWords::kKeyExists)
+        return said(RegKeyExists(root, row.KeyPath, row.KeyValue), "键存在", "键不存在");
+    if (row.decide == RuleWords::kNoKey)
+        return !said(RegKeyExists(root, row.KeyPath, row.KeyValue), "键存在", "键不存在");
     if (row.decide == RuleWords::kValueExists)
-        return RegValueExists(root, row.KeyPath, row.KeyValue, row.KeyType);
+        return said(RegValueExists(root, row.KeyPath, row.KeyValue, row.KeyType), "值存在",
+                    "值不存在");
     if (row.decide == RuleWords::kNoValue)
-        return !RegValueExists(root, row.KeyPath, row.KeyValue, row.KeyType);
-    if (row.decide == RuleWords::kValueEquals) return ValueEquals(root, row, appDir);
-    if (row.decide == RuleWords::kValueDiffers) return !ValueEquals(root, row, appDir);
+        return !said(RegValueExists(root, row.KeyPath, row.KeyValue, row.KeyType), "值存在",
+                     "值不存在");
+    if (row.decide == RuleWords::kValueEquals) return ValueEquals(root, row, appDir, seen);
+    if (row.decide == RuleWords::kValueDiffers) return !ValueEquals(root, row, appDir, seen);
     return false;
 }
 
@@ -46,18 +70,27 @@ class Evaluation : public DetectionVisitor {
 public:
     explicit Evaluation(std::string_view appDir) : appDir_(appDir) {}
     bool triggered() const { return triggered_; }
+    std::vector<MatchedCondition> matched() const { return matched_; }
 
     bool beginGroup(RuleGroupKind, const std::string& mode, std::size_t ruleCount) override {
         andMode_ = mode == RuleWords::kAnd;
         held_ = 0;
         ruleCount_ = ruleCount;
+        matched_.clear();
         return true;
     }
     bool fileCondition(const FileConditionRow& row) override {
-        return counted(FileConditionHolds(row, appDir_));
+        Seen seen;
+        const bool holds = FileConditionHolds(row, appDir_, seen);
+        return counted(holds, row.decide, seen);
     }
     bool regCondition(const RegConditionRow& row) override {
-        return counted(RegConditionHolds(row, appDir_));
+        Seen seen;
+        const bool holds = RegConditionHolds(row, appDir_, seen);
+        std::string condition = row.decide;
+        if (row.decide == RuleWords::kValueEquals || row.decide == RuleWords::kValueDiffers)
+            condition += row.compareValue;
+        return counted(holds, condition, seen);
     }
     bool endGroup(RuleGroupKind) override {
         if (andMode_ && held_ >= 1 && held_ == ruleCount_) return satisfied();
@@ -65,8 +98,9 @@ public:
     }
 
 private:
-    bool counted(bool holds) {
+    bool counted(bool holds, const std::string& condition, const Seen& seen) {
         if (!holds) return true;
+        matched_.push_back({condition, seen.target, seen.observed});
         if (!andMode_) return satisfied();
         ++held_;
         return true;
@@ -81,16 +115,19 @@ private:
     std::size_t held_ = 0;
     std::size_t ruleCount_ = 0;
     bool triggered_ = false;
+    std::vector<MatchedCondition> matched_;
 };
 
 } // namespace
 
-int RuleTriggered(std::string_view optText, std::string_view appDir) {
+int RuleTriggered(std::string_view optText, std::string_view appDir,
+                  std::vector<MatchedCondition>* matched) {
     try {
         Evaluation evaluation(appDir);
         // A document that does not read, or a walk cut short by a read failure, finds
         // only what was satisfied before.
         (void)WalkDetectionDocument(optText, evaluation);
+        if (matched && evaluation.triggered()) *matched = evaluation.matched();
         return evaluation.triggered() ? 1 : 0;
     } catch (...) {
         // Any error during the evaluation (memory running out) ends it with "not found".

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
@@ -12,6 +13,14 @@ namespace corvane {
 // group. Groups and rules are tried in document order; the first satisfied group
 // ends the evaluation. Rule paths expand with "<app>" as `appDir`. Changes nothing,
 // never throws and shows nothing.
-[[nodiscard]] int RuleTriggered(std::string_view optText, std::string_view appDir);
+// When `matched` is given and the item is found, it receives the conditions of the
+// satisfied group that held, with what they saw.
+struct MatchedCondition {
+    std::string condition; // the rule's `decide` ("KeyExists", "Value=1", "file" ...)
+    std::string target;    // the expanded path, or ROOT\key path\name
+    std::string observed;  // what was there ("键存在", "REG_DWORD 1", "文件存在" ...)
+};
+[[nodiscard]] int RuleTriggered(std::string_view optText, std::string_view appDir,
+                                std::vector<MatchedCondition>* matched = nullptr);
 
 } // namespace corvane

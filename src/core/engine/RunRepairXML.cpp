@@ -16,61 +16,93 @@ bool Exists(Platform& platform, const std::string& path) {
     return platform.folderExists(path) || platform.fileExists(path);
 }
 
-// An action that fails is passed over: whether the repair worked is for detection to say.
-void RunFileAction(const FileActionRow& row, std::string_view appDir) {
-    const std::string target = ExpandRulePath(row.FilePath, appDir);
-    const std::string source = ExpandRulePath(row.FromPath, appDir);
-    Platform& platform = ActivePlatform();
-    if (row.decide == RuleWords::kDelete) {
-        if (Exists(platform, target)) (void)DeletePath(target);
-    } else if (row.decide == RuleWords::kCopy) {
-        // The target's existence plays no part: a copy overwrites.
-        if (Exists(platform, source)) (void)CopyPath(source, target);
-    }
-}
-
-void RunRegAction(const RegActionRow& row, std::string_view appDir) {
-    const RegKey root = RootKeyFromName(row.root);
-    if (row.decide == RuleWords::kDelKey) {
-        // DeleteRegKey refuses a subkey that comes to the root itself.
-        if (RegKeyExists(root, row.KeyPath, row.KeyValue))
-            (void)DeleteRegKey(root, row.KeyPath, row.KeyValue);
-    } else if (row.decide == RuleWords::kDelValue) {
-        (void)DeleteRegValue(root, row.KeyPath, row.KeyValue);
-    } else if (row.decide == RuleWords::kSetValue) {
-        const std::string content =
-            row.PathAbs == "1" ? ExpandRulePath(row.ValueContent, appDir) : row.ValueContent;
-        (void)WriteRegValue(root, row.KeyPath, row.KeyValue, row.KeyType, content);
-    }
-}
-
 class Repair : public RepairVisitor {
 public:
-    explicit Repair(std::string_view appDir) : appDir_(appDir) {}
+    Repair(std::string_view appDir, RepairWatcher* watcher) : appDir_(appDir), watcher_(watcher) {}
+
+    const std::string& refused() const { return refused_; }
+
+    // An action that fails is passed over: whether the repair worked is for detection
+    // to say.
     bool fileAction(const FileActionRow& row) override {
-        RunFileAction(row, appDir_);
+        PlannedChange change;
+        change.path = ExpandRulePath(row.FilePath, appDir_);
+        change.source = ExpandRulePath(row.FromPath, appDir_);
+        Platform& platform = ActivePlatform();
+        if (row.decide == RuleWords::kDelete) {
+            if (!Exists(platform, change.path)) return true;
+            change.kind = PlannedChange::Kind::DeleteFiles;
+            return run(change, [&] { return DeletePath(change.path); });
+        }
+        if (row.decide == RuleWords::kCopy) {
+            // The target's existence plays no part: a copy overwrites.
+            if (!Exists(platform, change.source)) return true;
+            change.kind = PlannedChange::Kind::CopyFiles;
+            return run(change, [&] { return CopyPath(change.source, change.path); });
+        }
         return true;
     }
+
     bool regAction(const RegActionRow& row) override {
-        RunRegAction(row, appDir_);
+        const RegKey root = RootKeyFromName(row.root);
+        PlannedChange change;
+        change.root = row.root;
+        change.keyPath = row.KeyPath;
+        change.name = row.KeyValue;
+        if (row.decide == RuleWords::kDelKey) {
+            // DeleteRegKey refuses a subkey that comes to the root itself.
+            if (!RegKeyExists(root, row.KeyPath, row.KeyValue)) return true;
+            change.kind = PlannedChange::Kind::DeleteKey;
+            return run(change, [&] { return DeleteRegKey(root, row.KeyPath, row.KeyValue); });
+        }
+        if (row.decide == RuleWords::kDelValue) {
+            change.kind = PlannedChange::Kind::DeleteValue;
+            return run(change, [&] { return DeleteRegValue(root, row.KeyPath, row.KeyValue); });
+        }
+        if (row.decide == RuleWords::kSetValue) {
+            change.kind = PlannedChange::Kind::SetValue;
+            change.typeName = row.KeyType;
+            change.data =
+                row.PathAbs == "1" ? ExpandRulePath(row.ValueContent, appDir_) : row.ValueContent;
+            return run(change, [&] {
+                return WriteRegValue(root, row.KeyPath, row.KeyValue, row.KeyType, change.data);
+            });
+        }
         return true;
     }
 
 private:
+    template <typename Make> bool run(const PlannedChange& change, Make make) {
+        RepairWatcher::Answer answer = RepairWatcher::Answer::Go;
+        if (watcher_) answer = watcher_->before(change, refused_);
+        if (answer == RepairWatcher::Answer::Refuse) {
+            if (refused_.empty()) refused_ = "a change was refused";
+            return false;
+        }
+        if (answer == RepairWatcher::Answer::Done) return true;
+        const bool made = make();
+        if (watcher_) watcher_->after(change, made);
+        return true;
+    }
+
     std::string_view appDir_;
+    RepairWatcher* watcher_;
+    std::string refused_;
 };
 
 } // namespace
 
-void RunRepairXML(std::string_view repairXml, std::string_view appDir) {
+RepairReport RunRepairXML(std::string_view repairXml, std::string_view appDir,
+                          RepairWatcher* watcher) {
+    Repair repair(appDir, watcher);
     try {
-        Repair repair(appDir);
         // A read failure ends the walk; what was done stays done.
         (void)WalkRepairDocument(repairXml, repair);
     } catch (...) {
         // An error (memory running out) ends the run like a read failure: what was
         // done stays done.
     }
+    return {repair.refused()};
 }
 
 } // namespace corvane

@@ -1,16 +1,48 @@
 // Repair: carries out a rule item's repair document on the machine.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace corvane {
 
+// One change a repair action is about to make, as the engine sees it once it decided
+// to act: the registry names as written in the rule, the file paths expanded.
+struct PlannedChange {
+    enum class Kind { SetValue, DeleteValue, DeleteKey, DeleteFiles, CopyFiles };
+    Kind kind = Kind::SetValue;
+    std::string root, keyPath, name; // registry: the key, and the value (or subkey) name
+    std::string typeName, data;      // SetValue: the type name and the text written
+    std::string path, source;        // files: the target (delete, copy) and copy source
+};
+
+// Sees every change before it is made: the journal records it, a preview describes it.
+class RepairWatcher {
+public:
+    enum class Answer {
+        Go,     // the engine makes the change
+        Done,   // the watcher made it (or, in a preview, stands for it): the engine goes on
+        Refuse, // not made; the repair of the item stops with `reason`
+    };
+    virtual ~RepairWatcher() = default;
+    virtual Answer before(const PlannedChange& change, std::string& reason) = 0;
+    // After the engine made the change (`made` false when it failed).
+    virtual void after(const PlannedChange&, bool /*made*/) {}
+};
+
+// What a repair run reports beyond what detection will say afterwards: why it stopped,
+// when a change was refused.
+struct [[nodiscard]] RepairReport {
+    std::string refused; // empty when no change was refused
+};
+
 // Runs the file and registry actions of a repair document one after another in
 // document order: deletes and copies files and folders, deletes keys and values and
 // writes values. An action that fails is passed over; a read failure ends the run at
-// that rule and keeps what was done before it. Reports nothing, never throws and
-// shows nothing: whether the repair worked is for detection to say afterwards.
-// Rule paths expand with "<app>" as `appDir`.
-void RunRepairXML(std::string_view repairXml, std::string_view appDir);
+// that rule and keeps what was done before it; a change the watcher refuses ends it
+// too. Rule paths expand with "<app>" as `appDir`. Never throws and shows nothing:
+// whether the repair worked is for detection to say afterwards.
+RepairReport RunRepairXML(std::string_view repairXml, std::string_view appDir,
+                          RepairWatcher* watcher = nullptr);
 
 } // namespace corvane

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
@@ -128,6 +129,12 @@ public:
     virtual RegStatus regEnumKey(RegKey key, std::uint32_t index, std::string& name) = 0;
     // Deletes the subkey `path` of `key`, which must have no subkeys of its own.
     virtual RegStatus regDeleteKey(RegKey key, std::string_view path) = 0;
+    // Opens `path` below `parent`, making the keys of it that are missing (what undoing
+    // a deleted key needs).
+    virtual RegStatus regCreateKey(RegKey parent, std::string_view path, RegKey& result) = 0;
+    // The value at `index` of an opened key, in stored order; NoMoreItems past the last.
+    virtual RegStatus regEnumValue(RegKey key, std::uint32_t index, std::string& name,
+                                   std::uint32_t& type, std::vector<std::uint8_t>& data) = 0;
     virtual RegWriteState regWriteState() = 0;
     virtual MachinePlace machinePlace() = 0;
 
@@ -156,6 +163,11 @@ public:
     // creates a missing destination as the copy, copies folders whole and every
     // wildcard match into the destination folder.
     [[nodiscard]] virtual bool shellCopy(std::string_view source, std::string_view destination) = 0;
+    // The entries of this system's own file tree that shellDelete(path) would take away
+    // and that shellCopy(source, destination) would write, as they stand now.
+    virtual std::vector<std::string> deleteTargets(std::string_view path) = 0;
+    virtual std::vector<std::string> copyTargets(std::string_view source,
+                                                 std::string_view destination) = 0;
 };
 
 // The active platform. Unless one was installed, the default one for this system is

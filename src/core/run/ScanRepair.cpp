@@ -4,6 +4,8 @@
 
 #include "core/engine/RuleTriggered.h"
 #include "core/engine/RunRepairXML.h"
+#include "core/platform/Platform.h"
+#include "core/run/Journal.h"
 #include "core/store/IniFile.h"
 #include "core/store/PlatformGroups.h"
 #include "core/store/RuleLibrary.h"
@@ -45,6 +47,7 @@ RunInputs InputsBeside(const std::string& appDir) {
     inputs.release = ReadRunningRelease();
     inputs.appDir = appDir;
     inputs.settingsFile = appDir + "Setting.ini";
+    inputs.journalRoot = DefaultJournalRoot().string();
     return inputs;
 }
 
@@ -79,9 +82,11 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
         const RuleRow row = Readable(ReadRuleRow(*rules));
         if (events.row) events.row(i, row.item.Name);
         // The filter comes first: items for other releases are never evaluated.
+        std::vector<MatchedCondition> matched;
         if (PlatformGroupApplies(row.item.OSId, groups, inputs.release) &&
-            RuleTriggered(row.item.OptText, inputs.appDir) == 1) {
+            RuleTriggered(row.item.OptText, inputs.appDir, &matched) == 1) {
             ScanFinding finding;
+            finding.matched = std::move(matched);
             finding.id = row.Id;
             finding.name = row.item.Name;
             finding.description = row.item.Des;
@@ -104,6 +109,9 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
     });
     const auto db = OpenRuleLibrary(inputs.library);
     opened = true;
+    Journal journal(inputs.journalRoot, ActivePlatform().machinePlace().path);
+    const int run = journal.beginRun();
+    if (events.journaled) events.journaled(run);
     for (const RepairRow& row : rows) {
         const auto item = db->Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
         if (item->RowTotal() > 0) {
@@ -111,10 +119,23 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
             if (!warning.empty() && events.warn) events.warn(warning);
         }
         // An item that left the library fails here, with the empty-result error.
-        RunRepairXML(RuleText(*item, "RepairXML"), inputs.appDir);
-        const bool stillThere = RuleTriggered(RuleText(*item, "OptText"), inputs.appDir) == 1;
-        if (events.repaired) events.repaired(row.index, !stillThere);
+        const std::string repairXml = RuleText(*item, "RepairXML");
+        const std::string detection = RuleText(*item, "OptText");
+        std::string reason;
+        auto recorder = journal.beginItem(run, row.id, RuleText(*item, "Name"),
+                                          StoredLevel(item->TextByName("Level")), reason);
+        bool repaired = false;
+        if (recorder) {
+            reason = RunRepairXML(repairXml, inputs.appDir, recorder.get()).refused;
+            const bool stillThere = RuleTriggered(detection, inputs.appDir) == 1;
+            repaired = !stillThere && reason.empty();
+            if (!recorder->finish(repaired ? "修复成功" : "修复失败", stillThere) && reason.empty())
+                reason = "the journal cannot be written";
+        }
+        if (!reason.empty() && events.refused) events.refused(row.index, reason);
+        if (events.repaired) events.repaired(row.index, repaired);
     }
+    journal.prune();
 }
 
 } // namespace corvane

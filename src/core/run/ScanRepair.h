@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/engine/RuleTriggered.h"
 #include "core/store/PlatformGroups.h"
 #include "core/store/RuleLibrary.h"
 
@@ -20,6 +21,7 @@ struct RunInputs {
     std::string appDir;       // the program's folder, ending in a path separator ("<app>")
     std::string settingsFile; // Setting.ini, where the dates of the last scan and repair go
     std::string winOsText;    // the platform groups to use when the library has none
+    std::string journalRoot;  // where the repair journal of each machine is kept
 };
 
 // The inputs of a program in `appDir` (ending in a path separator) that keeps its
@@ -34,6 +36,7 @@ struct ScanFinding {
     std::string name, description;
     int level = 0;
     std::string levelName;
+    std::vector<MatchedCondition> matched; // why it was found
 };
 
 struct ScanEvents {
@@ -56,15 +59,21 @@ struct RepairRow {
 };
 
 struct RepairEvents {
+    std::function<void(int run)> journaled;            // the journal's run that records this one
     std::function<void(const std::string& text)> warn; // before an item with a warning
+    // Why an item's repair stopped before its end (a change refused, a journal that
+    // cannot be written); `repaired` follows with false.
+    std::function<void(std::size_t index, const std::string& reason)> refused;
     std::function<void(std::size_t index, bool repaired)> repaired;
     std::function<void()> datesChanged; // FixTime was written
 };
 
-// Repairs the given items in order: warning, repair document, detection again. The
-// library is closed and FixTime written however the run ends, once the library was
-// opened; errors of the library propagate after that. (The question before the run is
-// the caller's.)
+// Repairs the given items in order: warning, repair document, detection again. Every
+// change is recorded in the machine's journal before it is made; an item whose entry
+// cannot be written is not repaired and fails. An item fails when detection still finds
+// it or a change was refused. The library is closed and FixTime written however the run
+// ends, once the library was opened; errors of the library propagate after that. (The
+// question before the run is the caller's.)
 void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
                const RepairEvents& events);
 

@@ -78,7 +78,7 @@ TEST(RunRepairXML, FileActions) {
     };
     for (const Case& c : cases) {
         EnginePrefix m;
-        RunRepairXML(Repair({c.row}), m.appDir());
+        (void)RunRepairXML(Repair({c.row}), m.appDir());
         const std::string what = c.row.decide + " " + c.row.FilePath + " " + c.row.FromPath;
         for (std::string_view path : c.gone)
             EXPECT_FALSE(fs::exists(m.drive() / path)) << what << ": " << path;
@@ -92,12 +92,12 @@ TEST(RunRepairXML, FileActions) {
 TEST(RunRepairXML, ActionsOnTheProgramsFolder) {
     EnginePrefix m;
     for (const char* nothing : {"", "\\", "C:\\", "C:", "/", "<personal>"})
-        RunRepairXML(Repair({{nothing, "", "delete"}}), m.appDir());
+        (void)RunRepairXML(Repair({{nothing, "", "delete"}}), m.appDir());
     EXPECT_TRUE(fs::exists(m.root.dir() / "app/Setting.ini"));
     EXPECT_TRUE(fs::exists(m.drive() / "data/file.txt"));
-    RunRepairXML(Repair({{"<app>copy.ini", "<app>Setting.ini", "copy"}}), m.appDir());
+    (void)RunRepairXML(Repair({{"<app>copy.ini", "<app>Setting.ini", "copy"}}), m.appDir());
     EXPECT_EQ(ReadFile(m.root.dir() / "app/copy.ini"), "[Setting]\n");
-    RunRepairXML(Repair({{"<app>Setting.ini", "", "delete"}}), m.appDir());
+    (void)RunRepairXML(Repair({{"<app>Setting.ini", "", "delete"}}), m.appDir());
     EXPECT_FALSE(fs::exists(m.root.dir() / "app/Setting.ini"));
 }
 
@@ -239,7 +239,7 @@ TEST(RunRepairXML, RegistryActions) {
     };
     for (const Case& c : cases) {
         EnginePrefix m;
-        RunRepairXML(Repair({}, c.rows), m.appDir());
+        (void)RunRepairXML(Repair({}, c.rows), m.appDir());
         const auto value = ValueInFiles(m, "HKLM", c.keyPath, c.name, c.type);
         EXPECT_EQ(value.has_value(), c.value.has_value()) << c.what;
         if (value && c.value) {
@@ -248,12 +248,12 @@ TEST(RunRepairXML, RegistryActions) {
     }
 
     EnginePrefix m;
-    RunRepairXML(Repair({}, {{"HKLM", "Software\\Corvane", "Child", "", "", "DelKey", ""}}),
-                 m.appDir());
+    (void)RunRepairXML(Repair({}, {{"HKLM", "Software\\Corvane", "Child", "", "", "DelKey", ""}}),
+                       m.appDir());
     EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Child"));
     EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Child\\Grand"));
     EXPECT_TRUE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Other"));
-    RunRepairXML(
+    (void)RunRepairXML(
         Repair({}, {{"HKLM", "Software\\Corvane", "Missing", "REG_SZ", "x", "SetValue", ""}}),
         m.appDir());
     EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Missing"));
@@ -305,7 +305,7 @@ TEST(RunRepairXML, DocumentOrderAndReadFailures) {
     };
     for (const Case& c : cases) {
         EnginePrefix m;
-        RunRepairXML(std::string(kDeclaration) + "<rules>" + c.body + "</rules>", m.appDir());
+        (void)RunRepairXML(std::string(kDeclaration) + "<rules>" + c.body + "</rules>", m.appDir());
         EXPECT_EQ(fs::exists(m.drive() / "data/c.txt"), c.copyThere) << c.what;
         EXPECT_EQ(fs::exists(m.drive() / "data/a.log"), c.aLogThere) << c.what;
         EXPECT_EQ(ValueInFiles(m, "HKLM", "Software\\Corvane", "Sz", "REG_SZ").has_value(),
@@ -318,7 +318,7 @@ TEST(RunRepairXML, DocumentOrderAndReadFailures) {
                                                          registry(delValue) + "</rules>"}) {
         EnginePrefix m;
         const std::string system = ReadFile(m.prefix() / "system.reg");
-        RunRepairXML(text, m.appDir());
+        (void)RunRepairXML(text, m.appDir());
         EXPECT_TRUE(fs::exists(m.drive() / "data/a.log")) << text;
         EXPECT_EQ(ReadFile(m.prefix() / "system.reg"), system) << text;
     }
@@ -334,8 +334,9 @@ TEST(RunRepairXML, TheWorkedExampleRepairsWhatDetectionFound) {
     ASSERT_TRUE(WriteDetectionDocument(found, detection));
     ASSERT_EQ(RuleTriggered(detection, m.appDir()), 1);
 
-    RunRepairXML(Repair({}, {{"HKCU", std::string(policies), "Explorer", "", "", "DelKey", ""}}),
-                 m.appDir());
+    (void)RunRepairXML(
+        Repair({}, {{"HKCU", std::string(policies), "Explorer", "", "", "DelKey", ""}}),
+        m.appDir());
     EXPECT_EQ(RuleTriggered(detection, m.appDir()), 0);
     EXPECT_FALSE(KeyInFiles(m, "HKCU", std::string(policies) + "\\Explorer"));
     EXPECT_TRUE(KeyInFiles(m, "HKCU", policies));

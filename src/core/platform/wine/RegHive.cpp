@@ -404,6 +404,40 @@ void RegHive::deleteKey(RegNode& node) {
         addSection(*parent, firstRemoved);
 }
 
+RegNode& RegHive::addKey(RegNode& node, std::u16string_view name) {
+    RegNode* child = node.findChild(name);
+    if (!child) {
+        auto& kids = node.children;
+        auto it = std::lower_bound(kids.begin(), kids.end(), name,
+                                   [](const std::unique_ptr<RegNode>& n, std::u16string_view key) {
+                                       return CompareNoCase(n->name, key) < 0;
+                                   });
+        const bool last = it == kids.end();
+        child = kids.insert(it, std::make_unique<RegNode>())->get();
+        child->name = std::u16string(name);
+        child->parent = &node;
+        chain_.clear();
+        // In tree order: before the next sibling's sections, else after the parent's.
+        std::size_t index = sections_.size();
+        if (!last) {
+            const auto next = std::find_if(kids.begin(), kids.end(), [&](const auto& n) {
+                return CompareNoCase(n->name, name) > 0;
+            });
+            if (next != kids.end()) index = firstSectionBelow(**next);
+        } else {
+            for (std::size_t i = sections_.size(); i > 0; --i)
+                if (IsInside(sections_[i - 1]->node, node)) {
+                    index = i;
+                    break;
+                }
+        }
+        addSection(*child, index);
+        return *child;
+    }
+    if (!child->section) addSection(*child, firstSectionBelow(*child));
+    return *child;
+}
+
 void RegHive::appendSection(const RegSection& section, std::string& out) const {
     if (!section.dirty) {
         out += section.text;

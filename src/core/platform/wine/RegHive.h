@@ -87,6 +87,9 @@ public:
     void setValue(RegNode& node, RegValue value);
     bool deleteValue(RegNode& node, std::u16string_view name);
     void deleteKey(RegNode& node);
+    // The subkey `name` of `node`, with a section of its own (as Wine writes a key that
+    // exists), made when missing.
+    RegNode& addKey(RegNode& node, std::u16string_view name);
     bool save();
 
     // The text the file would be written with.

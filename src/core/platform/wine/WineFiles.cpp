@@ -154,6 +154,38 @@ bool WineFiles::remove(std::string_view path) const {
     return removeEntry(*resolved);
 }
 
+std::vector<std::filesystem::path> WineFiles::removeTargets(std::string_view path) const {
+    std::vector<std::filesystem::path> targets;
+    const auto split = paths_.split(path);
+    if (!split) return targets;
+    if (HasWildcard(split->last)) {
+        for (const auto& name : MatchingEntries(split->folder, split->last))
+            if (!paths_.isProtected(split->folder / name)) targets.push_back(split->folder / name);
+        return targets;
+    }
+    const auto resolved = paths_.resolve(path);
+    if (resolved && KindOf(*resolved) != Kind::Missing && !paths_.isProtected(*resolved))
+        targets.push_back(*resolved);
+    return targets;
+}
+
+std::vector<std::filesystem::path> WineFiles::copyTargets(std::string_view source,
+                                                          std::string_view destination) const {
+    std::vector<std::filesystem::path> targets;
+    const auto split = paths_.split(source);
+    const auto to = paths_.resolve(destination);
+    if (!split || !to) return targets;
+    if (HasWildcard(split->last)) {
+        for (const auto& name : MatchingEntries(split->folder, split->last))
+            targets.push_back(*to / name);
+        return targets;
+    }
+    const auto from = paths_.resolve(source);
+    if (!from || KindOf(*from) == Kind::Missing) return targets;
+    targets.push_back(KindOf(*to) == Kind::Folder ? *to / from->filename() : *to);
+    return targets;
+}
+
 bool WineFiles::copy(std::string_view source, std::string_view destination) const {
     const auto split = paths_.split(source);
     const auto to = paths_.resolve(destination);

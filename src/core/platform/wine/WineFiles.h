@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 #include "core/platform/wine/WinePaths.h"
 
@@ -19,6 +20,11 @@ public:
     bool createFolder(std::string_view path) const;
     bool remove(std::string_view path) const;
     bool copy(std::string_view source, std::string_view destination) const;
+    // What remove(path) would take away, and what copy(source, destination) would
+    // write, as they stand now.
+    std::vector<std::filesystem::path> removeTargets(std::string_view path) const;
+    std::vector<std::filesystem::path> copyTargets(std::string_view source,
+                                                   std::string_view destination) const;
 
 private:
     bool removeEntry(const std::filesystem::path& target) const;

@@ -209,6 +209,35 @@ bool WinePlatform::shellCopy(std::string_view source, std::string_view destinati
     return files_.copy(source, destination);
 }
 
+namespace {
+
+std::vector<std::string> Texts(const std::vector<std::filesystem::path>& paths) {
+    std::vector<std::string> out;
+    for (const auto& path : paths)
+        out.push_back(path.string());
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> WinePlatform::deleteTargets(std::string_view path) {
+    return Texts(files_.removeTargets(path));
+}
+
+std::vector<std::string> WinePlatform::copyTargets(std::string_view source,
+                                                   std::string_view destination) {
+    return Texts(files_.copyTargets(source, destination));
+}
+
+RegStatus WinePlatform::regCreateKey(RegKey parent, std::string_view path, RegKey& result) {
+    return registry_.createKey(parent, path, result);
+}
+
+RegStatus WinePlatform::regEnumValue(RegKey key, std::uint32_t index, std::string& name,
+                                     std::uint32_t& type, std::vector<std::uint8_t>& data) {
+    return registry_.enumValue(key, index, name, type, data);
+}
+
 } // namespace corvane::wine
 
 namespace corvane {

@@ -48,6 +48,9 @@ public:
                               std::uint32_t& maxSubKeyLen) override;
     RegStatus regEnumKey(RegKey key, std::uint32_t index, std::string& name) override;
     RegStatus regDeleteKey(RegKey key, std::string_view path) override;
+    RegStatus regCreateKey(RegKey parent, std::string_view path, RegKey& result) override;
+    RegStatus regEnumValue(RegKey key, std::uint32_t index, std::string& name, std::uint32_t& type,
+                           std::vector<std::uint8_t>& data) override;
     RegWriteState regWriteState() override;
     MachinePlace machinePlace() override;
 
@@ -61,6 +64,9 @@ public:
     bool createFolder(std::string_view path) override;
     bool shellDelete(std::string_view path) override;
     bool shellCopy(std::string_view source, std::string_view destination) override;
+    std::vector<std::string> deleteTargets(std::string_view path) override;
+    std::vector<std::string> copyTargets(std::string_view source,
+                                         std::string_view destination) override;
 
     const WineEnvironment& environment();
 

@@ -350,6 +350,54 @@ RegStatus WineRegistry::enumKey(RegKey key, std::uint32_t index, std::string& na
     return RegStatus::Ok;
 }
 
+RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& result) {
+    Handle base;
+    if (RegStatus s = handleOf(parent, base); s != RegStatus::Ok) return s;
+    const auto path16 = Utf8ToUtf16(path);
+    if (!path16) return RegStatus::InvalidParameter;
+    const std::vector<std::u16string> names = SplitPath(*path16);
+    // The longest part of the path that exists (links followed), then the rest made.
+    Found found;
+    std::size_t have = names.size();
+    for (;; --have) {
+        std::u16string part = !path16->empty() && (*path16)[0] == u'\\' ? u"\\" : u"";
+        for (std::size_t i = 0; i < have; ++i)
+            part += (i ? u"\\" : u"") + names[i];
+        if (find(base, Utf16ToUtf8(part), found) == RegStatus::Ok) break;
+        if (have == 0) return RegStatus::NotFound;
+    }
+    if (have < names.size()) {
+        if (!found.node) return RegStatus::AccessDenied; // nothing is made beside the users
+        if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+        RegHive& hive = *hives_[found.at.hive];
+        RegNode* node = found.node;
+        for (std::size_t i = have; i < names.size(); ++i) {
+            node = &hive.addKey(*node, names[i]);
+            found.at.names.push_back(node->name);
+        }
+        if (!hive.save()) return RegStatus::WriteFault;
+    }
+    result = nextHandle_++;
+    handles_[result] = Handle{base.root, std::move(found.at), KeyAccess::AllAccess};
+    return RegStatus::Ok;
+}
+
+RegStatus WineRegistry::enumValue(RegKey key, std::uint32_t index, std::string& name,
+                                  std::uint32_t& type, std::vector<std::uint8_t>& data) {
+    Handle h;
+    if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    if (!(h.access & KeyAccess::QueryValue)) return RegStatus::AccessDenied;
+    Found found;
+    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    if (!found.node) return RegStatus::NoMoreItems;
+    const std::vector<RegValue> values = hives_[found.at.hive]->values(*found.node);
+    if (index >= values.size()) return RegStatus::NoMoreItems;
+    name = Utf16ToUtf8(values[index].name);
+    type = values[index].type;
+    data = values[index].data;
+    return RegStatus::Ok;
+}
+
 RegStatus WineRegistry::deleteKey(RegKey key, std::string_view path) {
     Handle h;
     if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;

@@ -41,6 +41,9 @@ public:
     RegStatus queryInfoKey(RegKey key, std::uint32_t& subKeys, std::uint32_t& maxSubKeyLen);
     RegStatus enumKey(RegKey key, std::uint32_t index, std::string& name);
     RegStatus deleteKey(RegKey key, std::string_view path);
+    RegStatus createKey(RegKey parent, std::string_view path, RegKey& result);
+    RegStatus enumValue(RegKey key, std::uint32_t index, std::string& name, std::uint32_t& type,
+                        std::vector<std::uint8_t>& data);
     RegWriteState writeState();
 
     // The SID of the prefix's user, from the header of user.reg.

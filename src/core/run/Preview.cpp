@@ -1,0 +1,95 @@
+#include "core/run/Preview.h"
+
+#include <filesystem>
+
+#include "core/engine/RegCommon.h"
+#include "core/platform/Platform.h"
+
+namespace corvane {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// 1204 -> "1,204"
+std::string Grouped(std::uintmax_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), ",");
+    return digits;
+}
+
+std::string Described(const fs::path& path) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(path, ec);
+    if (!fs::exists(status)) return "(absent)";
+    if (fs::is_directory(status)) return "(folder)";
+    if (fs::is_regular_file(status)) return "(" + Grouped(fs::file_size(path, ec)) + " bytes)";
+    return "(link)";
+}
+
+std::string ValueShown(RegKey root, const std::string& keyPath, const std::string& name) {
+    if (!RegValueExists(root, keyPath, name, "")) return "(absent)";
+    for (const char* type : {"REG_SZ", "REG_EXPAND_SZ", "REG_DWORD", "REG_BINARY"}) {
+        if (!RegValueExists(root, keyPath, name, type)) continue;
+        std::string text;
+        if (!ReadRegValueText(root, keyPath, name, type, text)) break;
+        if (std::string_view(type) == "REG_BINARY") return "REG_BINARY (" + text + " bytes)";
+        return std::string(type) + " " + text;
+    }
+    return "(a value of another type)";
+}
+
+class Preview : public RepairWatcher {
+public:
+    std::vector<PreviewAction> actions;
+
+    Answer before(const PlannedChange& change, std::string&) override {
+        Platform& platform = ActivePlatform();
+        const RegKey root = RootKeyFromName(change.root);
+        std::string regTarget = change.root + "\\" + change.keyPath;
+        if (!change.name.empty()) regTarget += "\\" + change.name;
+        switch (change.kind) {
+        case PlannedChange::Kind::SetValue:
+            actions.push_back({"SetValue", regTarget, ValueShown(root, change.keyPath, change.name),
+                               change.typeName + " " + change.data});
+            break;
+        case PlannedChange::Kind::DeleteValue:
+            actions.push_back({"DeleteValue", regTarget,
+                               ValueShown(root, change.keyPath, change.name), "(deleted)"});
+            break;
+        case PlannedChange::Kind::DeleteKey:
+            actions.push_back({"DeleteKey", regTarget, "(key)", "(deleted)"});
+            break;
+        case PlannedChange::Kind::DeleteFiles: {
+            const auto targets = platform.deleteTargets(change.path);
+            std::string before;
+            for (const std::string& target : targets)
+                before += (before.empty() ? "" : ", ") + Described(target);
+            actions.push_back(
+                {"DeleteFiles", change.path, before.empty() ? "(absent)" : before, "(deleted)"});
+            break;
+        }
+        case PlannedChange::Kind::CopyFiles: {
+            std::string before;
+            for (const std::string& target : platform.copyTargets(change.source, change.path))
+                before += (before.empty() ? "" : ", ") + Described(target);
+            actions.push_back({"CopyFiles", change.path, before.empty() ? "(absent)" : before,
+                               "(copy of " + change.source + ")"});
+            break;
+        }
+        }
+        // Stands for the change: nothing is made.
+        return Answer::Done;
+    }
+};
+
+} // namespace
+
+std::vector<PreviewAction> PreviewRepair(std::string_view repairXml, std::string_view appDir) {
+    Preview preview;
+    (void)RunRepairXML(repairXml, appDir, &preview);
+    return std::move(preview.actions);
+}
+
+} // namespace corvane

@@ -1,0 +1,117 @@
+#include "HistoryCommand.h"
+
+#include <nlohmann/json.hpp>
+
+#include "CliCommon.h"
+#include "core/run/Journal.h"
+
+namespace corvane::cli {
+
+namespace {
+
+const char* const kHistoryUsage =
+    "usage: corvane-cli history [--prefix DIR] [--json]\n"
+    "Lists the repair runs recorded in the prefix's journal, newest first: the run's\n"
+    "number and time, then per item its ID, name, result and whether it was undone.\n";
+const char* const kUndoUsage =
+    "usage: corvane-cli undo [--prefix DIR] [--json] [--force] [RUN [ID...]]\n"
+    "Restores what the last repair run (or run RUN, or only its items ID...) changed,\n"
+    "newest change first, and prints per item: ID, name, \"已撤销\" or \"撤销失败\" and why.\n"
+    "An item changed since its repair is left unless --force is given.\n";
+
+Journal JournalOf(const Session& session) {
+    return Journal(session.inputs.journalRoot, session.platform.prefix());
+}
+
+} // namespace
+
+int RunHistoryCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    CommonOptions options;
+    if (auto code =
+            ParseOptions(args, "history", kHistoryUsage, options, out, err, {"--json"}, false))
+        return *code;
+    if (options.next != args.size())
+        return UsageError(err, "history", "unexpected argument " + args[options.next],
+                          kHistoryUsage);
+    try {
+        Session session(options);
+        const std::vector<JournalRun> runs = JournalOf(session).history();
+        nlohmann::json list = nlohmann::json::array();
+        for (const JournalRun& run : runs) {
+            nlohmann::json items = nlohmann::json::array();
+            if (!options.json) out << run.run << "\t" << run.time << "\n";
+            for (const JournalItem& item : run.items) {
+                const std::string result = item.result.empty() ? "未完成" : item.result;
+                if (!options.json)
+                    out << "    " << item.id << "\t" << item.name << "\t" << result
+                        << (item.undone ? "\t已撤销" : "") << "\n";
+                items.push_back({{"id", item.id},
+                                 {"name", item.name},
+                                 {"result", result},
+                                 {"undone", item.undone}});
+            }
+            list.push_back({{"run", run.run}, {"time", run.time}, {"items", items}});
+        }
+        if (options.json)
+            out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return 0;
+    } catch (const std::exception& e) {
+        return Failed(err, "history", e);
+    }
+}
+
+int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    CommonOptions options;
+    if (auto code =
+            ParseOptions(args, "undo", kUndoUsage, options, out, err, {"--json", "--force"}, false))
+        return *code;
+    std::optional<int> run;
+    std::vector<std::string> ids;
+    for (std::size_t i = options.next; i < args.size(); ++i) {
+        if (!run) {
+            if (args[i].empty() || args[i].find_first_not_of("0123456789") != std::string::npos)
+                return UsageError(err, "undo", "not a run number: " + args[i], kUndoUsage);
+            run = std::stoi(args[i]);
+        } else {
+            ids.push_back(args[i]);
+        }
+    }
+    try {
+        Session session(options);
+        // Undo writes the registry as a repair does: never while Wine owns it.
+        if (session.platform.regWriteState() != RegWriteState::Writable) {
+            err << "corvane-cli undo: the registry of " << session.platform.prefix().string()
+                << " cannot be written now (Wine runs there: WINEPREFIX="
+                << session.platform.prefix().string() << " wineserver -k ends it)\n";
+            return 2;
+        }
+        Journal journal = JournalOf(session);
+        if (!run) run = journal.lastRun();
+        const auto outcomes = run ? journal.undo(*run, ids, options.force) : std::nullopt;
+        if (!outcomes) {
+            err << "corvane-cli undo: no repair run " << (run ? std::to_string(*run) : "")
+                << (run ? " " : "") << "in the journal of " << session.platform.prefix().string()
+                << "\n";
+            return 2;
+        }
+        bool all = true;
+        nlohmann::json list = nlohmann::json::array();
+        for (const UndoOutcome& o : *outcomes) {
+            all = all && o.undone;
+            if (!options.json)
+                out << o.id << "\t" << o.name << "\t"
+                    << (o.undone ? "已撤销" : "撤销失败: " + o.reason) << "\n";
+            list.push_back({{"id", o.id},
+                            {"name", o.name},
+                            {"result", o.undone ? "已撤销" : "撤销失败"},
+                            {"reason", o.reason}});
+        }
+        if (options.json)
+            out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return all ? 0 : 1;
+    } catch (const std::exception& e) {
+        return Failed(err, "undo", e);
+    }
+}
+
+} // namespace corvane::cli

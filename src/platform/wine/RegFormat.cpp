@@ -233,12 +233,25 @@ std::size_t ValueEntryLength(std::string_view text) {
         text.compare(dataPos, 3, "hex") != 0)
         return end + 1;
     // Hex data goes on over lines that end in a backslash.
-    while (TrimLineEnd(text.substr(0, end + 1)).ends_with('\\')) {
+    std::size_t lineStart = 0;
+    while (TrimLineEnd(text.substr(lineStart, end + 1 - lineStart)).ends_with('\\')) {
         const std::size_t next = text.find('\n', end + 1);
         if (next == std::string_view::npos) return text.size();
+        lineStart = end + 1;
         end = next;
     }
     return end + 1;
+}
+
+bool EndsContinued(std::string_view entry) {
+    std::u16string name;
+    std::size_t dataPos = 0;
+    std::string_view last = entry;
+    if (last.ends_with('\n')) last.remove_suffix(1);
+    if (last.ends_with('\r')) last.remove_suffix(1);
+    return last.ends_with('\\') &&
+           ParseValueStart(entry.substr(0, entry.find('\n')), name, dataPos) &&
+           entry.compare(dataPos, 3, "hex") == 0;
 }
 
 bool ParseValueName(std::string_view entry, std::u16string& name) {

@@ -39,6 +39,10 @@ void FormatKeyLine(const std::vector<std::u16string_view>& names, std::uint32_t 
 // data, the continuation lines), line ends included.
 std::size_t ValueEntryLength(std::string_view text);
 
+// Whether the hex data of the value entry `entry` goes on past it: its last line
+// ends in a backslash, so Wine reads the next line as more data.
+bool EndsContinued(std::string_view entry);
+
 // Reads the name of a value entry; false when the entry does not start with one.
 bool ParseValueName(std::string_view entry, std::u16string& name);
 

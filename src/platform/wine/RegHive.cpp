@@ -5,9 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "platform/Utf.h"
 
@@ -52,6 +55,13 @@ RegHive::Signature SignatureOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
             std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::u16string Folded(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out)
+        c = FoldCase(c);
+    return out;
 }
 
 bool IsInside(const RegNode* node, const RegNode& top) {
@@ -165,6 +175,7 @@ void RegHive::parse() {
     std::size_t sectionStart = 0;
     RegSection* current = nullptr;
     std::vector<std::u16string> names;
+    std::unordered_map<RegNode*, RegSection*> lastOfKey; // keys with more than one section
     while (pos < text.size()) {
         const std::string_view line = LineAt(text, pos);
         const std::size_t lineEnd = pos + line.size();
@@ -183,7 +194,13 @@ void RegHive::parse() {
             if (ParseKeyLine(line, names)) {
                 RegNode* node = nodeForPath(names);
                 current->node = node;
-                if (!node->section) node->section = current;
+                if (!node->section) {
+                    node->section = current;
+                } else {
+                    auto [it, first] = lastOfKey.try_emplace(node, node->section);
+                    it->second->nextSame = current;
+                    it->second = current;
+                }
             }
             sections_.push_back(std::move(section));
             contentEnd = lineEnd;
@@ -274,13 +291,21 @@ const std::u16string& RegHive::itemName(const RegItem& item) {
     return scratchName_;
 }
 
+bool RegHive::isLink(const RegNode& node) const {
+    for (const RegSection* s = node.section; s; s = s->nextSame)
+        if (s->link) return true;
+    return false;
+}
+
 std::optional<RegValue> RegHive::findValue(RegNode& node, std::u16string_view name) {
-    if (!node.section) return std::nullopt;
-    parseSection(*node.section);
     const RegItem* found = nullptr;
     // Of two entries with one name the later one counts, as when Wine reads them.
-    for (const RegItem& item : node.section->items)
-        if (item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name)) found = &item;
+    for (RegSection* s = node.section; s; s = s->nextSame) {
+        parseSection(*s);
+        for (const RegItem& item : s->items)
+            if (item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name))
+                found = &item;
+    }
     if (!found) return std::nullopt;
     if (found->value) return *found->value;
     RegValue value;
@@ -290,15 +315,27 @@ std::optional<RegValue> RegHive::findValue(RegNode& node, std::u16string_view na
 
 std::vector<RegValue> RegHive::values(RegNode& node) {
     std::vector<RegValue> out;
-    if (!node.section) return out;
-    parseSection(*node.section);
-    for (const RegItem& item : node.section->items) {
-        if (item.kind != RegItem::Kind::Value) continue;
-        if (item.value) {
-            out.push_back(*item.value);
-        } else {
-            out.emplace_back();
-            ParseValue(item.raw, out.back());
+    // A name read again replaces the value where it first stood, as Wine reads it.
+    std::unordered_map<std::u16string, std::size_t> seen;
+    RegValue value;
+    for (RegSection* s = node.section; s; s = s->nextSame) {
+        parseSection(*s);
+        for (const RegItem& item : s->items) {
+            if (item.kind != RegItem::Kind::Value) continue;
+            if (item.value) {
+                value = *item.value;
+            } else {
+                ParseValue(item.raw, value);
+            }
+            const auto [it, added] = seen.try_emplace(Folded(value.name), out.size());
+            if (added) {
+                out.push_back(std::move(value));
+            } else {
+                // The stored name is the first one's.
+                value.name = std::move(out[it->second].name);
+                out[it->second] = std::move(value);
+            }
+            value = {};
         }
     }
     return out;
@@ -330,55 +367,66 @@ void RegHive::setValue(RegNode& node, RegValue value) {
     // A key that only its subkeys implied gets a section of its own, placed where
     // Wine would write it: before the sections of its subkeys.
     if (!section) section = addSection(node, firstSectionBelow(node));
-    parseSection(*section);
-    auto& items = section->items;
-    RegItem* target = nullptr;
-    for (auto it = items.begin(); it != items.end();) {
-        if (it->kind == RegItem::Kind::Value && EqualsNoCase(itemName(*it), value.name)) {
-            if (!target) {
+    // The first entry of the name, in whichever of the key's sections, takes the
+    // value; every later one goes. One pass over each section.
+    RegSection* targetSection = nullptr;
+    std::size_t targetIndex = 0;
+    for (RegSection* s = section; s; s = s->nextSame) {
+        parseSection(*s);
+        auto& items = s->items;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i].kind == RegItem::Kind::Value &&
+                EqualsNoCase(itemName(items[i]), value.name)) {
+                if (targetSection) {
+                    s->dirty = true;
+                    continue;
+                }
                 // The stored name keeps its case.
-                value.name = itemName(*it);
-                target = &*it;
-                ++it;
-            } else {
-                it = items.erase(it);
+                value.name = itemName(items[i]);
+                targetSection = s;
+                targetIndex = kept;
             }
-        } else {
-            ++it;
+            if (kept != i) items[kept] = std::move(items[i]);
+            ++kept;
         }
+        items.resize(kept);
     }
-    if (target) {
-        target->value = std::make_unique<RegValue>(std::move(value));
-    } else {
-        // Wine keeps values ordered by name; a new one goes before the first greater.
-        auto pos = std::find_if(items.begin(), items.end(), [&](const RegItem& item) {
-            return item.kind == RegItem::Kind::Value &&
-                   CompareNoCase(itemName(item), value.name) > 0;
-        });
-        if (pos == items.end()) {
-            // After the last value, ahead of trailing blank lines.
-            while (pos != items.begin() && (pos - 1)->kind == RegItem::Kind::Other &&
-                   IsBlankLine((pos - 1)->raw))
-                --pos;
-        }
-        RegItem item;
-        item.kind = RegItem::Kind::Value;
-        item.value = std::make_unique<RegValue>(std::move(value));
-        items.insert(pos, std::move(item));
+    if (targetSection) {
+        targetSection->items[targetIndex].value = std::make_unique<RegValue>(std::move(value));
+        targetSection->dirty = true;
+        return;
     }
+    auto& items = section->items;
+    // Wine keeps values ordered by name; a new one goes before the first greater.
+    auto pos = std::find_if(items.begin(), items.end(), [&](const RegItem& item) {
+        return item.kind == RegItem::Kind::Value && CompareNoCase(itemName(item), value.name) > 0;
+    });
+    if (pos == items.end()) {
+        // After the last value, ahead of trailing blank lines.
+        while (pos != items.begin() && (pos - 1)->kind == RegItem::Kind::Other &&
+               IsBlankLine((pos - 1)->raw))
+            --pos;
+    }
+    RegItem item;
+    item.kind = RegItem::Kind::Value;
+    item.value = std::make_unique<RegValue>(std::move(value));
+    items.insert(pos, std::move(item));
     section->dirty = true;
 }
 
 bool RegHive::deleteValue(RegNode& node, std::u16string_view name) {
-    RegSection* section = node.section;
-    if (!section) return false;
-    parseSection(*section);
-    const auto removed = std::erase_if(section->items, [&](const RegItem& item) {
-        return item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name);
-    });
-    if (removed == 0) return false;
-    section->dirty = true;
-    return true;
+    bool removed = false;
+    for (RegSection* s = node.section; s; s = s->nextSame) {
+        parseSection(*s);
+        if (std::erase_if(s->items, [&](const RegItem& item) {
+                return item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name);
+            }) == 0)
+            continue;
+        s->dirty = true;
+        removed = true;
+    }
+    return removed;
 }
 
 void RegHive::deleteKey(RegNode& node) {
@@ -424,6 +472,12 @@ void RegHive::appendSection(const RegSection& section, std::string& out) const {
             FormatValue(*item.value, out);
         } else {
             out += item.raw;
+            // Hex data that goes on past its entry would take in whatever follows
+            // (Wine reads a blank continuation line as the end of the data).
+            if (EndsContinued(item.raw)) {
+                if (out.back() != '\n') out.push_back('\n');
+                out.push_back('\n');
+            }
         }
     }
 }

@@ -24,7 +24,7 @@ struct RegNode {
     std::u16string name;
     RegNode* parent = nullptr;
     std::vector<std::unique_ptr<RegNode>> children; // ordered by CompareNoCase
-    RegSection* section = nullptr; // null while only its subkeys' sections imply it
+    RegSection* section = nullptr; // its first section; null while only its subkeys' imply it
 
     RegNode* findChild(std::u16string_view childName) const;
 };
@@ -38,8 +38,11 @@ struct RegItem {
     std::unique_ptr<RegValue> value; // a value set since the section was read
 };
 
+// A key may have more than one section: Wine reads them as one key, a later entry of
+// a value winning over an earlier one.
 struct RegSection {
     RegNode* node = nullptr;          // null when its key line could not be read
+    RegSection* nextSame = nullptr;   // the key's next section in the file
     std::string_view text;            // blank lines before the key line, key line, body
     std::unique_ptr<std::string> own; // holds `text` once the section was rewritten
     std::size_t keyLineStart = 0;
@@ -78,7 +81,7 @@ public:
     std::optional<RegValue> findValue(RegNode& node, std::u16string_view name);
     // Every value of `node`, in the order the file holds them.
     std::vector<RegValue> values(RegNode& node);
-    bool isLink(const RegNode& node) const { return node.section && node.section->link; }
+    bool isLink(const RegNode& node) const;
     // Changes whenever the file was read or written.
     std::uint64_t generation() const { return generation_; }
 

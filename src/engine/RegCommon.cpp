@@ -16,8 +16,8 @@ constexpr int kMaxDepth = 512;
 // A key opened from the active platform, closed when it goes out of scope.
 class OpenKey {
 public:
-    OpenKey(RegKey parent, std::string_view path, std::uint32_t access)
-        : ok_(ActivePlatform().regOpenKey(parent, path, access, key_) == RegStatus::Ok) {}
+    OpenKey(RegKey parent, std::string_view path, std::uint32_t access, std::uint32_t options = 0)
+        : ok_(ActivePlatform().regOpenKey(parent, path, access, key_, options) == RegStatus::Ok) {}
     ~OpenKey() {
         if (ok_) ActivePlatform().regCloseKey(key_);
     }
@@ -47,7 +47,8 @@ bool DeleteTree(RegKey parent, std::string_view name, int depth) {
     if (depth > kMaxDepth) return false;
     Platform& platform = ActivePlatform();
     {
-        OpenKey sub(parent, name, KeyAccess::AllAccess);
+        // A link key goes itself; what it points to is outside the tree.
+        OpenKey sub(parent, name, KeyAccess::AllAccess, KeyOption::OpenLink);
         if (sub) {
             std::uint32_t count = 0, maxLen = 0;
             if (platform.regQueryInfoKey(sub.key(), count, maxLen) == RegStatus::Ok) {

@@ -29,6 +29,15 @@ bool LibraryMissing(std::ostream& err, std::string_view command) {
     return true;
 }
 
+// A registry file that cannot be read would hide what it holds from a scan, and a
+// repair must not act on a registry it cannot see.
+bool RegistryUnreadable(Session& session, std::ostream& err, std::string_view command) {
+    const std::string error = session.platform.registryError();
+    if (error.empty()) return false;
+    err << "corvane-cli " << command << ": " << error << "\n";
+    return true;
+}
+
 } // namespace
 
 int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
@@ -40,7 +49,7 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
         return UsageError(err, "scan", "unexpected argument " + args[options.next], kScanUsage);
     try {
         Session session(options);
-        if (LibraryMissing(err, "scan")) return 2;
+        if (LibraryMissing(err, "scan") || RegistryUnreadable(session, err, "scan")) return 2;
         std::vector<ScanFinding> found;
         ScanEvents events;
         events.found = [&](const ScanFinding& finding) { found.push_back(finding); };
@@ -74,7 +83,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
     if (ids.empty()) return UsageError(err, "repair", "no item ID given", kRepairUsage);
     try {
         Session session(options);
-        if (LibraryMissing(err, "repair")) return 2;
+        if (LibraryMissing(err, "repair") || RegistryUnreadable(session, err, "repair")) return 2;
         // Every ID must name an item before anything is repaired.
         std::vector<RepairRow> rows;
         std::vector<std::string> names;

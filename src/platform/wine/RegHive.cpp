@@ -1,6 +1,7 @@
 #include "platform/wine/RegHive.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -86,10 +87,11 @@ RegHive::RegHive(std::filesystem::path file)
 
 RegHive::~RegHive() = default;
 
-void RegHive::clear(State state) {
+void RegHive::clear(State state, std::string error) {
     buffer_.clear();
     parse();
     state_ = state;
+    error_ = std::move(error);
 }
 
 void RegHive::refresh() {
@@ -109,15 +111,22 @@ void RegHive::refresh() {
 void RegHive::load() {
     everRead_ = true;
     const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    int readErrno = fd < 0 ? errno : 0;
     struct stat st {};
     std::string text;
-    bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
+    if (!ok && fd >= 0) readErrno = errno;
+    if (ok && !S_ISREG(st.st_mode)) {
+        ok = false;
+        readErrno = EISDIR;
+    }
     if (ok) {
         text.resize(static_cast<std::size_t>(st.st_size));
         std::size_t got = 0;
         while (got < text.size()) {
             const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
             if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false, readErrno = errno;
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
         }
@@ -127,20 +136,21 @@ void RegHive::load() {
         for (;;) {
             const ssize_t n = ::read(fd, more, sizeof more);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
+            if (n < 0) ok = false, readErrno = errno;
             if (n <= 0) break;
             text.append(more, static_cast<std::size_t>(n));
         }
     }
     if (fd >= 0) ::close(fd);
-    if (fd < 0 && errno == ENOENT) {
+    if (fd < 0 && readErrno == ENOENT) {
         clear(State::Missing);
         signature_ = {};
         return;
     }
     signature_ = SignatureOf(st);
     if (!ok) {
-        clear(State::Unreadable);
+        const char* reason = readErrno == EISDIR ? "it is not a file" : std::strerror(readErrno);
+        clear(State::Unreadable, "cannot read " + file_.string() + ": " + reason);
         return;
     }
     loadText(std::move(text));
@@ -158,14 +168,19 @@ void RegHive::parse() {
     root_ = std::make_unique<RegNode>();
     relativeTo_.clear();
     preamble_ = {};
+    error_.clear();
     const std::string_view text = buffer_;
     const std::string_view first = LineAt(text, 0);
     std::string_view header = first;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r'))
         header.remove_suffix(1);
     if (header != kRegHeader) {
-        // Not a registry file Wine wrote: it is neither read nor ever written.
+        // Not a registry file Wine reads (Wine refuses it whole, byte-order mark
+        // and all): it is neither read nor ever written.
         state_ = State::Unreadable;
+        error_ = file_.string() + " is not a Wine registry file: its first line is not \"" +
+                 std::string(kRegHeader) + "\"";
+        if (header.starts_with("\xEF\xBB\xBF")) error_ += " (it starts with a byte-order mark)";
         return;
     }
     state_ = State::Loaded;
@@ -543,9 +558,12 @@ bool RegHive::save() {
     tmpl.append(tmpl.empty() ? "." : "/.").append(file_.filename().string()).append(".XXXXXX");
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
+        saveError_ = std::strerror(errno);
         load();
         return false;
     }
+    // Locked while it is written, so that no other write takes it for a stale one.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     struct stat st {};
     if (::stat(file_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
 
@@ -564,12 +582,15 @@ bool RegHive::save() {
             writer.put(section->text);
         }
     }
+    errno = 0;
     bool ok = writer.finish() && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+    int failure = ok ? 0 : errno;
     // The file that is renamed into place is the one the next look at the disk compares.
     const Signature written = SignatureOf(st);
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(tmpl.c_str(), file_.c_str()) != 0) ok = false;
+    if (::close(fd) != 0 && ok) ok = false, failure = errno;
+    if (ok && ::rename(tmpl.c_str(), file_.c_str()) != 0) ok = false, failure = errno;
     if (!ok) {
+        saveError_ = std::strerror(failure ? failure : EIO);
         ::unlink(tmpl.c_str());
         load();
         return false;
@@ -592,6 +613,44 @@ bool RegHive::save() {
     signature_ = written;
     ++generation_;
     return true;
+}
+
+namespace {
+
+// ".<name>." followed by the six letters or digits mkstemp() puts there.
+bool IsTemporaryOf(std::string_view entry, std::string_view name) {
+    constexpr std::size_t kRandom = 6;
+    if (entry.size() != name.size() + 2 + kRandom || entry[0] != '.' ||
+        entry.substr(1, name.size()) != name || entry[1 + name.size()] != '.')
+        return false;
+    for (char c : entry.substr(entry.size() - kRandom))
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+bool Before(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+} // namespace
+
+void RemoveStaleTemporaries(const std::filesystem::path& file, const struct timespec& before) {
+    const std::filesystem::path dir = file.parent_path().empty() ? "." : file.parent_path();
+    const std::string name = file.filename().string();
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const int dirFd = ::dirfd(d);
+    while (const dirent* entry = ::readdir(d)) {
+        if (!IsTemporaryOf(entry->d_name, name)) continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Before(st.st_mtim, before) &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
 }
 
 } // namespace corvane::wine

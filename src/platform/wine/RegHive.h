@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -72,6 +73,8 @@ public:
     // Reads the file when it was never read or changed on disk since.
     void refresh();
     State state() const { return state_; }
+    // Why the file is Unreadable, naming it; empty otherwise.
+    const std::string& error() const { return error_; }
     RegNode& root() { return *root_; }
     // The branch the file's keys are relative to, from its header (";; All keys
     // relative to \\User\\S-1-5-21-0-0-0-1000"), without the leading backslash.
@@ -91,6 +94,8 @@ public:
     bool deleteValue(RegNode& node, std::u16string_view name);
     void deleteKey(RegNode& node);
     bool save();
+    // Why the last save() failed.
+    const std::string& saveError() const { return saveError_; }
 
     // The text the file would be written with.
     std::string toText();
@@ -99,7 +104,7 @@ public:
 
 private:
     void load();
-    void clear(State state);
+    void clear(State state, std::string error = {});
     void parse();
     RegNode* nodeForPath(const std::vector<std::u16string>& names);
     void parseSection(RegSection& section);
@@ -111,6 +116,8 @@ private:
 
     std::filesystem::path file_;
     State state_ = State::Missing;
+    std::string error_;
+    std::string saveError_;
     std::string buffer_;
     std::string_view preamble_;
     std::u16string relativeTo_;
@@ -122,5 +129,10 @@ private:
     bool everRead_ = false;
     std::uint64_t generation_ = 0;
 };
+
+// Removes the temporary files a write of `file` left when it was killed: those named
+// as save() names them (".<name>.XXXXXX" beside it), last changed before `before`
+// and not locked by a write still running.
+void RemoveStaleTemporaries(const std::filesystem::path& file, const struct timespec& before);
 
 } // namespace corvane::wine

@@ -112,13 +112,13 @@ TEST(RegHive, ChangingAValueRewritesOnlyItsSection) {
     EXPECT_EQ(again.findValue(*Find(again, {u"A"}), u"set")->data, Utf16ToBytes(u"new \u4e2d"));
 }
 
-// Hex data continued onto a blank line (or onto nothing) ends there for Wine; a value
-// written after it must not become more of that data.
+// Hex data continued onto a blank line ends there for Wine; a value written into its
+// section must not become more of that data.
 TEST(RegHive, AValueAfterContinuedHexDataStaysAValue) {
     const std::string bodies[] = {
         "\n[A] 1\n\"a\"=hex:01,02,\\\n\n[B] 1\n\"b\"=\"x\"\n",
         "\n[A] 1\n\"a\"=hex:01,02,\\\r\n\r\n[B] 1\n\"b\"=\"x\"\n",
-        "\n[B] 1\n\"b\"=\"x\"\n\n[A] 1\n\"a\"=hex:01,02,\\", // the end of the file
+        "\n[B] 1\n\"b\"=\"x\"\n\n[A] 1\n\"a\"=hex:01,02,\\\n", // the end of the file
     };
     TempPrefix prefix;
     for (const std::string& body : bodies) {
@@ -131,10 +131,9 @@ TEST(RegHive, AValueAfterContinuedHexDataStaysAValue) {
         again.refresh();
         RegNode* a = Find(again, {u"A"});
         ASSERT_NE(a, nullptr);
-        const auto values = again.values(*a);
-        ASSERT_EQ(values.size(), 2u) << prefix.read("system.reg");
-        EXPECT_EQ(values[0].data, (std::vector<std::uint8_t>{1, 2}));
-        EXPECT_EQ(values[1].data, Utf16ToBytes(u"new"));
+        ASSERT_EQ(again.values(*a).size(), 2u) << prefix.read("system.reg");
+        EXPECT_EQ(again.findValue(*a, u"a")->data, (std::vector<std::uint8_t>{1, 2}));
+        EXPECT_EQ(again.findValue(*a, u"z")->data, Utf16ToBytes(u"new"));
         EXPECT_EQ(again.values(*Find(again, {u"B"})).size(), 1u);
     }
 }
@@ -305,11 +304,14 @@ TEST(RegHive, TruncatedAndDamagedLinesDoNotStopTheRest) {
     ASSERT_TRUE(hive.findValue(*c, u"e").has_value());
     EXPECT_EQ(hive.findValue(*c, u"e")->data, Utf16ToBytes(u"bad escape x"));
     EXPECT_FALSE(hive.findValue(*c, u"t").has_value());
-    // A change elsewhere keeps the damaged lines as they stood.
+    // A change elsewhere keeps the damaged lines as they stood; the new value goes
+    // ahead of the continued hex data, which would take it in.
     hive.setValue(*a, Text(u"new", u"1"));
     ASSERT_TRUE(hive.save());
     const std::string after = prefix.read("system.reg");
-    EXPECT_NE(after.find("\"s\"=\"unterminated\n\"h\"=hex:01,\\\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("\"s\"=\"unterminated\n\"new\"=\"1\"\n\"h\"=hex:01,\\\n\n[B"),
+              std::string::npos)
+        << after;
     EXPECT_TRUE(after.ends_with("\"t\"=str(2):\"tr"));
 }
 

@@ -19,10 +19,12 @@ unsigned HexValue(char c) {
     return static_cast<unsigned>(c - 'A' + 10);
 }
 
-std::string_view TrimLineEnd(std::string_view s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
+// Whether hex data goes on after `line`: it ends in a backslash before its line end
+// ("\n" or "\r\n"), as the hex reader below takes it.
+bool LineContinues(std::string_view line) {
+    if (line.ends_with('\n')) line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    return line.ends_with('\\');
 }
 
 // Reads "name"= or @= at the start of an entry; gives the offset of the data.
@@ -234,7 +236,7 @@ std::size_t ValueEntryLength(std::string_view text) {
         return end + 1;
     // Hex data goes on over lines that end in a backslash.
     std::size_t lineStart = 0;
-    while (TrimLineEnd(text.substr(lineStart, end + 1 - lineStart)).ends_with('\\')) {
+    while (LineContinues(text.substr(lineStart, end + 1 - lineStart))) {
         const std::size_t next = text.find('\n', end + 1);
         if (next == std::string_view::npos) return text.size();
         lineStart = end + 1;
@@ -246,10 +248,7 @@ std::size_t ValueEntryLength(std::string_view text) {
 bool EndsContinued(std::string_view entry) {
     std::u16string name;
     std::size_t dataPos = 0;
-    std::string_view last = entry;
-    if (last.ends_with('\n')) last.remove_suffix(1);
-    if (last.ends_with('\r')) last.remove_suffix(1);
-    return last.ends_with('\\') &&
+    return LineContinues(entry) &&
            ParseValueStart(entry.substr(0, entry.find('\n')), name, dataPos) &&
            entry.compare(dataPos, 3, "hex") == 0;
 }

@@ -422,6 +422,9 @@ void RegHive::setValue(RegNode& node, RegValue value) {
         while (pos != items.begin() && (pos - 1)->kind == RegItem::Kind::Other &&
                IsBlankLine((pos - 1)->raw))
             --pos;
+        // Never after hex data that goes on past the section's last line: it would
+        // take the new entry in. What follows such an entry stays as it was.
+        if (pos != items.begin() && !(pos - 1)->value && EndsContinued((pos - 1)->raw)) --pos;
     }
     RegItem item;
     item.kind = RegItem::Kind::Value;
@@ -487,12 +490,6 @@ void RegHive::appendSection(const RegSection& section, std::string& out) const {
             FormatValue(*item.value, out);
         } else {
             out += item.raw;
-            // Hex data that goes on past its entry would take in whatever follows
-            // (Wine reads a blank continuation line as the end of the data).
-            if (EndsContinued(item.raw)) {
-                if (out.back() != '\n') out.push_back('\n');
-                out.push_back('\n');
-            }
         }
     }
 }

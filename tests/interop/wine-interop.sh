@@ -116,6 +116,24 @@ wineserver -w
 # And what Wine saved back, corvane-cli reads.
 expect "$(reg read HKCU Environment CorvaneSz REG_SZ)" 'a "quoted" \back é 中文'
 
+# A wineserver that starts during a write either waits for it (Wine's lock is held
+# from the check to the save) or refuses it: a write reported done is never lost.
+for delay in 0 0.1 0.2 0.3 0.4 0.5 0.7; do
+  reg set HKLM 'Software\Microsoft' "Race$delay" REG_SZ "v$delay" >"$work/race" 2>"$work/race.err" &
+  writer=$!
+  sleep "$delay"
+  wine reg query 'HKLM\Software\Microsoft' /v "Race$delay" >/dev/null 2>&1 </dev/null || true
+  code=0
+  wait $writer || code=$?
+  wineserver -k || true
+  wineserver -w
+  if [ $code -eq 0 ]; then
+    expect "$(reg read HKLM 'Software\Microsoft' "Race$delay" REG_SZ)" "v$delay"
+  else
+    expect "$code $(grep -c '^corvane-cli reg: Wine is running for' "$work/race.err")" "2 1"
+  fi
+done
+
 # Wine refuses a registry file that starts with a byte-order mark: it reads nothing of
 # it and never writes it. corvane-cli refuses it too, naming it.
 cp -a "$WINEPREFIX" "$work/bom"

@@ -17,7 +17,8 @@ constexpr int kMaxDepth = 512;
 class OpenKey {
 public:
     OpenKey(RegKey parent, std::string_view path, std::uint32_t access, std::uint32_t options = 0)
-        : ok_(ActivePlatform().regOpenKey(parent, path, access, key_, options) == RegStatus::Ok) {}
+        : status_(ActivePlatform().regOpenKey(parent, path, access, key_, options)),
+          ok_(status_ == RegStatus::Ok) {}
     ~OpenKey() {
         if (ok_) ActivePlatform().regCloseKey(key_);
     }
@@ -25,9 +26,11 @@ public:
     OpenKey& operator=(const OpenKey&) = delete;
     explicit operator bool() const { return ok_; }
     RegKey key() const { return key_; }
+    RegStatus status() const { return status_; }
 
 private:
     RegKey key_ = 0;
+    RegStatus status_;
     bool ok_;
 };
 
@@ -164,7 +167,8 @@ bool DeleteRegValue(RegKey root, std::string_view keyPath, std::string_view name
 bool WriteRegValue(RegKey root, std::string_view keyPath, std::string_view name,
                    std::string_view typeName, std::string_view data) {
     OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
-    if (!key) return true;
+    // A registry file that cannot be read is no key path that is missing.
+    if (!key) return key.status() != RegStatus::Unreadable;
     std::uint32_t type;
     std::vector<std::uint8_t> bytes;
     if (typeName == "REG_SZ" || typeName == "REG_EXPAND_SZ") {

@@ -282,5 +282,14 @@ TEST_F(RegCommonTest, AMissingPrefixReadsAsAnEmptyRegistry) {
     EXPECT_FALSE(std::filesystem::exists(prefix.dir() / "missing"));
 }
 
+// A write to a registry file that cannot be read fails, key path and all.
+TEST_F(RegCommonTest, AWriteToAnUnreadableFileFails) {
+    const std::string text = "\xEF\xBB\xBF" + prefix.read("system.reg");
+    prefix.write("system.reg", text);
+    EXPECT_FALSE(WriteRegValue(RootKey::LocalMachine, "Software\\Test", "v", "REG_SZ", "1"));
+    EXPECT_FALSE(WriteRegValue(RootKey::LocalMachine, "", "v", "REG_DWORD", "1"));
+    EXPECT_EQ(prefix.read("system.reg"), text);
+}
+
 } // namespace
 } // namespace corvane

@@ -3,7 +3,8 @@
 // system.reg is HKEY_LOCAL_MACHINE, user.reg HKEY_CURRENT_USER (and HKEY_USERS\<SID>),
 // userdef.reg HKEY_USERS\.Default; HKEY_CLASSES_ROOT is HKLM\Software\Classes and
 // HKEY_CURRENT_CONFIG HKLM\System\CurrentControlSet\Hardware Profiles\Current. Keys
-// marked "#link" are followed. An open key remembers its path, so it stays valid when
+// marked "#link" are followed, except one named last in a path opened with
+// KeyOption::OpenLink or deleted. An open key remembers its path, so it stays valid when
 // a file is read again after a change on disk. A file that cannot be read, or that
 // Wine would not read, makes every key of its branch Unreadable and is never written.
 //

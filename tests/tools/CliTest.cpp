@@ -63,6 +63,12 @@ protected:
         prefix.writeSystem("\n[Software\\\\Test] 1\n\"Name\"=\"\\x4e2d\\x6587\"\n"
                            "\"Dw\"=dword:ffffffff\n\n[Software\\\\Test\\\\Sub\\\\Deeper] 1\n");
     }
+    void TearDown() override {
+        // The server folder a write made for the prefix, as wineserver leaves it.
+        std::error_code ec;
+        if (const auto dir = wine::WineServerDir(prefix.dir()); !dir.empty())
+            std::filesystem::remove_all(dir, ec);
+    }
     Result reg(std::vector<std::string> args) {
         args.insert(args.begin(), {"reg", "--prefix", prefix.dir().string()});
         return RunCli(args);

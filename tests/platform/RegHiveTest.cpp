@@ -136,6 +136,14 @@ TEST(RegHive, AValueAfterContinuedHexDataStaysAValue) {
         EXPECT_EQ(again.findValue(*a, u"z")->data, Utf16ToBytes(u"new"));
         EXPECT_EQ(again.values(*Find(again, {u"B"})).size(), 1u);
     }
+    // Damaged data with a backslash that is not last: Wine still goes on at it.
+    prefix.writeSystem("\n[A] 1\n\"a\"=hex:01,\\ x\n\n[B] 1\n");
+    RegHive hive(prefix.file("system.reg"));
+    hive.refresh();
+    hive.setValue(*Find(hive, {u"A"}), Text(u"z", u"new"));
+    ASSERT_TRUE(hive.save());
+    EXPECT_NE(prefix.read("system.reg").find("\"z\"=\"new\"\n\"a\"=hex:01,\\ x\n"),
+              std::string::npos);
 }
 
 // Wine reads two sections of one key as one key, the later entry of a name winning;

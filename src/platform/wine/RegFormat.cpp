@@ -248,9 +248,14 @@ std::size_t ValueEntryLength(std::string_view text) {
 bool EndsContinued(std::string_view entry) {
     std::u16string name;
     std::size_t dataPos = 0;
-    return LineContinues(entry) &&
-           ParseValueStart(entry.substr(0, entry.find('\n')), name, dataPos) &&
-           entry.compare(dataPos, 3, "hex") == 0;
+    if (!ParseValueStart(entry.substr(0, entry.find('\n')), name, dataPos) ||
+        entry.compare(dataPos, 3, "hex") != 0)
+        return false;
+    std::string_view data = entry.substr(dataPos);
+    if (data.ends_with('\n')) data.remove_suffix(1);
+    const std::size_t lastLine = data.rfind('\n');
+    return data.find('\\', lastLine == std::string_view::npos ? 0 : lastLine + 1) !=
+           std::string_view::npos;
 }
 
 bool ParseValueName(std::string_view entry, std::u16string& name) {

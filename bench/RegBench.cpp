@@ -1,5 +1,5 @@
-// Registry benchmarks: loading a prefix's system.reg, one write through RegCommon, and
-// the memory a loaded file takes.
+// Registry benchmarks: loading a prefix's system.reg, one write through RegCommon, the
+// memory a loaded file takes, and a value set among many entries of one name.
 //
 // The files are generated with a fixed seed to look like the system.reg of a fresh
 // Wine 8 prefix: once at its usual size, once at about 50 MB. Figures are reported
@@ -214,6 +214,27 @@ void Run(Case& c, const fs::path& prefix) {
     c.write = TimeWrite(prefix, c.runs);
 }
 
+// One value set on a key whose section holds `count` entries of that name, and the
+// text written; false in `ok` unless one entry of the name is left.
+double TimeDuplicateSet(std::size_t count, bool& ok) {
+    std::string text = "WINE REGISTRY Version 2\n\n[Key] 1\n";
+    for (std::size_t i = 0; i < count; ++i)
+        text += "\"dup\"=dword:00000001\n";
+    wine::RegHive hive("/nonexistent/bench.reg");
+    hive.loadText(std::move(text));
+    wine::RegNode* key = hive.root().findChild(u"Key");
+    const auto t0 = Clock::now();
+    hive.setValue(*key, wine::RegValue{u"dup", RegType::Dword, {2, 0, 0, 0}});
+    const std::string written = hive.toText();
+    const double seconds = Since(t0);
+    std::size_t entries = 0;
+    for (auto at = written.find("\"dup\"="); at != std::string::npos;
+         at = written.find("\"dup\"=", at + 1))
+        ++entries;
+    ok = ok && entries == 1;
+    return seconds;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -295,9 +316,22 @@ int main(int argc, char** argv) {
     goal("memory <= 4x file, every value", "%.2fx %s", [](const Case& c) {
         return std::pair(c.peakAll >= 0 && c.peakAll <= 4 * c.mb, c.peakAll / c.mb);
     });
-    const bool sound = std::all_of(std::begin(cases), std::end(cases), [](const Case& c) {
+    bool sound = std::all_of(std::begin(cases), std::end(cases), [](const Case& c) {
         return c.roundTrip && c.write.ok && c.read.values == c.values;
     });
+
+    std::printf("\nA value set among entries of one name (in memory, write text included)\n\n");
+    double last = 0;
+    for (std::size_t count : {25'000, 50'000, 100'000}) {
+        std::vector<double> runs;
+        for (int i = 0; i < 3; ++i)
+            runs.push_back(TimeDuplicateSet(count, sound));
+        const double t = Median(runs);
+        std::printf("%-34s %13.1f ms", (std::to_string(count) + " entries").c_str(), t * 1e3);
+        if (last > 0) std::printf("  (%.1fx the half)", t / last);
+        std::printf("\n");
+        last = t;
+    }
     if (!sound) std::printf("\nreg_bench: a check above failed; the figures may not mean much\n");
     return sound ? 0 : 1;
 }

@@ -47,6 +47,27 @@ reg set HKLM 'Software\Wow6432Node\Classes\AppId' CorvaneLinked REG_SZ through-a
 reg delete-key HKLM 'Software\Microsoft\Windows\CurrentVersion' 'App Paths' >/dev/null
 reg delete-value HKLM 'Software\Microsoft\Windows NT\CurrentVersion' RegisteredOrganization >/dev/null
 
+fail=0
+expect() {
+  local got=$1 want=$2
+  if [ "$got" != "$want" ]; then
+    echo "FAIL: wanted [$want], got [$got]"; fail=1
+  fi
+}
+# Hex data continued onto a blank line ends there; a value added to its key stays a value.
+printf '\n[Software\\\\CorvaneHex] 1\n"a"=hex:01,02,\\\n\n[Software\\\\CorvaneHex\\\\Next] 1\n' \
+  >>"$WINEPREFIX/user.reg"
+expect "$(reg set HKCU 'Software\CorvaneHex' z REG_SZ new)" true
+# Two sections of one key are one key to Wine, the later value winning.
+printf '\n[Software\\\\CorvaneDup] 1\n"v"="first"\n\n[Software\\\\CorvaneDup] 1\n"v"="second"\n' \
+  >>"$WINEPREFIX/user.reg"
+expect "$(reg read HKCU 'Software\CorvaneDup' v REG_SZ)" second
+reg set HKCU 'Software\CorvaneDup' w REG_SZ added >/dev/null
+# Software\Classes\Wow6432Node holds links to keys of Software\Classes: they go, their
+# targets stay. (Wine makes the Wow6432Node keys again when it starts.)
+expect "$(reg delete-key HKLM 'Software\Classes' Wow6432Node)" true
+expect "$(reg key-exists HKLM 'Software\Classes' Wow6432Node)" false
+
 # One wineserver answers every query.
 wineserver -p
 # Wine's services inherit the output of the program that starts them, so the output
@@ -55,12 +76,8 @@ query() {
   LC_ALL=C.UTF-8 wine reg query "$@" >"$work/query" 2>&1 </dev/null || true
   tr -d '\r' <"$work/query" | sed -n 's/^    //p'
 }
-fail=0
-expect() {
-  local got=$1 want=$2
-  if [ "$got" != "$want" ]; then
-    echo "FAIL: wanted [$want], got [$got]"; fail=1
-  fi
+exists() {
+  if LC_ALL=C.UTF-8 wine reg query "$1" >/dev/null 2>&1 </dev/null; then echo yes; else echo no; fi
 }
 # reg.exe prints in the console's code page; its export is UTF-16 and keeps every character.
 wine reg export 'HKCU\Environment' "$work/env.reg" /y >/dev/null 2>&1 </dev/null
@@ -76,6 +93,13 @@ expect "$(query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v Registere
 expect "$(query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber)" \
   'CurrentBuildNumber    REG_SZ    7601'
 expect "$(query 'HKLM\Software\Classes\AppId' /v CorvaneLinked)" 'CorvaneLinked    REG_SZ    through-a-link'
+expect "$(query 'HKCU\Software\CorvaneHex' /v a)" 'a    REG_BINARY    0102'
+expect "$(query 'HKCU\Software\CorvaneHex' /v z)" 'z    REG_SZ    new'
+expect "$(query 'HKCU\Software\CorvaneDup' /v v)" 'v    REG_SZ    second'
+expect "$(query 'HKCU\Software\CorvaneDup' /v w)" 'w    REG_SZ    added'
+for key in AppID Protocols TypeLib; do
+  expect "$key $(exists "HKLM\Software\Classes\\$key")" "$key yes"
+done
 
 # The environment corvane-cli computes for the prefix is the one Wine gives programs.
 line='%SystemDrive%#%SystemRoot%#%windir%#%ProgramFiles%#%ProgramFiles(x86)%#%CommonProgramFiles%'
@@ -91,5 +115,43 @@ wineserver -k
 wineserver -w
 # And what Wine saved back, corvane-cli reads.
 expect "$(reg read HKCU Environment CorvaneSz REG_SZ)" 'a "quoted" \back é 中文'
+
+# A wineserver that starts during a write either waits for it (Wine's lock is held
+# from the check to the save) or refuses it: a write reported done is never lost.
+for delay in 0 0.1 0.2 0.3 0.4 0.5 0.7; do
+  reg set HKLM 'Software\Microsoft' "Race$delay" REG_SZ "v$delay" >"$work/race" 2>"$work/race.err" &
+  writer=$!
+  sleep "$delay"
+  wine reg query 'HKLM\Software\Microsoft' /v "Race$delay" >/dev/null 2>&1 </dev/null || true
+  code=0
+  wait $writer || code=$?
+  wineserver -k || true
+  wineserver -w
+  if [ $code -eq 0 ]; then
+    expect "$(reg read HKLM 'Software\Microsoft' "Race$delay" REG_SZ)" "v$delay"
+  else
+    expect "$code $(grep -c '^corvane-cli reg: Wine is running for' "$work/race.err")" "2 1"
+  fi
+done
+
+# Wine refuses a registry file that starts with a byte-order mark: it reads nothing of
+# it and never writes it. corvane-cli refuses it too, naming it.
+cp -a "$WINEPREFIX" "$work/bom"
+printf '\357\273\277' | cat - "$work/bom/user.reg" >"$work/bom.reg"
+mv "$work/bom.reg" "$work/bom/user.reg"
+cp "$work/bom/user.reg" "$work/bom.before"
+WINEPREFIX=$work/bom wine reg query 'HKCU\Environment' >"$work/query" 2>&1 </dev/null || true
+WINEPREFIX=$work/bom wineserver -k || true
+WINEPREFIX=$work/bom wineserver -w
+expect "$(grep -c 'user.reg is not a valid registry file' "$work/query")" 1
+expect "$(tr -d '\r' <"$work/query" | grep -c '^    TEMP')" 0
+cmp -s "$work/bom/user.reg" "$work/bom.before" || { echo "FAIL: Wine wrote the file"; fail=1; }
+if "$cli" reg --prefix "$work/bom" read HKCU Environment TEMP REG_SZ 2>"$work/err"; then
+  echo "FAIL: corvane-cli read a file Wine refuses"; fail=1
+fi
+expect "$(grep -c "^corvane-cli reg: $work/bom/user.reg is not a Wine registry file" "$work/err")" 1
+"$cli" reg --prefix "$work/bom" set HKCU Environment X REG_SZ 1 2>/dev/null || true
+cmp -s "$work/bom/user.reg" "$work/bom.before" || { echo "FAIL: corvane-cli wrote the file"; fail=1; }
+
 [ $fail -eq 0 ] && echo "Wine 8 and corvane-cli agree"
 exit $fail

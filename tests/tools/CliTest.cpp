@@ -73,6 +73,12 @@ protected:
         prefix.writeSystem("\n[Software\\\\Test] 1\n\"Name\"=\"\\x4e2d\\x6587\"\n"
                            "\"Dw\"=dword:ffffffff\n\n[Software\\\\Test\\\\Sub\\\\Deeper] 1\n");
     }
+    void TearDown() override {
+        // The server folder a write made for the prefix, as wineserver leaves it.
+        std::error_code ec;
+        if (const auto dir = wine::WineServerDir(prefix.dir()); !dir.empty())
+            std::filesystem::remove_all(dir, ec);
+    }
     Result reg(std::vector<std::string> args) {
         args.insert(args.begin(), {"reg", "--prefix", prefix.dir().string()});
         return RunCli(args);
@@ -153,6 +159,42 @@ TEST_F(CliTest, UsesWineprefixAndRefusesWritesWhileWineRuns) {
     EXPECT_EQ(prefix.read("system.reg"), before);
     EXPECT_EQ(read.code, 0);
     EXPECT_EQ(read.out, "-1\n");
+}
+
+// A registry file Wine would not read stops reg and scan with exit 2 and its name; a
+// write that is refused says why and exits 2 too.
+TEST_F(CliTest, UnreadableRegistryAndRefusedWritesExitTwoWithTheReason) {
+    prefix.write("user.reg", "\xEF\xBB\xBFWINE REGISTRY Version 2\n\n[Environment] 1\n");
+    const std::string before = prefix.read("user.reg");
+    const std::string named = prefix.file("user.reg").string() + " is not a Wine registry file";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"read", "HKLM", "Software\\Test", "Dw", "REG_DWORD"},
+          std::vector<std::string>{"set", "HKCU", "Environment", "X", "REG_SZ", "1"}}) {
+        const Result r = reg(args);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.starts_with("corvane-cli reg: " + named)) << r.err;
+    }
+    EXPECT_EQ(prefix.read("user.reg"), before);
+
+    const std::string library = prefix.file("cvdb.db").string();
+    ASSERT_EQ(
+        RunCli({"rules", "import", CORVANE_SOURCE_DIR "/rules/starter.xml", "--library", library})
+            .code,
+        0);
+    const Result scan = RunCli({"scan", "--prefix", prefix.dir().string(), "--library", library});
+    EXPECT_EQ(scan.code, 2);
+    EXPECT_EQ(scan.out, "");
+    EXPECT_TRUE(scan.err.starts_with("corvane-cli scan: " + named)) << scan.err;
+
+    const std::string missing = prefix.file("none").string();
+    const Result refused =
+        RunCli({"reg", "--prefix", missing, "set", "HKLM", "", "X", "REG_SZ", "1"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("no Wine prefix at " + missing + "; nothing was written"),
+              std::string::npos)
+        << refused.err;
 }
 
 TEST_F(CliTest, PathShowsWhatARulePathMeans) {

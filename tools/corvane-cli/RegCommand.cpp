@@ -1,6 +1,8 @@
 #include "RegCommand.h"
 
 #include <map>
+#include <optional>
+#include <sstream>
 
 #include "CliCommon.h"
 #include "core/engine/RegCommon.h"
@@ -35,6 +37,38 @@ int Answer(std::ostream& out, bool result) {
     return result ? 0 : 1;
 }
 
+// A registry file that cannot be read, or a write that was refused or failed: the
+// answer would not be the machine's.
+std::optional<int> RegistryError(Platform& platform, std::ostream& err) {
+    const std::string error = platform.registryError();
+    if (error.empty()) return std::nullopt;
+    err << "corvane-cli reg: " << error << "\n";
+    return 2;
+}
+
+int Run(const std::string& name, std::span<const std::string> operands, std::ostream& out,
+        std::ostream& err) {
+    const RegKey root = RootKeyFromName(operands[0]);
+    const std::string& keyPath = operands[1];
+    const std::string& valueName = operands[2];
+    if (name == "key-exists") return Answer(out, RegKeyExists(root, keyPath, valueName));
+    if (name == "value-exists")
+        return Answer(out, RegValueExists(root, keyPath, valueName, operands[3]));
+    if (name == "read") {
+        std::string text;
+        if (!ReadRegValueText(root, keyPath, valueName, operands[3], text)) {
+            err << "corvane-cli reg: the value cannot be read as " << operands[3] << "\n";
+            return 1;
+        }
+        out << text << "\n";
+        return 0;
+    }
+    if (name == "set")
+        return Answer(out, WriteRegValue(root, keyPath, valueName, operands[3], operands[4]));
+    if (name == "delete-value") return Answer(out, DeleteRegValue(root, keyPath, valueName));
+    return Answer(out, DeleteRegKey(root, keyPath, valueName));
+}
+
 } // namespace
 
 int RunRegCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
@@ -63,26 +97,13 @@ int RunRegCommand(std::span<const std::string> args, std::ostream& out, std::ost
                "\"wineserver -k\" first)\n";
         return 2;
     }
-
-    const RegKey root = RootKeyFromName(operands[0]);
-    const std::string& keyPath = operands[1];
-    const std::string& valueName = operands[2];
-    if (name == "key-exists") return Answer(out, RegKeyExists(root, keyPath, valueName));
-    if (name == "value-exists")
-        return Answer(out, RegValueExists(root, keyPath, valueName, operands[3]));
-    if (name == "read") {
-        std::string text;
-        if (!ReadRegValueText(root, keyPath, valueName, operands[3], text)) {
-            err << "corvane-cli reg: the value cannot be read as " << operands[3] << "\n";
-            return 1;
-        }
-        out << text << "\n";
-        return 0;
-    }
-    if (name == "set")
-        return Answer(out, WriteRegValue(root, keyPath, valueName, operands[3], operands[4]));
-    if (name == "delete-value") return Answer(out, DeleteRegValue(root, keyPath, valueName));
-    return Answer(out, DeleteRegKey(root, keyPath, valueName));
+    if (auto code = RegistryError(platform, err)) return *code;
+    // The answer is printed only when it is the machine's.
+    std::ostringstream answer;
+    const int code = Run(name, operands, answer, err);
+    if (auto refused = RegistryError(platform, err)) return *refused;
+    out << answer.str();
+    return code;
 }
 
 } // namespace corvane::cli

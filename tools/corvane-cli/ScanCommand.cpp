@@ -37,6 +37,15 @@ int PrintPreview(const std::vector<RepairRow>& rows, const std::vector<std::stri
     return 0;
 }
 
+// A registry file that cannot be read would hide what it holds from a scan, and a
+// repair must not act on a registry it cannot see.
+bool RegistryUnreadable(Session& session, std::ostream& err, std::string_view command) {
+    const std::string error = session.platform.registryError();
+    if (error.empty()) return false;
+    err << "corvane-cli " << command << ": " << error << "\n";
+    return true;
+}
+
 } // namespace
 
 const char* const kScanUsage =
@@ -119,7 +128,8 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
     if (options.all) return RunScanAll(options, out, err);
     try {
         Session session(options);
-        if (LibraryMissing(session, err, "scan")) return 2;
+        if (LibraryMissing(session, err, "scan") || RegistryUnreadable(session, err, "scan"))
+            return 2;
         const std::vector<ScanFinding> found = ScanSession(session);
         if (options.json)
             out << FindingsJson(found).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
@@ -142,7 +152,8 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
     if (ids.empty()) return UsageError(err, "repair", "no item ID given", kRepairUsage);
     try {
         Session session(options);
-        if (LibraryMissing(session, err, "repair")) return 2;
+        if (LibraryMissing(session, err, "repair") || RegistryUnreadable(session, err, "repair"))
+            return 2;
         // Every ID must name an item before anything is repaired.
         std::vector<RepairRow> rows;
         std::vector<std::string> names;

@@ -16,8 +16,9 @@ constexpr int kMaxDepth = 512;
 // A key opened from the active platform, closed when it goes out of scope.
 class OpenKey {
 public:
-    OpenKey(RegKey parent, std::string_view path, std::uint32_t access)
-        : ok_(ActivePlatform().regOpenKey(parent, path, access, key_) == RegStatus::Ok) {}
+    OpenKey(RegKey parent, std::string_view path, std::uint32_t access, std::uint32_t options = 0)
+        : status_(ActivePlatform().regOpenKey(parent, path, access, key_, options)),
+          ok_(status_ == RegStatus::Ok) {}
     ~OpenKey() {
         if (ok_) (void)ActivePlatform().regCloseKey(key_); // nothing to do about a failure
     }
@@ -25,9 +26,11 @@ public:
     OpenKey& operator=(const OpenKey&) = delete;
     explicit operator bool() const { return ok_; }
     RegKey key() const { return key_; }
+    RegStatus status() const { return status_; }
 
 private:
     RegKey key_ = 0;
+    RegStatus status_;
     bool ok_;
 };
 
@@ -47,7 +50,8 @@ bool DeleteTree(RegKey parent, std::string_view name, int depth) {
     if (depth > kMaxDepth) return false;
     Platform& platform = ActivePlatform();
     {
-        OpenKey sub(parent, name, KeyAccess::AllAccess);
+        // A link key goes itself; what it points to is outside the tree.
+        OpenKey sub(parent, name, KeyAccess::AllAccess, KeyOption::OpenLink);
         if (sub) {
             std::uint32_t count = 0, maxLen = 0;
             if (platform.regQueryInfoKey(sub.key(), count, maxLen) == RegStatus::Ok) {
@@ -162,7 +166,8 @@ bool DeleteRegValue(RegKey root, std::string_view keyPath, std::string_view name
 bool WriteRegValue(RegKey root, std::string_view keyPath, std::string_view name,
                    std::string_view typeName, std::string_view data) {
     OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
-    if (!key) return true;
+    // A registry file that cannot be read is no key path that is missing.
+    if (!key) return key.status() != RegStatus::Unreadable;
     std::uint32_t type;
     std::vector<std::uint8_t> bytes;
     if (typeName == "REG_SZ" || typeName == "REG_EXPAND_SZ") {

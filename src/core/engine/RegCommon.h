@@ -36,7 +36,8 @@ RegKey RootKeyFromName(std::string_view name);
 
 // Writes "REG_SZ", "REG_EXPAND_SZ" or "REG_DWORD" data (for the last a signed decimal
 // or "$"/"0x" hexadecimal number); other type names write nothing. True unless the
-// conversion or the write failed; also true when the key path cannot be opened.
+// conversion or the write failed; also true when the key path does not exist (but
+// false when its registry file cannot be read).
 [[nodiscard]] bool WriteRegValue(RegKey root, std::string_view keyPath, std::string_view name,
                                  std::string_view typeName, std::string_view data);
 

@@ -44,6 +44,12 @@ inline constexpr std::uint32_t Write = ReadControl | SetValue | CreateSubKey;
 inline constexpr std::uint32_t AllAccess = 0x000F003F;
 } // namespace KeyAccess
 
+// Options of regOpenKey, with their Windows values.
+namespace KeyOption {
+// A link key named last in the path is opened itself, not the key it points to.
+inline constexpr std::uint32_t OpenLink = 0x00000008;
+} // namespace KeyOption
+
 // Value types, with their Windows codes.
 namespace RegType {
 inline constexpr std::uint32_t None = 0;
@@ -68,6 +74,7 @@ enum class [[nodiscard]] RegStatus : std::int32_t{
     InvalidParameter = 87,
     MoreData = 234,    // ERROR_MORE_DATA: the buffer is too small
     NoMoreItems = 259, // ERROR_NO_MORE_ITEMS
+    Unreadable = 1009, // ERROR_BADDB: the store cannot be read, or is not one
     KeyDeleted = 1018, // ERROR_KEY_DELETED: the opened key is gone
 };
 
@@ -111,9 +118,9 @@ public:
     // --- Registry ---------------------------------------------------------------
     // Names and paths are UTF-8. A path is relative to `parent`; a path that begins
     // with a backslash is taken from the root `parent` belongs to. Keys are opened,
-    // never created.
+    // never created. `options` are KeyOption flags.
     virtual RegStatus regOpenKey(RegKey parent, std::string_view path, std::uint32_t access,
-                                 RegKey& result) = 0;
+                                 RegKey& result, std::uint32_t options = 0) = 0;
     virtual RegStatus regCloseKey(RegKey key) = 0;
     // Reads a value's stored type and data size; when `data` is not empty its bytes
     // are copied there too, and MoreData comes back when it is too small (type and size
@@ -127,7 +134,8 @@ public:
     virtual RegStatus regQueryInfoKey(RegKey key, std::uint32_t& subKeys,
                                       std::uint32_t& maxSubKeyLen) = 0;
     virtual RegStatus regEnumKey(RegKey key, std::uint32_t index, std::string& name) = 0;
-    // Deletes the subkey `path` of `key`, which must have no subkeys of its own.
+    // Deletes the subkey `path` of `key`, which must have no subkeys of its own. A
+    // link key named last is deleted itself, never the key it points to.
     virtual RegStatus regDeleteKey(RegKey key, std::string_view path) = 0;
     // Opens `path` below `parent`, making the keys of it that are missing (what undoing
     // a deleted key needs).
@@ -137,6 +145,10 @@ public:
                                    std::uint32_t& type, std::vector<std::uint8_t>& data) = 0;
     virtual RegWriteState regWriteState() = 0;
     virtual MachinePlace machinePlace() = 0;
+    // Why the registry cannot be read (Unreadable) or the last write was refused or
+    // failed, in a text that names the file or folder; empty when there is nothing to
+    // report.
+    virtual std::string registryError() = 0;
 
     // --- Environment and folders ---------------------------------------------------
     // Replaces every %NAME% whose NAME is defined (matched without regard to case);

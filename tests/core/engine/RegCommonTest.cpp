@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <gtest/gtest.h>
 
 #include "core/engine/RegCommon.h"
@@ -152,6 +153,34 @@ TEST_F(RegCommonTest, DeleteKeyRemovesEveryLevelBelow) {
     EXPECT_NE(text.find("Sibling"), std::string::npos);
 }
 
+// A link key inside the tree goes itself; what it points to is outside the tree.
+TEST_F(RegCommonTest, DeleteKeyTakesLinksNotWhatTheyPointTo) {
+    // "\Registry\Machine\Software\Outside" as Wine stores a link target.
+    std::string target = "\"SymbolicLinkValue\"=hex(6):";
+    for (char c : std::string_view("\\Registry\\Machine\\Software\\Outside")) {
+        char unit[8];
+        std::snprintf(unit, sizeof unit, "%s%02x,00", target.back() == ':' ? "" : ",", c);
+        target += unit;
+    }
+    prefix.writeSystem("\n[Software\\\\Outside\\\\Keep] 1\n\"v\"=\"1\"\n"
+                       "\n[Software\\\\Test\\\\Tree\\\\Link] 1\n#link\n" +
+                       target +
+                       "\n"
+                       "\n[Software\\\\Test\\\\Tree\\\\Plain] 1\n"
+                       "\n[Software\\\\Test\\\\Alone] 1\n#link\n" +
+                       target + "\n");
+    ASSERT_TRUE(RegKeyExists(RootKey::LocalMachine, "Software\\Test\\Tree\\Link", "Keep"));
+    EXPECT_TRUE(DeleteRegKey(RootKey::LocalMachine, "Software\\Test", "Tree"));
+    EXPECT_TRUE(DeleteRegKey(RootKey::LocalMachine, "Software\\Test", "Alone"));
+    EXPECT_FALSE(RegKeyExists(RootKey::LocalMachine, "Software\\Test", "Tree"));
+    EXPECT_FALSE(RegKeyExists(RootKey::LocalMachine, "Software\\Test", "Alone"));
+    EXPECT_TRUE(RegKeyExists(RootKey::LocalMachine, "Software\\Outside", "Keep"));
+    std::string text;
+    EXPECT_TRUE(
+        ReadRegValueText(RootKey::LocalMachine, "Software\\Outside\\Keep", "v", "REG_SZ", text));
+    EXPECT_EQ(text, "1");
+}
+
 TEST_F(RegCommonTest, DeleteKeyNeverTakesAWholeHive) {
     const std::string before = prefix.read("system.reg");
     for (const auto& [keyPath, name] : std::vector<std::pair<std::string, std::string>>{
@@ -251,6 +280,15 @@ TEST_F(RegCommonTest, AMissingPrefixReadsAsAnEmptyRegistry) {
     EXPECT_TRUE(WriteRegValue(RootKey::LocalMachine, "", "v", "REG_BINARY", "1"));
     EXPECT_FALSE(WriteRegValue(RootKey::LocalMachine, "", "v", "REG_SZ", "1"));
     EXPECT_FALSE(std::filesystem::exists(prefix.dir() / "missing"));
+}
+
+// A write to a registry file that cannot be read fails, key path and all.
+TEST_F(RegCommonTest, AWriteToAnUnreadableFileFails) {
+    const std::string text = "\xEF\xBB\xBF" + prefix.read("system.reg");
+    prefix.write("system.reg", text);
+    EXPECT_FALSE(WriteRegValue(RootKey::LocalMachine, "Software\\Test", "v", "REG_SZ", "1"));
+    EXPECT_FALSE(WriteRegValue(RootKey::LocalMachine, "", "v", "REG_DWORD", "1"));
+    EXPECT_EQ(prefix.read("system.reg"), text);
 }
 
 } // namespace

@@ -112,6 +112,73 @@ TEST(RegHive, ChangingAValueRewritesOnlyItsSection) {
     EXPECT_EQ(again.findValue(*Find(again, {u"A"}), u"set")->data, Utf16ToBytes(u"new \u4e2d"));
 }
 
+// Hex data continued onto a blank line ends there for Wine; a value written into its
+// section must not become more of that data.
+TEST(RegHive, AValueAfterContinuedHexDataStaysAValue) {
+    const std::string bodies[] = {
+        "\n[A] 1\n\"a\"=hex:01,02,\\\n\n[B] 1\n\"b\"=\"x\"\n",
+        "\n[A] 1\n\"a\"=hex:01,02,\\\r\n\r\n[B] 1\n\"b\"=\"x\"\n",
+        "\n[B] 1\n\"b\"=\"x\"\n\n[A] 1\n\"a\"=hex:01,02,\\\n", // the end of the file
+    };
+    TempPrefix prefix;
+    for (const std::string& body : bodies) {
+        prefix.writeSystem(body);
+        RegHive hive(prefix.file("system.reg"));
+        hive.refresh();
+        hive.setValue(*Find(hive, {u"A"}), Text(u"z", u"new"));
+        ASSERT_TRUE(hive.save());
+        RegHive again(prefix.file("system.reg"));
+        again.refresh();
+        RegNode* a = Find(again, {u"A"});
+        ASSERT_NE(a, nullptr);
+        ASSERT_EQ(again.values(*a).size(), 2u) << prefix.read("system.reg");
+        EXPECT_EQ(again.findValue(*a, u"a")->data, (std::vector<std::uint8_t>{1, 2}));
+        EXPECT_EQ(again.findValue(*a, u"z")->data, Utf16ToBytes(u"new"));
+        EXPECT_EQ(again.values(*Find(again, {u"B"})).size(), 1u);
+    }
+    // Damaged data with a backslash that is not last: Wine still goes on at it.
+    prefix.writeSystem("\n[A] 1\n\"a\"=hex:01,\\ x\n\n[B] 1\n");
+    RegHive hive(prefix.file("system.reg"));
+    hive.refresh();
+    hive.setValue(*Find(hive, {u"A"}), Text(u"z", u"new"));
+    ASSERT_TRUE(hive.save());
+    EXPECT_NE(prefix.read("system.reg").find("\"z\"=\"new\"\n\"a\"=hex:01,\\ x\n"),
+              std::string::npos);
+}
+
+// Wine reads two sections of one key as one key, the later entry of a name winning;
+// a change reaches the entry Wine reads and leaves one entry of the name.
+TEST(RegHive, SectionsOfOneKeyAreReadAndWrittenAsOne) {
+    TempPrefix prefix;
+    prefix.writeSystem("\n[K] 1\n\"a\"=\"1\"\n\"b\"=\"2\"\n\n[K\\\\Sub] 1\n"
+                       "\n[k] 2\n#link\n\"A\"=\"3\"\n\"c\"=\"4\"\n");
+    RegHive hive(prefix.file("system.reg"));
+    hive.refresh();
+    RegNode* k = Find(hive, {u"K"});
+    ASSERT_NE(k, nullptr);
+    EXPECT_TRUE(hive.isLink(*k));
+    EXPECT_EQ(hive.findValue(*k, u"a")->data, Utf16ToBytes(u"3"));
+    const auto values = hive.values(*k);
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[0].name, u"a");
+    EXPECT_EQ(values[0].data, Utf16ToBytes(u"3"));
+    EXPECT_EQ(values[2].data, Utf16ToBytes(u"4"));
+
+    hive.setValue(*k, Text(u"A", u"5"));
+    hive.setValue(*k, Text(u"c", u"6"));
+    EXPECT_TRUE(hive.deleteValue(*k, u"b"));
+    ASSERT_TRUE(hive.save());
+    RegHive again(prefix.file("system.reg"));
+    again.refresh();
+    RegNode* k2 = Find(again, {u"K"});
+    EXPECT_EQ(again.findValue(*k2, u"a")->data, Utf16ToBytes(u"5"));
+    EXPECT_EQ(again.findValue(*k2, u"c")->data, Utf16ToBytes(u"6"));
+    EXPECT_FALSE(again.findValue(*k2, u"b").has_value());
+    const std::string text = prefix.read("system.reg");
+    EXPECT_EQ(text.find("\"A\"="), std::string::npos) << text;
+    EXPECT_NE(text.find("\n[K\\\\Sub] 1\n"), std::string::npos) << text;
+}
+
 TEST(RegHive, ImpliedKeyGetsASectionBeforeItsSubkeys) {
     TempPrefix prefix;
     prefix.writeSystem("\n[A\\\\B\\\\C] 1\n\"x\"=\"y\"\n\n[Z] 1\n");
@@ -245,11 +312,14 @@ TEST(RegHive, TruncatedAndDamagedLinesDoNotStopTheRest) {
     ASSERT_TRUE(hive.findValue(*c, u"e").has_value());
     EXPECT_EQ(hive.findValue(*c, u"e")->data, Utf16ToBytes(u"bad escape x"));
     EXPECT_FALSE(hive.findValue(*c, u"t").has_value());
-    // A change elsewhere keeps the damaged lines as they stood.
+    // A change elsewhere keeps the damaged lines as they stood; the new value goes
+    // ahead of the continued hex data, which would take it in.
     hive.setValue(*a, Text(u"new", u"1"));
     ASSERT_TRUE(hive.save());
     const std::string after = prefix.read("system.reg");
-    EXPECT_NE(after.find("\"s\"=\"unterminated\n\"h\"=hex:01,\\\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("\"s\"=\"unterminated\n\"new\"=\"1\"\n\"h\"=hex:01,\\\n\n[B"),
+              std::string::npos)
+        << after;
     EXPECT_TRUE(after.ends_with("\"t\"=str(2):\"tr"));
 }
 

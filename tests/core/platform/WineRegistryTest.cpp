@@ -1,5 +1,9 @@
+#include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/platform/Utf.h"
@@ -245,6 +249,105 @@ TEST_F(WineRegistryTest, NothingIsWrittenWhileWineRuns) {
     EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"), RegStatus::Ok);
 }
 
+// A file Wine would not read (it refuses one that starts with a byte-order mark) or
+// that cannot be read is an error naming it, never an empty branch, and is never
+// written; the other files are read as ever.
+TEST_F(WineRegistryTest, UnreadableFilesAreErrorsThatNameThem) {
+    const std::string text = "\xEF\xBB\xBF" + prefix.read("user.reg");
+    const std::filesystem::path user = prefix.file("user.reg");
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { prefix.write("user.reg", text); },
+         user.string() + " is not a Wine registry file: its first line is not \"WINE REGISTRY "
+                         "Version 2\" (it starts with a byte-order mark)"},
+        {[&] {
+             std::filesystem::remove(user);
+             std::filesystem::create_directory(user);
+         },
+         "cannot read " + user.string() + ": it is not a file"},
+    };
+    for (const auto& [damage, message] : cases) {
+        damage();
+        EXPECT_EQ(read(RootKey::CurrentUser, "Environment", "TEMP"), "<1009>");
+        EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"), RegStatus::Unreadable);
+        EXPECT_EQ(set(RootKey::Users, "S-1-5-21-1-2-3-1000\\Environment", "X", u"1"),
+                  RegStatus::Unreadable);
+        EXPECT_EQ(platform.registryError(), message);
+        EXPECT_EQ(read(RootKey::LocalMachine, "Software\\Classes\\.txt", ""), "txtfile");
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(user));
+    std::filesystem::remove(user);
+    prefix.write("user.reg", text);
+    EXPECT_EQ(set(RootKey::CurrentUser, "", "X", u"1"), RegStatus::Unreadable);
+    EXPECT_EQ(prefix.read("user.reg"), text);
+}
+
+// A change holds Wine's own lock from its check to the end of its save: the server's
+// folder and lock file are made as wineserver makes them, and while the lock is held
+// another process (a starting wineserver) cannot take it.
+TEST_F(WineRegistryTest, ChangesHoldWinesLock) {
+    const auto dir = WineServerDir(prefix.dir(), tmpRoot.dir());
+    ASSERT_FALSE(std::filesystem::exists(dir));
+    {
+        WineServerLock lock(prefix.dir(), tmpRoot.dir());
+        ASSERT_EQ(lock.result(), WineServerLock::Result::Locked);
+        for (const auto& made : {dir.parent_path(), dir})
+            EXPECT_EQ(std::filesystem::status(made).permissions(),
+                      std::filesystem::perms::owner_all);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int fd = ::open((dir / "lock").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+            struct flock fl {};
+            fl.l_type = F_WRLCK;
+            fl.l_len = 1;
+            ::_exit(fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == -1 && errno == EAGAIN ? 2 : 0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 2) << "a wineserver would have started";
+    }
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"), RegStatus::Ok);
+    EXPECT_EQ(platform.registryError(), "");
+    ServerLock server(dir);
+    ASSERT_TRUE(server.locked()) << "the change let the lock go";
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"2"), RegStatus::LockViolation);
+    EXPECT_NE(platform.registryError().find("Wine is running for " + prefix.dir().string()),
+              std::string::npos);
+
+    // No lock, no change.
+    TempPrefix other;
+    other.writeUser("\n[Environment] 1\n");
+    test::WriteFile(tmpRoot.dir() / "file", "");
+    WinePlatform blocked(other.dir(), test::Options(tmpRoot.dir() / "file"));
+    EXPECT_EQ(blocked.regSetValue(RootKey::CurrentUser, "X", RegType::Sz, Utf16ToBytes(u"1")),
+              RegStatus::WriteFault);
+    EXPECT_NE(blocked.registryError().find((tmpRoot.dir() / "file").string()), std::string::npos)
+        << blocked.registryError();
+    EXPECT_EQ(other.read("user.reg").find("\"X\""), std::string::npos);
+}
+
+// The temporary files of killed writes go at the next change: only ours, by their
+// exact name, older than the change and not locked by a write still running.
+TEST_F(WineRegistryTest, ChangesRemoveStaleTemporaryFiles) {
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    const auto future = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
+    const std::pair<std::string, bool> files[] = {
+        {".user.reg.a1B2c3", true},  {".system.reg.Zz9Yy8", true}, {".user.reg.locked", false},
+        {".user.reg.future", false}, {".user.reg.a1B2c", false},   {".user.reg.a1B2c3d", false},
+        {"user.reg.a1B2c3", false},  {".other.reg.a1B2c3", false}, {".user.reg.a-B2c3", false},
+    };
+    for (const auto& [name, gone] : files) {
+        prefix.write(name, "x");
+        std::filesystem::last_write_time(prefix.file(name),
+                                         name.ends_with("future") ? future : old);
+    }
+    const int held = ::open(prefix.file(".user.reg.locked").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_EQ(set(RootKey::LocalMachine, "Software\\Classes\\.txt", "X", u"1"), RegStatus::Ok);
+    ::close(held);
+    for (const auto& [name, gone] : files)
+        EXPECT_EQ(std::filesystem::exists(prefix.file(name)), !gone) << name;
+}
+
 TEST_F(WineRegistryTest, DebiansWineserverFileNamesTheServerFolder) {
     prefix.write("wineserver", "wine-development\n");
     const auto dir = WineServerDir(prefix.dir(), tmpRoot.dir());
@@ -276,7 +379,7 @@ TEST(WineRegistryMissing, MissingOrForeignFilesAreNotWritten) {
     WinePlatform platform(prefix.dir(), test::Options(prefix.dir()));
     const auto bytes = Utf16ToBytes(u"x");
     EXPECT_EQ(platform.regSetValue(RootKey::LocalMachine, "v", RegType::Sz, bytes),
-              RegStatus::AccessDenied);
+              RegStatus::Unreadable);
     EXPECT_EQ(platform.regSetValue(RootKey::CurrentUser, "v", RegType::Sz, bytes),
               RegStatus::AccessDenied);
     EXPECT_EQ(prefix.read("system.reg"), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n");

@@ -19,10 +19,12 @@ unsigned HexValue(char c) {
     return static_cast<unsigned>(c - 'A' + 10);
 }
 
-std::string_view TrimLineEnd(std::string_view s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
+// Whether hex data goes on after `line`: it ends in a backslash before its line end
+// ("\n" or "\r\n"), as the hex reader below takes it.
+bool LineContinues(std::string_view line) {
+    if (line.ends_with('\n')) line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    return line.ends_with('\\');
 }
 
 // Reads "name"= or @= at the start of an entry; gives the offset of the data.
@@ -233,12 +235,27 @@ std::size_t ValueEntryLength(std::string_view text) {
         text.compare(dataPos, 3, "hex") != 0)
         return end + 1;
     // Hex data goes on over lines that end in a backslash.
-    while (TrimLineEnd(text.substr(0, end + 1)).ends_with('\\')) {
+    std::size_t lineStart = 0;
+    while (LineContinues(text.substr(lineStart, end + 1 - lineStart))) {
         const std::size_t next = text.find('\n', end + 1);
         if (next == std::string_view::npos) return text.size();
+        lineStart = end + 1;
         end = next;
     }
     return end + 1;
+}
+
+bool EndsContinued(std::string_view entry) {
+    std::u16string name;
+    std::size_t dataPos = 0;
+    if (!ParseValueStart(entry.substr(0, entry.find('\n')), name, dataPos) ||
+        entry.compare(dataPos, 3, "hex") != 0)
+        return false;
+    std::string_view data = entry.substr(dataPos);
+    if (data.ends_with('\n')) data.remove_suffix(1);
+    const std::size_t lastLine = data.rfind('\n');
+    return data.find('\\', lastLine == std::string_view::npos ? 0 : lastLine + 1) !=
+           std::string_view::npos;
 }
 
 bool ParseValueName(std::string_view entry, std::u16string& name) {

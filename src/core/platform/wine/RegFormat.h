@@ -39,6 +39,11 @@ void FormatKeyLine(const std::vector<std::u16string_view>& names, std::uint32_t 
 // data, the continuation lines), line ends included.
 std::size_t ValueEntryLength(std::string_view text);
 
+// Whether Wine may read the line after the value entry `entry` as more of its hex
+// data: its last line holds a backslash after the data's start (Wine goes on at a
+// backslash after the hex bytes whatever follows it on the line).
+bool EndsContinued(std::string_view entry);
+
 // Reads the name of a value entry; false when the entry does not start with one.
 bool ParseValueName(std::string_view entry, std::u16string& name);
 

@@ -1,13 +1,17 @@
 #include "core/platform/wine/RegHive.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "core/platform/Utf.h"
 
@@ -54,6 +58,13 @@ RegHive::Signature SignatureOf(const struct stat& st) {
             std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+std::u16string Folded(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out)
+        c = FoldCase(c);
+    return out;
+}
+
 bool IsInside(const RegNode* node, const RegNode& top) {
     for (; node; node = node->parent)
         if (node == &top) return true;
@@ -76,10 +87,11 @@ RegHive::RegHive(std::filesystem::path file)
 
 RegHive::~RegHive() = default;
 
-void RegHive::clear(State state) {
+void RegHive::clear(State state, std::string error) {
     buffer_.clear();
     parse();
     state_ = state;
+    error_ = std::move(error);
 }
 
 void RegHive::refresh() {
@@ -99,15 +111,22 @@ void RegHive::refresh() {
 void RegHive::load() {
     everRead_ = true;
     const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    int readErrno = fd < 0 ? errno : 0;
     struct stat st {};
     std::string text;
-    bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
+    if (!ok && fd >= 0) readErrno = errno;
+    if (ok && !S_ISREG(st.st_mode)) {
+        ok = false;
+        readErrno = EISDIR;
+    }
     if (ok) {
         text.resize(static_cast<std::size_t>(st.st_size));
         std::size_t got = 0;
         while (got < text.size()) {
             const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
             if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false, readErrno = errno;
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
         }
@@ -117,20 +136,21 @@ void RegHive::load() {
         for (;;) {
             const ssize_t n = ::read(fd, more, sizeof more);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
+            if (n < 0) ok = false, readErrno = errno;
             if (n <= 0) break;
             text.append(more, static_cast<std::size_t>(n));
         }
     }
     if (fd >= 0) ::close(fd);
-    if (fd < 0 && errno == ENOENT) {
+    if (fd < 0 && readErrno == ENOENT) {
         clear(State::Missing);
         signature_ = {};
         return;
     }
     signature_ = SignatureOf(st);
     if (!ok) {
-        clear(State::Unreadable);
+        const char* reason = readErrno == EISDIR ? "it is not a file" : std::strerror(readErrno);
+        clear(State::Unreadable, "cannot read " + file_.string() + ": " + reason);
         return;
     }
     loadText(std::move(text));
@@ -148,14 +168,19 @@ void RegHive::parse() {
     root_ = std::make_unique<RegNode>();
     relativeTo_.clear();
     preamble_ = {};
+    error_.clear();
     const std::string_view text = buffer_;
     const std::string_view first = LineAt(text, 0);
     std::string_view header = first;
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r'))
         header.remove_suffix(1);
     if (header != kRegHeader) {
-        // Not a registry file Wine wrote: it is neither read nor ever written.
+        // Not a registry file Wine reads (Wine refuses it whole, byte-order mark
+        // and all): it is neither read nor ever written.
         state_ = State::Unreadable;
+        error_ = file_.string() + " is not a Wine registry file: its first line is not \"" +
+                 std::string(kRegHeader) + "\"";
+        if (header.starts_with("\xEF\xBB\xBF")) error_ += " (it starts with a byte-order mark)";
         return;
     }
     state_ = State::Loaded;
@@ -165,6 +190,7 @@ void RegHive::parse() {
     std::size_t sectionStart = 0;
     RegSection* current = nullptr;
     std::vector<std::u16string> names;
+    std::unordered_map<RegNode*, RegSection*> lastOfKey; // keys with more than one section
     while (pos < text.size()) {
         const std::string_view line = LineAt(text, pos);
         const std::size_t lineEnd = pos + line.size();
@@ -183,7 +209,13 @@ void RegHive::parse() {
             if (ParseKeyLine(line, names)) {
                 RegNode* node = nodeForPath(names);
                 current->node = node;
-                if (!node->section) node->section = current;
+                if (!node->section) {
+                    node->section = current;
+                } else {
+                    auto [it, first] = lastOfKey.try_emplace(node, node->section);
+                    it->second->nextSame = current;
+                    it->second = current;
+                }
             }
             sections_.push_back(std::move(section));
             contentEnd = lineEnd;
@@ -274,13 +306,21 @@ const std::u16string& RegHive::itemName(const RegItem& item) {
     return scratchName_;
 }
 
+bool RegHive::isLink(const RegNode& node) const {
+    for (const RegSection* s = node.section; s; s = s->nextSame)
+        if (s->link) return true;
+    return false;
+}
+
 std::optional<RegValue> RegHive::findValue(RegNode& node, std::u16string_view name) {
-    if (!node.section) return std::nullopt;
-    parseSection(*node.section);
     const RegItem* found = nullptr;
     // Of two entries with one name the later one counts, as when Wine reads them.
-    for (const RegItem& item : node.section->items)
-        if (item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name)) found = &item;
+    for (RegSection* s = node.section; s; s = s->nextSame) {
+        parseSection(*s);
+        for (const RegItem& item : s->items)
+            if (item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name))
+                found = &item;
+    }
     if (!found) return std::nullopt;
     if (found->value) return *found->value;
     RegValue value;
@@ -290,15 +330,27 @@ std::optional<RegValue> RegHive::findValue(RegNode& node, std::u16string_view na
 
 std::vector<RegValue> RegHive::values(RegNode& node) {
     std::vector<RegValue> out;
-    if (!node.section) return out;
-    parseSection(*node.section);
-    for (const RegItem& item : node.section->items) {
-        if (item.kind != RegItem::Kind::Value) continue;
-        if (item.value) {
-            out.push_back(*item.value);
-        } else {
-            out.emplace_back();
-            ParseValue(item.raw, out.back());
+    // A name read again replaces the value where it first stood, as Wine reads it.
+    std::unordered_map<std::u16string, std::size_t> seen;
+    RegValue value;
+    for (RegSection* s = node.section; s; s = s->nextSame) {
+        parseSection(*s);
+        for (const RegItem& item : s->items) {
+            if (item.kind != RegItem::Kind::Value) continue;
+            if (item.value) {
+                value = *item.value;
+            } else {
+                ParseValue(item.raw, value);
+            }
+            const auto [it, added] = seen.try_emplace(Folded(value.name), out.size());
+            if (added) {
+                out.push_back(std::move(value));
+            } else {
+                // The stored name is the first one's.
+                value.name = std::move(out[it->second].name);
+                out[it->second] = std::move(value);
+            }
+            value = {};
         }
     }
     return out;
@@ -330,55 +382,69 @@ void RegHive::setValue(RegNode& node, RegValue value) {
     // A key that only its subkeys implied gets a section of its own, placed where
     // Wine would write it: before the sections of its subkeys.
     if (!section) section = addSection(node, firstSectionBelow(node));
-    parseSection(*section);
-    auto& items = section->items;
-    RegItem* target = nullptr;
-    for (auto it = items.begin(); it != items.end();) {
-        if (it->kind == RegItem::Kind::Value && EqualsNoCase(itemName(*it), value.name)) {
-            if (!target) {
+    // The first entry of the name, in whichever of the key's sections, takes the
+    // value; every later one goes. One pass over each section.
+    RegSection* targetSection = nullptr;
+    std::size_t targetIndex = 0;
+    for (RegSection* s = section; s; s = s->nextSame) {
+        parseSection(*s);
+        auto& items = s->items;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i].kind == RegItem::Kind::Value &&
+                EqualsNoCase(itemName(items[i]), value.name)) {
+                if (targetSection) {
+                    s->dirty = true;
+                    continue;
+                }
                 // The stored name keeps its case.
-                value.name = itemName(*it);
-                target = &*it;
-                ++it;
-            } else {
-                it = items.erase(it);
+                value.name = itemName(items[i]);
+                targetSection = s;
+                targetIndex = kept;
             }
-        } else {
-            ++it;
+            if (kept != i) items[kept] = std::move(items[i]);
+            ++kept;
         }
+        items.resize(kept);
     }
-    if (target) {
-        target->value = std::make_unique<RegValue>(std::move(value));
-    } else {
-        // Wine keeps values ordered by name; a new one goes before the first greater.
-        auto pos = std::find_if(items.begin(), items.end(), [&](const RegItem& item) {
-            return item.kind == RegItem::Kind::Value &&
-                   CompareNoCase(itemName(item), value.name) > 0;
-        });
-        if (pos == items.end()) {
-            // After the last value, ahead of trailing blank lines.
-            while (pos != items.begin() && (pos - 1)->kind == RegItem::Kind::Other &&
-                   IsBlankLine((pos - 1)->raw))
-                --pos;
-        }
-        RegItem item;
-        item.kind = RegItem::Kind::Value;
-        item.value = std::make_unique<RegValue>(std::move(value));
-        items.insert(pos, std::move(item));
+    if (targetSection) {
+        targetSection->items[targetIndex].value = std::make_unique<RegValue>(std::move(value));
+        targetSection->dirty = true;
+        return;
     }
+    auto& items = section->items;
+    // Wine keeps values ordered by name; a new one goes before the first greater.
+    auto pos = std::find_if(items.begin(), items.end(), [&](const RegItem& item) {
+        return item.kind == RegItem::Kind::Value && CompareNoCase(itemName(item), value.name) > 0;
+    });
+    if (pos == items.end()) {
+        // After the last value, ahead of trailing blank lines.
+        while (pos != items.begin() && (pos - 1)->kind == RegItem::Kind::Other &&
+               IsBlankLine((pos - 1)->raw))
+            --pos;
+        // Never after hex data that goes on past the section's last line: it would
+        // take the new entry in. What follows such an entry stays as it was.
+        if (pos != items.begin() && !(pos - 1)->value && EndsContinued((pos - 1)->raw)) --pos;
+    }
+    RegItem item;
+    item.kind = RegItem::Kind::Value;
+    item.value = std::make_unique<RegValue>(std::move(value));
+    items.insert(pos, std::move(item));
     section->dirty = true;
 }
 
 bool RegHive::deleteValue(RegNode& node, std::u16string_view name) {
-    RegSection* section = node.section;
-    if (!section) return false;
-    parseSection(*section);
-    const auto removed = std::erase_if(section->items, [&](const RegItem& item) {
-        return item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name);
-    });
-    if (removed == 0) return false;
-    section->dirty = true;
-    return true;
+    bool removed = false;
+    for (RegSection* s = node.section; s; s = s->nextSame) {
+        parseSection(*s);
+        if (std::erase_if(s->items, [&](const RegItem& item) {
+                return item.kind == RegItem::Kind::Value && EqualsNoCase(itemName(item), name);
+            }) == 0)
+            continue;
+        s->dirty = true;
+        removed = true;
+    }
+    return removed;
 }
 
 void RegHive::deleteKey(RegNode& node) {
@@ -523,9 +589,12 @@ bool RegHive::save() {
     tmpl.append(tmpl.empty() ? "." : "/.").append(file_.filename().string()).append(".XXXXXX");
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
+        saveError_ = std::strerror(errno);
         load();
         return false;
     }
+    // Locked while it is written, so that no other write takes it for a stale one.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     struct stat st {};
     if (::stat(file_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
 
@@ -544,12 +613,15 @@ bool RegHive::save() {
             writer.put(section->text);
         }
     }
+    errno = 0;
     bool ok = writer.finish() && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+    int failure = ok ? 0 : errno;
     // The file that is renamed into place is the one the next look at the disk compares.
     const Signature written = SignatureOf(st);
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(tmpl.c_str(), file_.c_str()) != 0) ok = false;
+    if (::close(fd) != 0 && ok) ok = false, failure = errno;
+    if (ok && ::rename(tmpl.c_str(), file_.c_str()) != 0) ok = false, failure = errno;
     if (!ok) {
+        saveError_ = std::strerror(failure ? failure : EIO);
         ::unlink(tmpl.c_str());
         load();
         return false;
@@ -572,6 +644,44 @@ bool RegHive::save() {
     signature_ = written;
     ++generation_;
     return true;
+}
+
+namespace {
+
+// ".<name>." followed by the six letters or digits mkstemp() puts there.
+bool IsTemporaryOf(std::string_view entry, std::string_view name) {
+    constexpr std::size_t kRandom = 6;
+    if (entry.size() != name.size() + 2 + kRandom || entry[0] != '.' ||
+        entry.substr(1, name.size()) != name || entry[1 + name.size()] != '.')
+        return false;
+    for (char c : entry.substr(entry.size() - kRandom))
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+bool Before(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+} // namespace
+
+void RemoveStaleTemporaries(const std::filesystem::path& file, const struct timespec& before) {
+    const std::filesystem::path dir = file.parent_path().empty() ? "." : file.parent_path();
+    const std::string name = file.filename().string();
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const int dirFd = ::dirfd(d);
+    while (const dirent* entry = ::readdir(d)) {
+        if (!IsTemporaryOf(entry->d_name, name)) continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Before(st.st_mtim, before) &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
 }
 
 } // namespace corvane::wine

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -24,7 +25,7 @@ struct RegNode {
     std::u16string name;
     RegNode* parent = nullptr;
     std::vector<std::unique_ptr<RegNode>> children; // ordered by CompareNoCase
-    RegSection* section = nullptr; // null while only its subkeys' sections imply it
+    RegSection* section = nullptr; // its first section; null while only its subkeys' imply it
 
     RegNode* findChild(std::u16string_view childName) const;
 };
@@ -38,8 +39,11 @@ struct RegItem {
     std::unique_ptr<RegValue> value; // a value set since the section was read
 };
 
+// A key may have more than one section: Wine reads them as one key, a later entry of
+// a value winning over an earlier one.
 struct RegSection {
     RegNode* node = nullptr;          // null when its key line could not be read
+    RegSection* nextSame = nullptr;   // the key's next section in the file
     std::string_view text;            // blank lines before the key line, key line, body
     std::unique_ptr<std::string> own; // holds `text` once the section was rewritten
     std::size_t keyLineStart = 0;
@@ -69,6 +73,8 @@ public:
     // Reads the file when it was never read or changed on disk since.
     void refresh();
     State state() const { return state_; }
+    // Why the file is Unreadable, naming it; empty otherwise.
+    const std::string& error() const { return error_; }
     RegNode& root() { return *root_; }
     // The branch the file's keys are relative to, from its header (";; All keys
     // relative to \\User\\S-1-5-21-0-0-0-1000"), without the leading backslash.
@@ -78,7 +84,7 @@ public:
     std::optional<RegValue> findValue(RegNode& node, std::u16string_view name);
     // Every value of `node`, in the order the file holds them.
     std::vector<RegValue> values(RegNode& node);
-    bool isLink(const RegNode& node) const { return node.section && node.section->link; }
+    bool isLink(const RegNode& node) const;
     // Changes whenever the file was read or written.
     std::uint64_t generation() const { return generation_; }
 
@@ -91,6 +97,8 @@ public:
     // exists), made when missing.
     RegNode& addKey(RegNode& node, std::u16string_view name);
     bool save();
+    // Why the last save() failed.
+    const std::string& saveError() const { return saveError_; }
 
     // The text the file would be written with.
     std::string toText();
@@ -99,7 +107,7 @@ public:
 
 private:
     void load();
-    void clear(State state);
+    void clear(State state, std::string error = {});
     void parse();
     RegNode* nodeForPath(const std::vector<std::u16string>& names);
     void parseSection(RegSection& section);
@@ -111,6 +119,8 @@ private:
 
     std::filesystem::path file_;
     State state_ = State::Missing;
+    std::string error_;
+    std::string saveError_;
     std::string buffer_;
     std::string_view preamble_;
     std::u16string relativeTo_;
@@ -122,5 +132,10 @@ private:
     bool everRead_ = false;
     std::uint64_t generation_ = 0;
 };
+
+// Removes the temporary files a write of `file` left when it was killed: those named
+// as save() names them (".<name>.XXXXXX" beside it), last changed before `before`
+// and not locked by a write still running.
+void RemoveStaleTemporaries(const std::filesystem::path& file, const struct timespec& before);
 
 } // namespace corvane::wine

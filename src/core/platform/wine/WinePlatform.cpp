@@ -67,8 +67,8 @@ bool WinePlatform::prefixExists() const {
 }
 
 RegStatus WinePlatform::regOpenKey(RegKey parent, std::string_view path, std::uint32_t access,
-                                   RegKey& result) {
-    return registry_.openKey(parent, path, access, result);
+                                   RegKey& result, std::uint32_t options) {
+    return registry_.openKey(parent, path, access, result, options);
 }
 
 RegStatus WinePlatform::regCloseKey(RegKey key) {
@@ -108,6 +108,10 @@ MachinePlace WinePlatform::machinePlace() {
 
 RegWriteState WinePlatform::regWriteState() {
     return registry_.writeState();
+}
+
+std::string WinePlatform::registryError() {
+    return registry_.error();
 }
 
 const WineEnvironment& WinePlatform::environment() {

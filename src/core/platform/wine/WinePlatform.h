@@ -36,8 +36,8 @@ public:
     WineRegistry& registry() { return registry_; }
     const WinePaths& paths() const { return paths_; }
 
-    RegStatus regOpenKey(RegKey parent, std::string_view path, std::uint32_t access,
-                         RegKey& result) override;
+    RegStatus regOpenKey(RegKey parent, std::string_view path, std::uint32_t access, RegKey& result,
+                         std::uint32_t options = 0) override;
     RegStatus regCloseKey(RegKey key) override;
     RegStatus regQueryValue(RegKey key, std::string_view name, std::uint32_t& type,
                             std::span<std::uint8_t> data, std::uint32_t& size) override;
@@ -53,6 +53,7 @@ public:
                            std::vector<std::uint8_t>& data) override;
     RegWriteState regWriteState() override;
     MachinePlace machinePlace() override;
+    std::string registryError() override;
 
     std::string expandEnvironment(std::string_view text) override;
     std::string specialFolder(int csidl) override;

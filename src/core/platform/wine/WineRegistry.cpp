@@ -1,6 +1,7 @@
 #include "core/platform/wine/WineRegistry.h"
 
 #include <algorithm>
+#include <ctime>
 #include <system_error>
 
 #include "core/platform/Utf.h"
@@ -41,6 +42,12 @@ std::u16string WineRegistry::userSid() {
     const std::vector<std::u16string> names = SplitPath(hive.relativeTo());
     if (names.size() == 2 && EqualsNoCase(names[0], u"User")) return names[1];
     return std::u16string(kDefaultSid);
+}
+
+RegStatus WineRegistry::userUnknown() {
+    // Without its file the user's SID is not known either.
+    return hives_[User]->state() == RegHive::State::Unreadable ? RegStatus::Unreadable
+                                                               : RegStatus::NotFound;
 }
 
 std::uint64_t WineRegistry::generation() {
@@ -107,12 +114,21 @@ RegWriteState WineRegistry::writeState() {
     return RegWriteState::Writable;
 }
 
+std::string WineRegistry::error() {
+    for (auto& hive : hives_) {
+        hive->refresh();
+        if (hive->state() == RegHive::State::Unreadable) return hive->error();
+    }
+    return lastError_;
+}
+
 RegStatus WineRegistry::locate(const Location& at, Found& out) {
     out.at = at;
     out.node = nullptr;
     if (at.hive == kUsersRoot) return RegStatus::Ok;
     RegHive& hive = *hives_[at.hive];
     hive.refresh();
+    if (hive.state() == RegHive::State::Unreadable) return RegStatus::Unreadable;
     RegNode* node = &hive.root();
     for (const auto& name : at.names) {
         node = node->findChild(name);
@@ -141,7 +157,7 @@ RegStatus WineRegistry::followLink(Found& cur, int& links) {
         } else if (EqualsNoCase(names[2], userSid())) {
             base.hive = User;
         } else {
-            return RegStatus::NotFound;
+            return userUnknown();
         }
         rest = 3;
     } else {
@@ -156,7 +172,8 @@ RegStatus WineRegistry::followLink(Found& cur, int& links) {
     return RegStatus::Ok;
 }
 
-RegStatus WineRegistry::walk(Found& cur, std::span<const std::u16string> names, int& links) {
+RegStatus WineRegistry::walk(Found& cur, std::span<const std::u16string> names, int& links,
+                             bool openLastLink) {
     for (const auto& name : names) {
         if (cur.at.hive == kUsersRoot) {
             // HKEY_USERS holds the two user branches.
@@ -166,7 +183,7 @@ RegStatus WineRegistry::walk(Found& cur, std::span<const std::u16string> names, 
             } else if (EqualsNoCase(name, userSid())) {
                 branch.hive = User;
             } else {
-                return RegStatus::NotFound;
+                return userUnknown();
             }
             if (RegStatus s = locate(branch, cur); s != RegStatus::Ok) return s;
             continue;
@@ -175,7 +192,8 @@ RegStatus WineRegistry::walk(Found& cur, std::span<const std::u16string> names, 
         if (!child) return RegStatus::NotFound;
         cur.at.names.push_back(child->name);
         cur.node = child;
-        if (hives_[cur.at.hive]->isLink(*child)) {
+        const bool last = &name == &names.back();
+        if (!(openLastLink && last) && hives_[cur.at.hive]->isLink(*child)) {
             if (RegStatus s = followLink(cur, links); s != RegStatus::Ok) return s;
         }
     }
@@ -220,7 +238,8 @@ RegStatus WineRegistry::handleOf(RegKey key, Handle& out) {
     return RegStatus::Ok;
 }
 
-RegStatus WineRegistry::find(const Handle& base, std::string_view path, Found& out) {
+RegStatus WineRegistry::find(const Handle& base, std::string_view path, Found& out,
+                             bool openLastLink) {
     const auto path16 = Utf8ToUtf16(path);
     if (!path16) return RegStatus::NotFound;
     RegStatus s;
@@ -232,30 +251,70 @@ RegStatus WineRegistry::find(const Handle& base, std::string_view path, Found& o
     }
     if (s != RegStatus::Ok) return s;
     int links = 0;
-    return walk(out, SplitPath(*path16), links);
+    return walk(out, SplitPath(*path16), links, openLastLink);
 }
 
-RegStatus WineRegistry::writableHive(int hive) {
-    switch (writeState()) {
-    case RegWriteState::ServerRunning:
-        return RegStatus::LockViolation;
-    case RegWriteState::NoMachine:
+RegStatus WineRegistry::lockForWrite(std::optional<WineServerLock>& lock) {
+    lastError_.clear();
+    struct timespec start {};
+    ::clock_gettime(CLOCK_REALTIME, &start);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(prefix_, ec)) {
+        lastError_ = "no Wine prefix at " + prefix_.string() + "; nothing was written";
         return RegStatus::AccessDenied;
-    case RegWriteState::Writable:
-        break;
     }
-    // A file that is missing or could not be read is never written.
-    if (hive == kUsersRoot || hives_[hive]->state() != RegHive::State::Loaded)
-        return RegStatus::AccessDenied;
+    lock.emplace(prefix_, tmpRoot_);
+    switch (lock->result()) {
+    case WineServerLock::Result::Locked:
+        break;
+    case WineServerLock::Result::ServerRunning:
+        lastError_ = "Wine is running for " + prefix_.string() +
+                     "; it owns the registry, so nothing was written (close its programs or "
+                     "run \"wineserver -k\" first)";
+        return RegStatus::LockViolation;
+    case WineServerLock::Result::Failed:
+        lastError_ = lock->error() + "; nothing was written";
+        return RegStatus::WriteFault;
+    }
+    // What killed writes left behind goes now that no other write can run.
+    for (auto& hive : hives_)
+        RemoveStaleTemporaries(hive->file(), start);
     return RegStatus::Ok;
 }
 
+RegStatus WineRegistry::writableHive(int hive) {
+    if (hive == kUsersRoot) {
+        lastError_ = "HKEY_USERS itself holds no values; nothing was written";
+        return RegStatus::AccessDenied;
+    }
+    // A file that is missing or could not be read is never written.
+    switch (hives_[hive]->state()) {
+    case RegHive::State::Loaded:
+        return RegStatus::Ok;
+    case RegHive::State::Missing:
+        lastError_ = hives_[hive]->file().string() + " does not exist; nothing was written";
+        return RegStatus::AccessDenied;
+    case RegHive::State::Unreadable:
+        break;
+    }
+    lastError_ = hives_[hive]->error();
+    return RegStatus::Unreadable;
+}
+
+RegStatus WineRegistry::save(int hive) {
+    if (hives_[hive]->save()) return RegStatus::Ok;
+    lastError_ = "cannot write " + hives_[hive]->file().string() + ": " +
+                 hives_[hive]->saveError() + "; nothing was written";
+    return RegStatus::WriteFault;
+}
+
 RegStatus WineRegistry::openKey(RegKey parent, std::string_view path, std::uint32_t access,
-                                RegKey& result) {
+                                RegKey& result, std::uint32_t options) {
     Handle base;
     if (RegStatus s = handleOf(parent, base); s != RegStatus::Ok) return s;
     Found found;
-    if (RegStatus s = find(base, path, found); s != RegStatus::Ok) return s;
+    if (RegStatus s = find(base, path, found, options & KeyOption::OpenLink); s != RegStatus::Ok)
+        return s;
     result = nextHandle_++;
     handles_[result] = Handle{base.root, std::move(found.at), access};
     return RegStatus::Ok;
@@ -292,26 +351,29 @@ RegStatus WineRegistry::setValue(RegKey key, std::string_view name, std::uint32_
     if (!(h.access & KeyAccess::SetValue)) return RegStatus::AccessDenied;
     const auto name16 = Utf8ToUtf16(name);
     if (!name16) return RegStatus::InvalidParameter;
+    std::optional<WineServerLock> lock;
+    if (RegStatus s = lockForWrite(lock); s != RegStatus::Ok) return s;
     Found found;
     if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
-    RegHive& hive = *hives_[found.at.hive];
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
-    hive.setValue(*found.node, RegValue{*name16, type, {data.begin(), data.end()}});
-    return hive.save() ? RegStatus::Ok : RegStatus::WriteFault;
+    hives_[found.at.hive]->setValue(*found.node,
+                                    RegValue{*name16, type, {data.begin(), data.end()}});
+    return save(found.at.hive);
 }
 
 RegStatus WineRegistry::deleteValue(RegKey key, std::string_view name) {
     Handle h;
     if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
     if (!(h.access & KeyAccess::SetValue)) return RegStatus::AccessDenied;
-    Found found;
-    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
     const auto name16 = Utf8ToUtf16(name);
     if (!name16) return RegStatus::NotFound;
-    RegHive& hive = *hives_[found.at.hive];
+    std::optional<WineServerLock> lock;
+    if (RegStatus s = lockForWrite(lock); s != RegStatus::Ok) return s;
+    Found found;
+    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
-    if (!hive.deleteValue(*found.node, *name16)) return RegStatus::NotFound;
-    return hive.save() ? RegStatus::Ok : RegStatus::WriteFault;
+    if (!hives_[found.at.hive]->deleteValue(*found.node, *name16)) return RegStatus::NotFound;
+    return save(found.at.hive);
 }
 
 RegStatus WineRegistry::queryInfoKey(RegKey key, std::uint32_t& subKeys,
@@ -401,15 +463,16 @@ RegStatus WineRegistry::enumValue(RegKey key, std::uint32_t index, std::string& 
 RegStatus WineRegistry::deleteKey(RegKey key, std::string_view path) {
     Handle h;
     if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    std::optional<WineServerLock> lock;
+    if (RegStatus s = lockForWrite(lock); s != RegStatus::Ok) return s;
     Found found;
-    if (RegStatus s = find(h, path, found); s != RegStatus::Ok) return s;
+    if (RegStatus s = find(h, path, found, true); s != RegStatus::Ok) return s;
     // The roots of the branches are never deleted, nor a key that has subkeys.
     if (!found.node || found.at.names.empty() || !found.node->children.empty())
         return RegStatus::AccessDenied;
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
-    RegHive& hive = *hives_[found.at.hive];
-    hive.deleteKey(*found.node);
-    return hive.save() ? RegStatus::Ok : RegStatus::WriteFault;
+    hives_[found.at.hive]->deleteKey(*found.node);
+    return save(found.at.hive);
 }
 
 } // namespace corvane::wine

@@ -3,8 +3,13 @@
 // system.reg is HKEY_LOCAL_MACHINE, user.reg HKEY_CURRENT_USER (and HKEY_USERS\<SID>),
 // userdef.reg HKEY_USERS\.Default; HKEY_CLASSES_ROOT is HKLM\Software\Classes and
 // HKEY_CURRENT_CONFIG HKLM\System\CurrentControlSet\Hardware Profiles\Current. Keys
-// marked "#link" are followed. An open key remembers its path, so it stays valid when
-// a file is read again after a change on disk.
+// marked "#link" are followed, except one named last in a path opened with
+// KeyOption::OpenLink or deleted. An open key remembers its path, so it stays valid when
+// a file is read again after a change on disk. A file that cannot be read, or that
+// Wine would not read, makes every key of its branch Unreadable and is never written.
+//
+// Each change holds Wine's lock on the prefix (WineServerLock) from its check that
+// no wineserver runs until its file is saved.
 #pragma once
 
 #include <array>
@@ -19,6 +24,7 @@
 
 #include "core/platform/Platform.h"
 #include "core/platform/wine/RegHive.h"
+#include "core/platform/wine/WineServer.h"
 
 namespace corvane::wine {
 
@@ -31,7 +37,8 @@ public:
     RegHive& userHive() { return *hives_[User]; }
     RegHive& userDefaultHive() { return *hives_[UserDefault]; }
 
-    RegStatus openKey(RegKey parent, std::string_view path, std::uint32_t access, RegKey& result);
+    RegStatus openKey(RegKey parent, std::string_view path, std::uint32_t access, RegKey& result,
+                      std::uint32_t options = 0);
     RegStatus closeKey(RegKey key);
     RegStatus queryValue(RegKey key, std::string_view name, std::uint32_t& type,
                          std::span<std::uint8_t> data, std::uint32_t& size);
@@ -45,6 +52,9 @@ public:
     RegStatus enumValue(RegKey key, std::uint32_t index, std::string& name, std::uint32_t& type,
                         std::vector<std::uint8_t>& data);
     RegWriteState writeState();
+    // The first file that cannot be read, else why the last change was refused or
+    // failed; empty when neither.
+    std::string error();
 
     // The SID of the prefix's user, from the header of user.reg.
     std::u16string userSid();
@@ -86,16 +96,26 @@ private:
     RegStatus handleOf(RegKey key, Handle& out);
     RegStatus rootLocation(RegKey root, Found& out);
     RegStatus locate(const Location& at, Found& out);
-    RegStatus walk(Found& cur, std::span<const std::u16string> names, int& links);
+    // `openLastLink`: a link key named last is taken itself.
+    RegStatus walk(Found& cur, std::span<const std::u16string> names, int& links,
+                   bool openLastLink = false);
     RegStatus followLink(Found& cur, int& links);
-    RegStatus find(const Handle& base, std::string_view path, Found& out);
+    RegStatus find(const Handle& base, std::string_view path, Found& out,
+                   bool openLastLink = false);
+    // Takes Wine's lock for a change and removes stale temporary files; the key of
+    // the change is to be looked up after it.
+    RegStatus lockForWrite(std::optional<WineServerLock>& lock);
     RegStatus writableHive(int hive);
+    // A SID that is not the user's: NotFound, or Unreadable when user.reg is.
+    RegStatus userUnknown();
+    RegStatus save(int hive);
 
     std::filesystem::path prefix_;
     std::filesystem::path tmpRoot_;
     std::array<std::unique_ptr<RegHive>, HiveCount> hives_;
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 1;
+    std::string lastError_;
 };
 
 } // namespace corvane::wine

@@ -1,6 +1,8 @@
 #include "core/platform/wine/WineServer.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
@@ -49,6 +51,67 @@ bool WineServerRunning(const std::filesystem::path& prefix, const std::filesyste
     const bool held = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     ::close(fd);
     return held;
+}
+
+namespace {
+
+// Makes a folder as wineserver does (mode 0700) unless it is there.
+bool MakeFolder(const std::filesystem::path& dir, std::string& error) {
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        const bool made = errno == ENOENT && (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) &&
+                          ::lstat(dir.c_str(), &st) == 0;
+        if (!made) {
+            error =
+                "cannot make Wine's server folder " + dir.string() + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = "Wine's server folder " + dir.string() + " is not a folder";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+WineServerLock::WineServerLock(const std::filesystem::path& prefix,
+                               const std::filesystem::path& tmpRoot) {
+    const std::filesystem::path dir = WineServerDir(prefix, tmpRoot);
+    if (dir.empty()) {
+        error_ = "no Wine prefix at " + prefix.string();
+        return;
+    }
+    if (!MakeFolder(dir.parent_path(), error_) || !MakeFolder(dir, error_)) return;
+    const std::filesystem::path file = dir / "lock";
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error_ = "Wine's lock file " + file.string() + " is not a file";
+        return;
+    }
+    fd_ = ::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        error_ = "cannot open Wine's lock file " + file.string() + ": " + std::strerror(errno);
+        return;
+    }
+    // A process lock, as wineserver takes it: Wine's tools see who holds it.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 1;
+    if (::fcntl(fd_, F_SETLK, &lock) == 0) {
+        result_ = Result::Locked;
+    } else if (errno == EAGAIN || errno == EACCES) {
+        result_ = Result::ServerRunning;
+    } else {
+        error_ = "cannot lock Wine's lock file " + file.string() + ": " + std::strerror(errno);
+    }
+}
+
+WineServerLock::~WineServerLock() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
 } // namespace corvane::wine

@@ -6,6 +6,7 @@
 #include "CliCommon.h"
 #include "PrefixesCommand.h"
 #include "core/platform/wine/WinePlatform.h"
+#include "core/run/Machine.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/RuleLibrary.h"
 
@@ -21,7 +22,9 @@ const char* const kScanUsage =
 const char* const kRepairUsage =
     "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] ID...\n"
     "Repairs the given items in the order given and prints for each its ID, name and\n"
-    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it).\n";
+    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it).\n"
+    "While Wine runs for the prefix nothing is repaired: the reason goes to standard\n"
+    "error and the exit code is 2.\n";
 
 bool LibraryMissing(const Session& session, std::ostream& err, std::string_view command) {
     const std::string& file = session.inputs.library.file;
@@ -97,6 +100,10 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
     try {
         Session session(options);
         if (LibraryMissing(session, err, "repair")) return 2;
+        if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
+            err << "corvane-cli repair: " << refusal << "\n";
+            return 2;
+        }
         // Every ID must name an item before anything is repaired.
         std::vector<RepairRow> rows;
         std::vector<std::string> names;

@@ -261,7 +261,7 @@ TEST_F(DownLoadTest, FailuresShowTheMessageSaveNothingAndLeaveTheWindowOpen) {
         window->StartDownLoadSetup(c.url, "Setup.exe");
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, "下载失败了!");
-        EXPECT_EQ(shown[0].caption, QGuiApplication::applicationDisplayName());
+        EXPECT_EQ(shown[0].caption, ui::ApplicationTitle());
         EXPECT_EQ(shown[0].caption, "CorvaneV1.0.0.0");
         EXPECT_EQ(shown[0].icon, ui::MsgIcon::None);
         EXPECT_TRUE(opened.empty());

@@ -4,6 +4,7 @@
 
 #include "CliCommon.h"
 #include "core/run/Journal.h"
+#include "core/run/Machine.h"
 
 namespace corvane::cli {
 
@@ -79,10 +80,8 @@ int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::os
     try {
         Session session(options);
         // Undo writes the registry as a repair does: never while Wine owns it.
-        if (session.platform.regWriteState() != RegWriteState::Writable) {
-            err << "corvane-cli undo: the registry of " << session.platform.prefix().string()
-                << " cannot be written now (Wine runs there: WINEPREFIX="
-                << session.platform.prefix().string() << " wineserver -k ends it)\n";
+        if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
+            err << "corvane-cli undo: " << refusal << "\n";
             return 2;
         }
         Journal journal = JournalOf(session);

@@ -6,6 +6,7 @@
 #include "CliCommon.h"
 #include "PrefixesCommand.h"
 #include "core/platform/wine/WinePlatform.h"
+#include "core/run/Machine.h"
 #include "core/run/Preview.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/RuleLibrary.h"
@@ -60,8 +61,10 @@ const char* const kScanUsage =
 const char* const kRepairUsage =
     "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] [--dry-run] ID...\n"
     "Repairs the given items in the order given and prints for each its ID, name and\n"
-    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it). Every\n"
-    "change is first recorded in the prefix's journal (see corvane-cli history, undo).\n"
+    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it).\n"
+    "While Wine runs for the prefix nothing is repaired: the reason goes to standard\n"
+    "error and the exit code is 2. Every change is first recorded in the prefix's\n"
+    "journal (see corvane-cli history, undo).\n"
     "With --dry-run, prints every change each item's repair would make, with the state\n"
     "now and after, and changes nothing.\n";
 
@@ -154,6 +157,11 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
         Session session(options);
         if (LibraryMissing(session, err, "repair") || RegistryUnreadable(session, err, "repair"))
             return 2;
+        // Dry runs change nothing, so Wine may run meanwhile.
+        if (const std::string refusal = RepairRefusal(); !refusal.empty() && !options.dryRun) {
+            err << "corvane-cli repair: " << refusal << "\n";
+            return 2;
+        }
         // Every ID must name an item before anything is repaired.
         std::vector<RepairRow> rows;
         std::vector<std::string> names;

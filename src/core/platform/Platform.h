@@ -202,4 +202,23 @@ private:
 // The platform of this system; defined by the backend that is built.
 std::unique_ptr<Platform> MakeDefaultPlatform();
 
+// A machine the user may look at, named as the user knows it ("Steam: ELDEN RING
+// (1245620)") and its place (a Wine prefix's folder).
+struct MachineChoice {
+    std::string label;
+    std::string path;
+};
+
+// Defined by the backend that is built, like MakeDefaultPlatform:
+// every machine of the user (on Linux: the Wine prefixes of the user's home); what was
+// skipped on the way goes to `notes` when given.
+std::vector<MachineChoice> FindMachines(std::vector<std::string>* notes = nullptr);
+// Whether a machine is at `machinePath` (a folder with system.reg and drive_c/).
+bool MachineExists(const std::string& machinePath);
+// The platform of the machine at `machinePath`.
+std::unique_ptr<Platform> MakePlatformFor(const std::string& machinePath);
+// Whether the process's environment names the machine ($WINEPREFIX); a machine the
+// user chose in the window is then not used.
+bool MachineNamedByEnvironment();
+
 } // namespace corvane

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -21,12 +22,14 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "core/platform/Platform.h"
 #include "core/run/Links.h"
+#include "core/run/Machine.h"
 #include "core/run/ProgramFiles.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/RuleLibrary.h"
@@ -78,6 +81,7 @@ Tfrmmain::Tfrmmain(const QString& appDir, QWidget* parent) : QMainWindow(parent)
     if (!appDir_.endsWith('/')) appDir_ += '/';
     buildWindow();
     ui::Guarded([this] { FormCreate(); });
+    if (!closeRequested_ && QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon->show();
 }
 
 void Tfrmmain::buildWindow() {
@@ -127,6 +131,20 @@ void Tfrmmain::buildWindow() {
         StatusBar1->addWidget(panels_[i], widths[i] ? 0 : 1);
     }
     setStatusBar(StatusBar1);
+    panels_[2]->setCursor(Qt::PointingHandCursor);
+    panels_[2]->setToolTip("选择 Wine 前缀");
+    panels_[2]->installEventFilter(this);
+    clickHandlers_.insert(panels_[2], &Tfrmmain::StatusBar1Panel2Click);
+    PrefixMenu = new QMenu(this);
+    PrefixMenu->setObjectName("PrefixMenu");
+
+    TrayIcon = new QSystemTrayIcon(QIcon(":/art/scan.png"), this);
+    TrayIcon->setObjectName("TrayIcon");
+    connect(TrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    ui::Guarded([this] { TrayIconClick(); });
+            });
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -362,10 +380,16 @@ void Tfrmmain::bntScanClick() {
         Panel1->hide();
     };
     events.groupsRead = [](const std::string& text) { Global().WinOSText = text; };
+    showMachine(); // says whether Wine holds newer registry contents than the files
     RunScan(Global().Inputs(), events);
 }
 
 void Tfrmmain::bntClearClick() {
+    // Nothing is asked nor touched while the registry cannot be written.
+    if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
+        ui::Prompt(ui::ToQ(refusal));
+        return;
+    }
     if (ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
         return;
     std::vector<RepairRow> rows;
@@ -492,10 +516,75 @@ void Tfrmmain::showMachine() {
     const MachinePlace place = ActivePlatform().machinePlace();
     if (place.path.empty()) return;
     const QString folder = ui::ToQ(place.path);
-    setStatusPanelText(2, place.exists ? "Wine 前缀: " + folder : "Wine 前缀不存在: " + folder);
+    QString text = place.exists ? "Wine 前缀: " + folder : "Wine 前缀不存在: " + folder;
+    if (const std::string note = RegistryStaleNote(); !note.empty())
+        text += "（" + ui::ToQ(note) + "）";
+    setStatusPanelText(2, text);
+}
+
+void Tfrmmain::lookAt(const std::string& prefix) {
+    chosenScope_.reset();
+    chosenPlatform_ = MakePlatformFor(prefix);
+    chosenScope_.emplace(*chosenPlatform_);
+}
+
+void Tfrmmain::setMaintenance(bool on) {
+    bntAdd->setVisible(on);
+    Button1->setVisible(on);
+}
+
+void Tfrmmain::StatusBar1Panel2Click() {
+    PrefixMenu->clear();
+    const QString current =
+        QFileInfo(ui::ToQ(ActivePlatform().machinePlace().path)).canonicalFilePath();
+    auto* group = new QActionGroup(PrefixMenu);
+    for (const MachineChoice& machine : FindMachines()) {
+        const QString path = ui::ToQ(machine.path);
+        QAction* action = PrefixMenu->addAction(ui::ToQ(machine.label));
+        action->setToolTip(path);
+        action->setCheckable(true);
+        action->setChecked(!current.isEmpty() && QFileInfo(path).canonicalFilePath() == current);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, path] { ui::Guarded([this, path] { choosePrefix(path); }); });
+    }
+    if (PrefixMenu->isEmpty()) PrefixMenu->addAction("未找到 Wine 前缀")->setEnabled(false);
+    PrefixMenu->popup(panels_[2]->mapToGlobal(QPoint(0, -PrefixMenu->sizeHint().height())));
+}
+
+void Tfrmmain::choosePrefix(const QString& path) {
+    const std::string prefix = path.toStdString();
+    if (!MachineExists(prefix)) {
+        ui::Prompt("Wine 前缀已不存在: " + path);
+        return;
+    }
+    lookAt(prefix);
+    ListView1->clear();
+    // The release the rules are filtered by is the chosen prefix's.
+    InitGlobalContext(appDir_.toStdString());
+    showMachine();
+    if (!RememberMachine(Global().Inputs().settingsFile, prefix))
+        ui::Prompt("无法写入 " + ui::ToQ(Global().Inputs().settingsFile));
+}
+
+void Tfrmmain::TrayIconClick() {
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
 }
 
 void Tfrmmain::FormCreate() {
+    // The prefix chosen last time, unless $WINEPREFIX names one.
+    if (const std::string remembered = RememberedMachine(appDir_.toStdString() + "Setting.ini");
+        !remembered.empty()) {
+        if (MachineExists(remembered))
+            lookAt(remembered);
+        else
+            ui::Prompt("Wine 前缀已不存在: " + ui::ToQ(remembered));
+    }
     showMachine();
     InitGlobalContext(appDir_.toStdString());
     LoadOemInfo();
@@ -523,7 +612,8 @@ void Tfrmmain::LoadOemInfo() {
     g.AuthorName = oem.authorName;
     setWindowTitle(ui::ToQ(g.SoftName));
     setStatusPanelText(1, ui::ToQ(g.AuthorName));
-    QGuiApplication::setApplicationDisplayName(ui::ToQ(g.SoftName));
+    ui::SetApplicationTitle(ui::ToQ(g.SoftName));
+    TrayIcon->setToolTip(ui::ToQ(g.SoftName));
 }
 
 void Tfrmmain::ShowLastDates() {

@@ -4,6 +4,10 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QString>
+#include <memory>
+#include <optional>
+
+#include "core/platform/Platform.h"
 
 class QAction;
 class QFrame;
@@ -13,6 +17,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
+class QSystemTrayIcon;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -30,6 +35,8 @@ public:
     // Whether start-up asked the program to end before the window is used.
     bool closeRequested() const { return closeRequested_; }
     QString statusPanelText(int panel) const;
+    // Shows the buttons of the rule library and platform group windows (--maintain).
+    void setMaintenance(bool on);
 
     QLabel* Image3 = nullptr;
     QTabWidget* PageControl1 = nullptr;
@@ -67,6 +74,10 @@ public:
     QAction* menuAlls = nullptr;
     QAction* menuAlln = nullptr;
     QAction* menuAllf = nullptr;
+    // The prefixes of the user, opened by a click on the third status panel.
+    QMenu* PrefixMenu = nullptr;
+    // The icon in the notification area, shown where the desktop has one.
+    QSystemTrayIcon* TrayIcon = nullptr;
 
     // The colour a row of ListView1 is drawn in, decided from its texts.
     static QColor ListView1CustomDrawItem(const QTreeWidgetItem& item);
@@ -91,6 +102,11 @@ public slots:
     void Label13Click();
     void Label7Click();
     void Label8Click();
+    void StatusBar1Panel2Click();
+    void TrayIconClick();
+    // Makes the prefix at `path` the one the window looks at and remembers it; a
+    // prefix that is gone is skipped with a message.
+    void choosePrefix(const QString& path);
     // Downloads `fileName` from `url` into downsoft/ beside the program in a download
     // window and starts it; returns when the transfer has ended. Nothing is reported
     // when the window cannot be prepared.
@@ -108,12 +124,16 @@ private:
     void repaintNow();
     void setStatusPanelText(int panel, const QString& text);
     void showMachine();
+    void lookAt(const std::string& prefix);
 
     QString appDir_;
     QLabel* panels_[3] = {};
     // The labels that react to a left click, with their handlers.
     QHash<QObject*, void (Tfrmmain::*)()> clickHandlers_;
     bool closeRequested_ = false;
+    // The prefix chosen in the window, active while the window lives.
+    std::unique_ptr<Platform> chosenPlatform_;
+    std::optional<PlatformScope> chosenScope_;
 };
 
 } // namespace corvane

@@ -1,7 +1,10 @@
 #include "gui/ui/MessageBox.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 #include <exception>
 
 namespace corvane::ui {
@@ -29,13 +32,22 @@ MsgAnswer ShowQtBox(const QString& text, const QString& caption, MsgIcon icon, M
         box.setIcon(QMessageBox::Question);
         break;
     }
+    // As a Chinese Windows labels them, with the accelerators Y and N.
     if (buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
         return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.exec();
     return MsgAnswer::Ok;
+}
+
+QString& Title() {
+    static QString title;
+    return title;
 }
 
 MessageBoxFunction& Current() {
@@ -60,6 +72,28 @@ MsgAnswer Prompt(const QString& text, MsgButtons buttons) {
     return MessageBox(text, QStringLiteral("提示"), MsgIcon::Warning, buttons);
 }
 
+QString ApplicationTitle() {
+    return Title().isEmpty() ? QCoreApplication::applicationName() : Title();
+}
+
+void SetApplicationTitle(const QString& title) {
+    Title() = title;
+}
+
+bool InstallStandardTexts() {
+    static QTranslator* translator = nullptr;
+    if (translator) return true;
+    auto* loaded = new QTranslator(QCoreApplication::instance());
+    if (!loaded->load(QStringLiteral("qtbase_zh_CN"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(loaded)) {
+        delete loaded;
+        return false;
+    }
+    translator = loaded;
+    return true;
+}
+
 void Guarded(const std::function<void()>& handler) {
     QString message;
     try {
@@ -70,8 +104,7 @@ void Guarded(const std::function<void()>& handler) {
     } catch (...) {
         message = QStringLiteral("Unknown error");
     }
-    MessageBox(message, QGuiApplication::applicationDisplayName(), MsgIcon::Critical,
-               MsgButtons::Ok);
+    MessageBox(message, ApplicationTitle(), MsgIcon::Critical, MsgButtons::Ok);
 }
 
 } // namespace corvane::ui

@@ -24,6 +24,16 @@ MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
 // The program's own box: caption "提示", warning icon.
 MsgAnswer Prompt(const QString& text, MsgButtons buttons = MsgButtons::Ok);
 
+// The program's title (oem/oem.ini's softName once start-up read it): the caption of
+// the default error report. The window system is never asked to add it to titles.
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+// Loads Qt's own Chinese translation of its standard texts (buttons, dialogs, the
+// editing menus), whatever the user's locale, since the whole interface is Chinese.
+// False when the translation is not installed; the texts then stay English.
+bool InstallStandardTexts();
+
 // Runs `handler`; an error that escapes it is shown as the default error report (its
 // message in a box captioned with the application title) and the program goes on.
 void Guarded(const std::function<void()>& handler);

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
@@ -66,8 +65,8 @@ void TfrmDownLoad::DownLoadFile(const QString& url, const QString& path) {
     QByteArray body;
     if (!get(url, body)) {
         if (!Cancelled)
-            ui::MessageBox("下载失败了!", QGuiApplication::applicationDisplayName(),
-                           ui::MsgIcon::None, ui::MsgButtons::Ok);
+            ui::MessageBox("下载失败了!", ui::ApplicationTitle(), ui::MsgIcon::None,
+                           ui::MsgButtons::Ok);
         return;
     }
     const bool saved = WriteWhole(path, body);

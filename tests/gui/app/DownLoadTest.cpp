@@ -29,7 +29,11 @@ using test::WriteFile;
 // A small HTTP/1.1 server on 127.0.0.1 inside the test process. Each path has one
 // canned response; a response may stop after part of its body and hold the rest back
 // for half a minute, so that a transfer that was not cut short ends complete rather
-// than in a test that never stops.
+// than in a test that never stops. A complete body without an announced length comes
+// in chunks: ended by closing the connection instead, it makes Qt's HTTP client now
+// and then send the request again on a new connection after the reply has finished
+// (about once in a hundred transfers under the sanitizers), which a later transfer of
+// the test would count as its own.
 class HttpServer : public QObject {
 public:
     struct Response {
@@ -38,6 +42,7 @@ public:
         QByteArray body;
         bool announceLength = true;
         qsizetype stallAfter = -1; // bytes of the body sent before stalling, -1: all
+        bool chunked = false;      // all of the body in chunks, no length announced
     };
 
     HttpServer() {
@@ -70,7 +75,15 @@ private:
         else
             response = {"404 Not Found", {}, "no such file", true, -1};
         QByteArray out = "HTTP/1.1 " + response.status + "\r\n" + response.headers;
-        if (response.announceLength)
+        if (response.chunked) {
+            out += "Transfer-Encoding: chunked\r\n";
+            QByteArray chunks;
+            for (qsizetype at = 0; at < response.body.size(); at += 65536) {
+                const QByteArray part = response.body.mid(at, 65536);
+                chunks += QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n";
+            }
+            response.body = chunks + "0\r\n\r\n";
+        } else if (response.announceLength)
             out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
         out += "Connection: close\r\n\r\n";
         if (onRequest) onRequest();
@@ -181,7 +194,7 @@ TEST_F(DownLoadTest, CompleteDownloadsAreSavedStartedAndTheWindowCloses) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QByteArray body = Installer(c.size);
-        server.routes["/setup.exe"] = {"200 OK", {}, body, c.announceLength, -1};
+        server.routes["/setup.exe"] = {"200 OK", {}, body, c.announceLength, -1, !c.announceLength};
         std::vector<int> values;
         int maximum = -1;
         whileSending = [&] {
@@ -261,7 +274,7 @@ TEST_F(DownLoadTest, FailuresShowTheMessageSaveNothingAndLeaveTheWindowOpen) {
         window->StartDownLoadSetup(c.url, "Setup.exe");
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, "下载失败了!");
-        EXPECT_EQ(shown[0].caption, QGuiApplication::applicationDisplayName());
+        EXPECT_EQ(shown[0].caption, ui::ApplicationTitle());
         EXPECT_EQ(shown[0].caption, "CorvaneV1.0.0.0");
         EXPECT_EQ(shown[0].icon, ui::MsgIcon::None);
         EXPECT_TRUE(opened.empty());

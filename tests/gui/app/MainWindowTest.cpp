@@ -1,5 +1,7 @@
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <gtest/gtest.h>
 
@@ -130,7 +132,7 @@ TEST_F(MainWindowTest, BrandingFromOemIni) {
         auto window = start();
         EXPECT_EQ(window->windowTitle(), c.title);
         EXPECT_EQ(window->statusPanelText(1), c.author);
-        EXPECT_EQ(QGuiApplication::applicationDisplayName(), c.title);
+        EXPECT_EQ(ui::ApplicationTitle(), c.title);
     }
 }
 
@@ -155,6 +157,31 @@ TEST_F(MainWindowTest, StoredDatesOrUnknown) {
         EXPECT_EQ(window->Label3->text(), "您上次修复的时间是:");
         EXPECT_TRUE(window->Label4->font().bold());
     }
+}
+
+TEST_F(MainWindowTest, MaintenanceShowsTheEditorButtons) {
+    start();
+    for (bool on : {false, true}) {
+        auto window = start();
+        window->setMaintenance(on);
+        window->show();
+        window->PageControl1->setCurrentIndex(1);
+        EXPECT_EQ(window->bntAdd->isVisible(), on);
+        EXPECT_EQ(window->Button1->isVisible(), on);
+    }
+}
+
+TEST_F(MainWindowTest, TheTrayIconShowsTheTitleAndBringsTheWindowBack) {
+    start();
+    auto window = start();
+    window->showMinimized();
+    EXPECT_FALSE(window->TrayIcon->icon().isNull());
+    EXPECT_EQ(window->TrayIcon->toolTip(), "CorvaneV1.0.0.0");
+    // Offscreen there is no notification area: nothing is shown there, nothing fails.
+    EXPECT_EQ(window->TrayIcon->isVisible(), QSystemTrayIcon::isSystemTrayAvailable());
+    emit window->TrayIcon->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(MainWindowTest, Screenshot) {

@@ -13,6 +13,7 @@
 #include "gui/app/Unitmain.h"
 #include "gui/app/unitGlobal.h"
 #include "gui/ui/MessageBox.h"
+#include "support/FakeWineServer.h"
 #include "support/TempPrefix.h"
 
 namespace corvane {
@@ -171,6 +172,35 @@ TEST_F(RepairTabTest, RepairWarnsRepairsAndChecksAgain) {
                           {"5", "危险项", "修不好的目录", "危险", "未修复"}}));
 }
 
+TEST_F(RepairTabTest, WhileWineRunsARepairIsRefusedAndAScanSaysSo) {
+    window->bntScanClick();
+    EXPECT_EQ(window->statusPanelText(2), "Wine 前缀: " + QString::fromStdString(prefix.dir()));
+    const std::string before = prefix.read("user.reg");
+    {
+        const test::FakeWineServer wine(prefix.dir(), prefix.dir());
+        window->bntScanClick();
+        EXPECT_EQ(window->statusPanelText(2),
+                  "Wine 前缀: " + QString::fromStdString(prefix.dir()) +
+                      "（Wine 正在运行，注册表文件可能还没有 Wine 最新的更改）");
+        window->menuAllsClick();
+        window->bntClearClick();
+    }
+    ASSERT_EQ(shown.size(), 1u) << "no question, one reason";
+    EXPECT_EQ(shown[0].caption, "提示");
+    EXPECT_EQ(shown[0].text.toStdString(),
+              "Wine 正在前缀 " + prefix.dir().string() +
+                  " 中运行，注册表由它掌管，修复无法进行。\n请先关闭该前缀中的程序，或结束 "
+                  "Wine:\nWINEPREFIX='" +
+                  prefix.dir().string() + "' wineserver -k");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(rows()[i][4], "未修复");
+        EXPECT_EQ(window->ListView1->topLevelItem(i)->checkState(0), Qt::Checked);
+    }
+    EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+    EXPECT_EQ(prefix.read("user.reg"), before);
+    EXPECT_EQ(setting("FixTime"), "");
+}
+
 TEST_F(RepairTabTest, NoChangesNothing) {
     window->bntScanClick();
     window->menuAllsClick();
@@ -244,12 +274,13 @@ struct ToolResult {
     std::string out;
 };
 
-// Runs corvane-cli with `args`, standard error dropped.
-ToolResult RunTool(const std::vector<std::string>& args) {
+// Runs corvane-cli with `args`, standard error dropped unless `withErrors`, which
+// brings it in place of the standard output.
+ToolResult RunTool(const std::vector<std::string>& args, bool withErrors = false) {
     std::string command = "'" CORVANE_CLI "'";
     for (const auto& arg : args)
         command += " '" + arg + "'";
-    command += " 2>/dev/null";
+    command += withErrors ? " 2>&1 >/dev/null" : " 2>/dev/null";
     ToolResult result;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         char buf[4096];
@@ -295,6 +326,25 @@ TEST_F(RepairTabTest, TheToolFindsAndRepairsWhatTheWindowDoes) {
     EXPECT_EQ(rows()[0][0], "5");
     EXPECT_EQ(RunTool({"repair", "--prefix", prefixDir, "--library", library, "99"}).code, 2);
     EXPECT_EQ(RunTool({"scan", "--prefix", prefixDir, "--library", library + ".none"}).code, 2);
+}
+
+TEST_F(RepairTabTest, TheToolRefusesToRepairWhileWineRuns) {
+    const std::string library = (app.dir() / "cvdb.db").string();
+    const std::string before = prefix.read("user.reg");
+    ToolResult refused;
+    {
+        const test::FakeWineServer wine(prefix.dir());
+        refused =
+            RunTool({"repair", "--prefix", prefix.dir(), "--library", library, "1", "2"}, true);
+    }
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.out, "corvane-cli repair: Wine 正在前缀 " + prefix.dir().string() +
+                               " 中运行，注册表由它掌管，修复无法进行。\n请先关闭该前缀中的程"
+                               "序，或结束 Wine:\nWINEPREFIX='" +
+                               prefix.dir().string() + "' wineserver -k\n");
+    EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+    EXPECT_EQ(prefix.read("user.reg"), before);
+    EXPECT_EQ(setting("FixTime"), "");
 }
 
 } // namespace

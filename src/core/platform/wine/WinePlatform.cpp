@@ -1,5 +1,7 @@
 #include "core/platform/wine/WinePlatform.h"
 
+#include "core/platform/wine/PrefixDiscovery.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <pwd.h>
@@ -248,6 +250,28 @@ namespace corvane {
 
 std::unique_ptr<Platform> MakeDefaultPlatform() {
     return std::make_unique<wine::WinePlatform>(wine::DefaultPrefix());
+}
+
+std::vector<MachineChoice> FindMachines(std::vector<std::string>* notes) {
+    wine::Discovery found = wine::DiscoverPrefixes(wine::DiscoveryPlaces::FromProcess());
+    if (notes) *notes = std::move(found.notes);
+    std::vector<MachineChoice> machines;
+    for (wine::FoundPrefix& prefix : found.prefixes)
+        machines.push_back({std::move(prefix.label), prefix.path.string()});
+    return machines;
+}
+
+bool MachineExists(const std::string& machinePath) {
+    return !machinePath.empty() && wine::IsPrefix(machinePath);
+}
+
+std::unique_ptr<Platform> MakePlatformFor(const std::string& machinePath) {
+    return std::make_unique<wine::WinePlatform>(machinePath);
+}
+
+bool MachineNamedByEnvironment() {
+    const char* prefix = std::getenv("WINEPREFIX");
+    return prefix && *prefix;
 }
 
 } // namespace corvane

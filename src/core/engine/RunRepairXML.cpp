@@ -47,11 +47,14 @@ void RunRegAction(const RegActionRow& row, std::string_view appDir) {
 class Repair : public RepairVisitor {
 public:
     explicit Repair(std::string_view appDir) : appDir_(appDir) {}
+    // Each action is one step: the machine is checked for outside changes once.
     bool fileAction(const FileActionRow& row) override {
+        const PlatformStep step(ActivePlatform());
         RunFileAction(row, appDir_);
         return true;
     }
     bool regAction(const RegActionRow& row) override {
+        const PlatformStep step(ActivePlatform());
         RunRegAction(row, appDir_);
         return true;
     }

@@ -61,6 +61,8 @@ public:
     bool createFolder(std::string_view path) override;
     bool shellDelete(std::string_view path) override;
     bool shellCopy(std::string_view source, std::string_view destination) override;
+    void beginStep() override { registry_.beginStep(); }
+    void endStep() override { registry_.endStep(); }
 
     const WineEnvironment& environment();
 

@@ -62,6 +62,10 @@ public:
     // Changes whenever one of the files was read or written.
     std::uint64_t generation();
 
+    // Within a step each file is checked for a change on disk once (Platform::beginStep).
+    void beginStep();
+    void endStep();
+
 private:
     enum HiveId { Machine, User, UserDefault, HiveCount };
     static constexpr int kUsersRoot = -1; // HKEY_USERS itself
@@ -87,12 +91,16 @@ private:
     RegStatus followLink(Found& cur, int& links);
     RegStatus find(const Handle& base, std::string_view path, Found& out);
     RegStatus writableHive(int hive);
+    // Reads the file again when it changed on disk, unless checked in this step.
+    RegHive& refreshed(int hive);
 
     std::filesystem::path prefix_;
     std::filesystem::path tmpRoot_;
     std::array<std::unique_ptr<RegHive>, HiveCount> hives_;
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 1;
+    int stepDepth_ = 0;
+    std::array<bool, HiveCount> checkedInStep_{};
 };
 
 } // namespace corvane::wine

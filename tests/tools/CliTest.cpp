@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "core/engine/RuleDocument.h"
 #include "core/platform/wine/WineServer.h"
@@ -317,6 +319,75 @@ TEST_F(CliTest, RulesImportExportAndCheckPacks) {
 }
 
 // The user's prefixes through the tool: HOME is a home with a prefix of every kind.
+// A library another SQLCipher client made with the passphrase opens with the key
+// derived from its salt; the key is kept by the salt in $XDG_CACHE_HOME/corvane, used
+// by the next run as it is, and derived again when the cache is missing, damaged or
+// holds another key.
+TEST_F(CliTest, TheLibraryKeyIsKeptByTheSaltOfTheFile) {
+    const std::string library = prefix.file("made-before.db").string();
+    prefix.write("make.sql", "PRAGMA key='kplmvz';\n"
+                             "PRAGMA cipher_page_size = 1024;\n"
+                             "PRAGMA kdf_iter = 64000;\n"
+                             "CREATE TABLE cvdb ([ID] INTEGER PRIMARY KEY,[Name] VARCHAR (300),"
+                             "[OSId] TEXT,[OptText] TEXT, [RepairXML] TEXT,[MessBoxText] TEXT, "
+                             "[Des] TEXT, [Level] INTEGER);\n"
+                             "CREATE TABLE Infos ([ID] INTEGER PRIMARY KEY,[Name] VARCHAR (300),"
+                             "[Value] TEXT);\n"
+                             "INSERT INTO cvdb (Name, Level) VALUES ('旧库的项目', 1);\n");
+    const std::string make = "sqlcipher -batch '" + library + "' < '" +
+                             prefix.file("make.sql").string() + "' > /dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0) << "sqlcipher (Debian package sqlcipher)";
+    std::string salt;
+    for (unsigned char c : test::ReadFile(library).substr(0, 16)) {
+        static const char digits[] = "0123456789abcdef";
+        salt += {digits[c >> 4], digits[c & 15]};
+    }
+
+    const auto cacheDir = prefix.file("cache");
+    const auto cache = cacheDir / "corvane" / "library-keys";
+    const char* saved = std::getenv("XDG_CACHE_HOME");
+    const std::string before = saved ? saved : "";
+    ::setenv("XDG_CACHE_HOME", cacheDir.c_str(), 1);
+    const auto exportsTheItem = [&] {
+        const Result r = RunCli({"rules", "export", "--library", library});
+        EXPECT_EQ(r.code, 0) << r.err;
+        return r.out.find("旧库的项目") != std::string::npos;
+    };
+    // The line of the library's salt, or nothing.
+    const auto saltLine = [&] {
+        std::istringstream lines(test::ReadFile(cache));
+        for (std::string line; std::getline(lines, line);)
+            if (line.starts_with(salt + " ")) return line;
+        return std::string();
+    };
+
+    ASSERT_TRUE(exportsTheItem());
+    const std::string good = saltLine();
+    ASSERT_EQ(good.size(), 32 + 1 + 16 + 1 + 64) << test::ReadFile(cache);
+    struct stat kept {};
+    ::stat(cache.c_str(), &kept);
+    EXPECT_TRUE(exportsTheItem());
+    struct stat after {};
+    ::stat(cache.c_str(), &after);
+    EXPECT_EQ(after.st_ino, kept.st_ino) << "a run with the key at hand writes no cache";
+
+    const std::pair<const char*, std::string> broken[] = {
+        {"missing", ""},
+        {"damaged", std::string("\x00\xff garbage\n", 11) + salt + " zz\n"},
+        {"another key", good.substr(0, 50) + std::string(64, '0') + "\n"},
+    };
+    for (const auto& [what, text] : broken) {
+        std::filesystem::remove(cache);
+        if (!text.empty()) test::WriteFile(cache, text);
+        EXPECT_TRUE(exportsTheItem()) << what;
+        EXPECT_EQ(saltLine(), good) << what;
+    }
+    if (saved)
+        ::setenv("XDG_CACHE_HOME", before.c_str(), 1);
+    else
+        ::unsetenv("XDG_CACHE_HOME");
+}
+
 TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
     namespace fs = std::filesystem;
     TempPrefix root;

@@ -123,6 +123,8 @@ private:
 int RuleTriggered(std::string_view optText, std::string_view appDir,
                   std::vector<MatchedCondition>* matched) {
     try {
+        // The machine is checked for outside changes once for the whole item.
+        const PlatformStep step(ActivePlatform());
         Evaluation evaluation(appDir);
         // A document that does not read, or a walk cut short by a read failure, finds
         // only what was satisfied before.

@@ -24,7 +24,9 @@ public:
 
     // An action that fails is passed over: whether the repair worked is for detection
     // to say.
+    // Each action is one step: the machine is checked for outside changes once.
     bool fileAction(const FileActionRow& row) override {
+        const PlatformStep step(ActivePlatform());
         PlannedChange change;
         change.path = ExpandRulePath(row.FilePath, appDir_);
         change.source = ExpandRulePath(row.FromPath, appDir_);
@@ -44,6 +46,7 @@ public:
     }
 
     bool regAction(const RegActionRow& row) override {
+        const PlatformStep step(ActivePlatform());
         const RegKey root = RootKeyFromName(row.root);
         PlannedChange change;
         change.root = row.root;

@@ -180,6 +180,27 @@ public:
     virtual std::vector<std::string> deleteTargets(std::string_view path) = 0;
     virtual std::vector<std::string> copyTargets(std::string_view source,
                                                  std::string_view destination) = 0;
+
+    // --- Steps ----------------------------------------------------------------------
+    // The engine evaluates one rule item, or carries out one repair action, as one step
+    // (PlatformStep). Within a step a backend may check the machine for outside
+    // changes once, at the first call that needs it, rather than on every call; a
+    // change made from outside shows from the next step on. Outside steps every call
+    // sees the machine as it is. Steps may nest; the outermost one counts.
+    virtual void beginStep() {}
+    virtual void endStep() {}
+};
+
+// One step of the engine on `platform`, from construction to destruction.
+class PlatformStep {
+public:
+    explicit PlatformStep(Platform& platform) : platform_(platform) { platform_.beginStep(); }
+    ~PlatformStep() { platform_.endStep(); }
+    PlatformStep(const PlatformStep&) = delete;
+    PlatformStep& operator=(const PlatformStep&) = delete;
+
+private:
+    Platform& platform_;
 };
 
 // The active platform. Unless one was installed, the default one for this system is

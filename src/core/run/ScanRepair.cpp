@@ -72,14 +72,19 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
     const std::optional<std::string> stored = ReadWinOSRecord(*db);
     if (stored && events.groupsRead) events.groupsRead(*stored);
     const IniDocument groups = ReadPlatformGroups(stored.value_or(inputs.winOsText));
-    const auto rules = db->Query(RuleSql::SelectAllRules(inputs.library.table));
-    const int total = rules->RowTotal();
+    // The rows are read one by one: the count first, for the progress bar, in the same
+    // read transaction so that both see the same rows. Nothing is written: closing
+    // the connection ends it.
+    const std::string& table = inputs.library.table;
+    db->OpenTransaction();
+    const auto total = static_cast<int>(db->Query(RuleSql::CountAllRules(table))->IntegerAt(0));
+    TSQLiteCursor rules(*db, RuleSql::SelectScanColumns(table));
     begun = true;
     if (events.started) events.started(total);
     // A level outside 0 to 4 has no word: the column keeps the previous row's word.
     std::string lastWord;
-    for (int i = 1; i <= total; ++i) {
-        const RuleRow row = Readable(ReadRuleRow(*rules));
+    for (int i = 1; i <= total && rules.Next(); ++i) {
+        const RuleRow row = Readable(ReadScanRow(rules));
         if (events.row) events.row(i, row.item.Name);
         // The filter comes first: items for other releases are never evaluated.
         std::vector<MatchedCondition> matched;
@@ -89,13 +94,13 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
             finding.matched = std::move(matched);
             finding.id = row.Id;
             finding.name = row.item.Name;
-            finding.description = row.item.Des;
+            finding.description =
+                RuleText(*db->Query(RuleSql::SelectDescription(table, row.Id)), "Des");
             finding.level = row.item.Level;
             if (const std::string word = LevelName(finding.level); !word.empty()) lastWord = word;
             finding.levelName = lastWord;
             if (events.found) events.found(finding);
         }
-        rules->MoveNext();
     }
 }
 

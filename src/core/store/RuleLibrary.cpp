@@ -47,6 +47,21 @@ std::string SelectAllRules(std::string_view table) {
     return "SELECT * FROM " + T;
 }
 
+std::string CountAllRules(std::string_view table) {
+    const std::string T(table);
+    return "SELECT COUNT(*) FROM " + T;
+}
+
+std::string SelectScanColumns(std::string_view table) {
+    const std::string T(table);
+    return "SELECT ID,Name,OSId,OptText,Level FROM " + T;
+}
+
+std::string SelectDescription(std::string_view table, std::string_view id) {
+    const std::string T(table);
+    return "SELECT Des FROM " + T + " where ID=" + std::string(Id(id));
+}
+
 std::string SelectRuleForEdit(std::string_view table, std::string_view id) {
     const std::string T(table);
     return "SELECT * FROM " + T + " where id=" + std::string(Id(id));
@@ -159,6 +174,17 @@ RuleRow ReadRuleRow(const TSQLiteTable& table) {
     return row;
 }
 
+RuleRow ReadScanRow(const TSQLiteCursor& rows) {
+    RuleRow row;
+    row.Id = rows.TextByName("Id");
+    row.LevelText = rows.TextByName("Level");
+    row.item.Name = rows.TextByName("Name");
+    row.item.Level = StoredLevel(row.LevelText);
+    row.item.OSId = rows.TextByName("OSId");
+    row.item.OptText = rows.TextByName("OptText");
+    return row;
+}
+
 namespace {
 
 void KeepIfUtf8(std::string& text) {
@@ -205,7 +231,7 @@ int CountRules(const LibraryLocation& library,
                const std::function<void(const std::string&)>& showPanel0) {
     const auto db = OpenRuleLibrary(library);
     try {
-        const int count = db->Query(RuleSql::SelectAllRules(library.table))->RowTotal();
+        const auto count = db->Query(RuleSql::CountAllRules(library.table))->IntegerAt(0);
         showPanel0("当前加载库数量:" + std::to_string(count));
         return 0;
     } catch (...) {

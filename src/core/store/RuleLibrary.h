@@ -61,6 +61,11 @@ std::string q(std::string_view text);
 namespace RuleSql {
 // The rule items.
 std::string SelectAllRules(std::string_view table);
+std::string CountAllRules(std::string_view table);
+// What a scan reads of every row, in the order of SelectAllRules, and what only of the
+// items it finds.
+std::string SelectScanColumns(std::string_view table);
+std::string SelectDescription(std::string_view table, std::string_view id);   // where ID=
 std::string SelectRuleForEdit(std::string_view table, std::string_view id);   // where id=
 std::string SelectRuleForRepair(std::string_view table, std::string_view id); // where ID=
 std::string DeleteRule(std::string_view table, std::string_view id);
@@ -92,6 +97,10 @@ struct RuleRow {
 };
 [[nodiscard]] RuleRow ReadRuleRow(const TSQLiteTable& table);
 
+// The current row of SelectScanColumns, read as ReadRuleRow reads it; the columns the
+// scan does not read stay empty.
+[[nodiscard]] RuleRow ReadScanRow(const TSQLiteCursor& rows);
+
 // The row as the program shows and runs it: a text that is not well-formed UTF-8
 // (written by another tool in code page 936, for instance) reads as the empty text.
 [[nodiscard]] RuleRow Readable(RuleRow row);
@@ -104,7 +113,7 @@ struct RuleRow {
 // every failure propagates.
 void CreateRuleDatabase(const LibraryLocation& library);
 
-// Counts the rule items by reading the whole rule table. On success shows
+// Counts the rule items without reading them. On success shows
 // "当前加载库数量:<count>" through `showPanel0` and returns 0; when reading fails
 // returns 1 and shows nothing. A failure to open the library propagates.
 [[nodiscard]] int CountRules(const LibraryLocation& library,

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/platform/Utf.h"
+#include "core/store/CipherKey.h"
 #include "core/store/SQLite3.h"
 
 namespace corvane {
@@ -63,6 +64,79 @@ TSQLiteTable::ColumnType DeclaredType(const char* declared, int storageClass) {
     return TSQLiteTable::Text;
 }
 
+// The names (upper-cased) and types of the columns of the statement's current row.
+void ReadColumns(sqlite3_stmt* s, std::vector<std::string>& names,
+                 std::vector<TSQLiteTable::ColumnType>& types) {
+    const int count = sqlite3_column_count(s);
+    names.reserve(static_cast<std::size_t>(count));
+    types.reserve(static_cast<std::size_t>(count));
+    for (int c = 0; c < count; ++c) {
+        const char* name = sqlite3_column_name(s, c);
+        names.push_back(AsciiUpper(name ? name : ""));
+        types.push_back(DeclaredType(sqlite3_column_decltype(s, c), sqlite3_column_type(s, c)));
+    }
+}
+
+TSQLiteTable::Cell ReadCell(sqlite3_stmt* s, int c, TSQLiteTable::ColumnType type) {
+    if (sqlite3_column_type(s, c) == SQLITE_NULL) return {};
+    switch (type) {
+    case TSQLiteTable::Integer:
+        return static_cast<std::int64_t>(sqlite3_column_int64(s, c));
+    case TSQLiteTable::Numeric:
+        return sqlite3_column_double(s, c);
+    case TSQLiteTable::Blob: {
+        const void* bytes = sqlite3_column_blob(s, c);
+        const int size = sqlite3_column_bytes(s, c);
+        if (size > 0 && bytes)
+            return std::string(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+        return {};
+    }
+    default: {
+        // Up to the first zero byte, as a C text ends.
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+        return std::string(text ? text : "");
+    }
+    }
+}
+
+std::int64_t CellInteger(const TSQLiteTable::Cell& cell) {
+    if (std::holds_alternative<std::monostate>(cell)) return 0;
+    if (const auto* value = std::get_if<std::int64_t>(&cell)) return *value;
+    if (const auto* value = std::get_if<double>(&cell)) {
+        // Truncated toward zero, held within the range of the type.
+        constexpr double kLimit = 9223372036854775807.0;
+        if (std::isnan(*value)) return 0;
+        if (*value >= kLimit) return std::numeric_limits<std::int64_t>::max();
+        if (*value <= -kLimit) return std::numeric_limits<std::int64_t>::min();
+        return static_cast<std::int64_t>(*value);
+    }
+    throw ESQLiteException("Not an integer or numeric field");
+}
+
+std::string CellText(const TSQLiteTable::Cell& cell, TSQLiteTable::ColumnType type) {
+    switch (type) {
+    case TSQLiteTable::Integer:
+        return std::to_string(CellInteger(cell));
+    case TSQLiteTable::Numeric: {
+        char buffer[64];
+        const double value =
+            std::holds_alternative<std::monostate>(cell) ? 0 : std::get<double>(cell);
+        const auto end =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15)
+                .ptr;
+        return std::string(buffer, end);
+    }
+    case TSQLiteTable::Blob:
+    case TSQLiteTable::Text:
+    case TSQLiteTable::Null:
+        // A column without a declared type whose first value was null still holds the
+        // texts of the later rows.
+        if (const auto* text = std::get_if<std::string>(&cell)) return *text;
+        return {};
+    }
+    return {};
+}
+
 // Makes a rename inside `folder` durable.
 bool FlushFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
@@ -93,6 +167,11 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName, const std::string&
     if (!folder.empty() && !fs::is_directory(folder, ec)) {
         // A folder that cannot be made shows as the open's own failure below.
         fs::create_directories(folder, ec);
+    }
+
+    if (!key.empty() && OpenWithRawKey(fileName, key, busyTimeout)) {
+        Execute("PRAGMA temp_store = MEMORY;");
+        return;
     }
 
     OpenHandle(fileName);
@@ -133,6 +212,47 @@ void TSQLiteDatabase::OpenHandle(const std::string& fileName) {
     if (!raw)
         throw ESQLiteException("Failed to open database \"" + fileName + "\" : unknown error");
     throw ESQLiteException("Failed to open database \"" + fileName + "\" : " + sqlite3_errmsg(raw));
+}
+
+// A file with a salt opens with the key derived from it, from the cache when it holds
+// one; a new file gets a salt of ours. False, with no connection, when the raw key
+// does not read the file (a wrong passphrase, a plain or damaged file, a lock): the
+// passphrase then takes the way it always took, with its own errors.
+bool TSQLiteDatabase::OpenWithRawKey(const std::string& fileName, const std::string& key,
+                                     int busyTimeout) {
+    std::optional<CipherSalt> salt = FileSalt(fileName);
+    if (!salt) {
+        std::error_code ec;
+        const bool empty = !fs::exists(fileName, ec) || fs::file_size(fileName, ec) == 0;
+        if (ec || !empty) return false;
+        salt = NewSalt();
+    }
+    const auto opens = [&](const std::string& rawKey) {
+        OpenHandle(fileName);
+        SetBusyTimeout(busyTimeout);
+        const std::string text = RawKeyText(rawKey, *salt);
+        CheckResult(sqlite3_key(Handle(), text.data(), static_cast<int>(text.size())));
+        PinCipherSettings("");
+        try {
+            Execute("PRAGMA SYNCHRONOUS=NORMAL;");
+            return true;
+        } catch (const ESQLiteException&) {
+            const bool notThisKey = sqlite3_errcode(Handle()) == SQLITE_NOTADB;
+            handle_.reset();
+            if (!notThisKey) throw;
+            return false;
+        }
+    };
+    try {
+        if (const auto cached = CachedRawKey(key, *salt); cached && opens(*cached)) return true;
+        const std::string derived = DeriveRawKey(key, *salt);
+        if (!opens(derived)) return false;
+        KeepRawKey(key, *salt, derived);
+        return true;
+    } catch (const ESQLiteException&) {
+        handle_.reset();
+        return false;
+    }
 }
 
 void TSQLiteDatabase::Key(const std::string& key) {
@@ -282,46 +402,11 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& db, const std::string& sql) {
 
         ++rowCount_;
         if (rowCount_ == 1) {
-            columnCount_ = sqlite3_column_count(s);
-            columnNames_.reserve(static_cast<std::size_t>(columnCount_));
-            columnTypes_.reserve(static_cast<std::size_t>(columnCount_));
-            for (int c = 0; c < columnCount_; ++c) {
-                const char* name = sqlite3_column_name(s, c);
-                columnNames_.push_back(AsciiUpper(name ? name : ""));
-                columnTypes_.push_back(
-                    DeclaredType(sqlite3_column_decltype(s, c), sqlite3_column_type(s, c)));
-            }
+            ReadColumns(s, columnNames_, columnTypes_);
+            columnCount_ = static_cast<int>(columnNames_.size());
         }
-        for (int c = 0; c < columnCount_; ++c) {
-            if (sqlite3_column_type(s, c) == SQLITE_NULL) {
-                cells_.emplace_back();
-                continue;
-            }
-            switch (columnTypes_[static_cast<std::size_t>(c)]) {
-            case Integer:
-                cells_.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(s, c)));
-                break;
-            case Numeric:
-                cells_.emplace_back(sqlite3_column_double(s, c));
-                break;
-            case Blob: {
-                const void* bytes = sqlite3_column_blob(s, c);
-                const int size = sqlite3_column_bytes(s, c);
-                if (size > 0 && bytes)
-                    cells_.emplace_back(std::string(static_cast<const char*>(bytes),
-                                                    static_cast<std::size_t>(size)));
-                else
-                    cells_.emplace_back();
-                break;
-            }
-            default: {
-                // Up to the first zero byte, as a C text ends.
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-                cells_.emplace_back(std::string(text ? text : ""));
-                break;
-            }
-            }
-        }
+        for (int c = 0; c < columnCount_; ++c)
+            cells_.push_back(ReadCell(s, c, columnTypes_[static_cast<std::size_t>(c)]));
     }
     currentRow_ = 0;
 }
@@ -358,41 +443,11 @@ int TSQLiteTable::ColumnIndex(std::string_view name) const {
 
 std::string TSQLiteTable::TextAt(int column) const {
     const Cell& cell = CellAt(column);
-    switch (TypeAt(column)) {
-    case Integer:
-        return std::to_string(IntegerAt(column));
-    case Numeric: {
-        char buffer[64];
-        const auto end = std::to_chars(buffer, buffer + sizeof buffer, RealAt(column),
-                                       std::chars_format::general, 15)
-                             .ptr;
-        return std::string(buffer, end);
-    }
-    case Blob:
-        return BlobTextAt(column);
-    case Text:
-    case Null:
-        // A column without a declared type whose first value was null still holds the
-        // texts of the later rows.
-        if (const auto* text = std::get_if<std::string>(&cell)) return *text;
-        return {};
-    }
-    return {};
+    return CellText(cell, TypeAt(column));
 }
 
 std::int64_t TSQLiteTable::IntegerAt(int column) const {
-    const Cell& cell = CellAt(column);
-    if (std::holds_alternative<std::monostate>(cell)) return 0;
-    if (const auto* value = std::get_if<std::int64_t>(&cell)) return *value;
-    if (const auto* value = std::get_if<double>(&cell)) {
-        // Truncated toward zero, held within the range of the type.
-        constexpr double kLimit = 9223372036854775807.0;
-        if (std::isnan(*value)) return 0;
-        if (*value >= kLimit) return std::numeric_limits<std::int64_t>::max();
-        if (*value <= -kLimit) return std::numeric_limits<std::int64_t>::min();
-        return static_cast<std::int64_t>(*value);
-    }
-    throw ESQLiteException("Not an integer or numeric field");
+    return CellInteger(CellAt(column));
 }
 
 double TSQLiteTable::RealAt(int column) const {
@@ -419,6 +474,58 @@ std::string TSQLiteTable::BlobTextAt(int column) const {
     const auto bytes = BlobAt(column);
     if (!bytes || bytes->empty()) return {};
     return std::string(*bytes);
+}
+
+// ---- TSQLiteCursor --------------------------------------------------------------------
+
+void TSQLiteCursor::Finalizer::operator()(sqlite3_stmt* statement) const {
+    sqlite3_finalize(statement);
+}
+
+TSQLiteCursor::TSQLiteCursor(TSQLiteDatabase& db, const std::string& sql) : db_(db), sql_(sql) {
+    sqlite3_stmt* raw = nullptr;
+    const int prepared = sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &raw, nullptr);
+    statement_.reset(raw);
+    if (prepared != SQLITE_OK) db.RaiseError("Error executing SQL", sql);
+    if (!statement_) db.RaiseError("Could not prepare SQL statement", sql);
+}
+
+TSQLiteCursor::~TSQLiteCursor() = default;
+
+bool TSQLiteCursor::Next() {
+    onRow_ = false;
+    row_.clear();
+    if (!statement_) return false;
+    sqlite3_stmt* const s = statement_.get();
+    const int stepped = sqlite3_step(s);
+    if (stepped == SQLITE_DONE) {
+        // Ends the read at once: the lock goes with the statement.
+        statement_.reset();
+        return false;
+    }
+    if (stepped == SQLITE_BUSY) throw ESQLiteException("Could not prepare SQL statement");
+    if (stepped != SQLITE_ROW) db_.RaiseError("Could not retrieve data", sql_);
+    if (columnNames_.empty()) ReadColumns(s, columnNames_, columnTypes_);
+    row_.reserve(columnTypes_.size());
+    for (std::size_t c = 0; c < columnTypes_.size(); ++c)
+        row_.push_back(ReadCell(s, static_cast<int>(c), columnTypes_[c]));
+    onRow_ = true;
+    return true;
+}
+
+int TSQLiteCursor::ColumnIndex(std::string_view name) const {
+    const std::string upper = AsciiUpper(name);
+    for (std::size_t c = 0; c < columnNames_.size(); ++c)
+        if (columnNames_[c] == upper) return static_cast<int>(c);
+    throw ESQLiteException("Field not found in dataset: " + std::string(name));
+}
+
+std::string TSQLiteCursor::TextAt(int column) const {
+    if (!onRow_) throw ESQLiteException("Table is at End of File");
+    if (column < 0 || static_cast<std::size_t>(column) >= row_.size())
+        throw ESQLiteException("Column index out of range: " + std::to_string(column));
+    const auto c = static_cast<std::size_t>(column);
+    return CellText(row_[c], columnTypes_[c]);
 }
 
 } // namespace corvane

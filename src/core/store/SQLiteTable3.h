@@ -1,6 +1,7 @@
 // The database access layer: one connection to one encrypted SQLite file
-// (TSQLiteDatabase), the complete in-memory result of one query (TSQLiteTable) and the
-// one exception type the layer raises (ESQLiteException).
+// (TSQLiteDatabase), the complete in-memory result of one query (TSQLiteTable), the
+// rows of one query read one by one (TSQLiteCursor) and the one exception type the
+// layer raises (ESQLiteException).
 //
 // Statement texts and column values pass through unchanged: the program's text is
 // UTF-8 and so is the database's.
@@ -17,6 +18,7 @@
 #include "core/store/Exception.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace corvane {
 
@@ -70,6 +72,7 @@ private:
     };
 
     void OpenHandle(const std::string& fileName);
+    bool OpenWithRawKey(const std::string& fileName, const std::string& key, int busyTimeout);
     void Key(const std::string& key);
     void PinCipherSettings(std::string_view schema);
     void EncryptPlainFile(const std::string& fileName, const std::string& key, int busyTimeout);
@@ -117,9 +120,10 @@ public:
     std::optional<std::string_view> BlobAt(int column) const;
     std::string BlobTextAt(int column) const;
 
-private:
+    // One value as read from its column.
     using Cell = std::variant<std::monostate, std::int64_t, double, std::string>;
 
+private:
     const Cell& CellAt(int column) const;
 
     int rowCount_ = 0;
@@ -128,6 +132,40 @@ private:
     std::vector<std::string> columnNames_;
     std::vector<ColumnType> columnTypes_;
     std::vector<Cell> cells_;
+};
+
+// The rows of one query read one at a time, for results too large to hold in memory.
+// Values read as in TSQLiteTable (column types fixed from the first row). The
+// statement holds the database's read lock until the cursor is destroyed.
+class TSQLiteCursor {
+public:
+    // Prepares `sql` on `db`; the first Next() moves to the first row.
+    TSQLiteCursor(TSQLiteDatabase& db, const std::string& sql);
+    ~TSQLiteCursor();
+
+    TSQLiteCursor(const TSQLiteCursor&) = delete;
+    TSQLiteCursor& operator=(const TSQLiteCursor&) = delete;
+
+    // Moves to the next row; false at the end. Raises ESQLiteException as
+    // TSQLiteTable's constructor does when a row cannot be read.
+    bool Next();
+
+    int ColumnIndex(std::string_view name) const;
+    std::string TextAt(int column) const;
+    std::string TextByName(std::string_view name) const { return TextAt(ColumnIndex(name)); }
+
+private:
+    struct Finalizer {
+        void operator()(sqlite3_stmt* statement) const;
+    };
+
+    TSQLiteDatabase& db_;
+    std::string sql_;
+    std::unique_ptr<sqlite3_stmt, Finalizer> statement_;
+    bool onRow_ = false;
+    std::vector<std::string> columnNames_;
+    std::vector<TSQLiteTable::ColumnType> columnTypes_;
+    std::vector<TSQLiteTable::Cell> row_;
 };
 
 } // namespace corvane

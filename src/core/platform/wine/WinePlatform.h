@@ -68,6 +68,8 @@ public:
     std::vector<std::string> deleteTargets(std::string_view path) override;
     std::vector<std::string> copyTargets(std::string_view source,
                                          std::string_view destination) override;
+    void beginStep() override { registry_.beginStep(); }
+    void endStep() override { registry_.endStep(); }
 
     const WineEnvironment& environment();
 

@@ -36,9 +36,23 @@ WineRegistry::WineRegistry(std::filesystem::path prefix, std::filesystem::path t
     hives_[UserDefault] = std::make_unique<RegHive>(prefix_ / "userdef.reg");
 }
 
+void WineRegistry::beginStep() {
+    if (stepDepth_++ == 0) checkedInStep_.fill(false);
+}
+
+void WineRegistry::endStep() {
+    if (stepDepth_ > 0) --stepDepth_;
+}
+
+RegHive& WineRegistry::refreshed(int hive) {
+    RegHive& h = *hives_[hive];
+    if (stepDepth_ == 0 || !checkedInStep_[hive]) h.refresh();
+    if (stepDepth_ > 0) checkedInStep_[hive] = true;
+    return h;
+}
+
 std::u16string WineRegistry::userSid() {
-    RegHive& hive = *hives_[User];
-    hive.refresh();
+    RegHive& hive = refreshed(User);
     const std::vector<std::u16string> names = SplitPath(hive.relativeTo());
     if (names.size() == 2 && EqualsNoCase(names[0], u"User")) return names[1];
     return std::u16string(kDefaultSid);
@@ -52,10 +66,8 @@ RegStatus WineRegistry::userUnknown() {
 
 std::uint64_t WineRegistry::generation() {
     std::uint64_t sum = 0;
-    for (auto& hive : hives_) {
-        hive->refresh();
-        sum += hive->generation();
-    }
+    for (int hive = Machine; hive < HiveCount; ++hive)
+        sum += refreshed(hive).generation();
     return sum;
 }
 
@@ -126,8 +138,7 @@ RegStatus WineRegistry::locate(const Location& at, Found& out) {
     out.at = at;
     out.node = nullptr;
     if (at.hive == kUsersRoot) return RegStatus::Ok;
-    RegHive& hive = *hives_[at.hive];
-    hive.refresh();
+    RegHive& hive = refreshed(at.hive);
     if (hive.state() == RegHive::State::Unreadable) return RegStatus::Unreadable;
     RegNode* node = &hive.root();
     for (const auto& name : at.names) {

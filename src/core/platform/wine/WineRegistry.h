@@ -75,6 +75,10 @@ public:
     // Changes whenever one of the files was read or written.
     std::uint64_t generation();
 
+    // Within a step each file is checked for a change on disk once (Platform::beginStep).
+    void beginStep();
+    void endStep();
+
 private:
     enum HiveId { Machine, User, UserDefault, HiveCount };
     static constexpr int kUsersRoot = -1; // HKEY_USERS itself
@@ -109,6 +113,8 @@ private:
     // A SID that is not the user's: NotFound, or Unreadable when user.reg is.
     RegStatus userUnknown();
     RegStatus save(int hive);
+    // Reads the file again when it changed on disk, unless checked in this step.
+    RegHive& refreshed(int hive);
 
     std::filesystem::path prefix_;
     std::filesystem::path tmpRoot_;
@@ -116,6 +122,8 @@ private:
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 1;
     std::string lastError_;
+    int stepDepth_ = 0;
+    std::array<bool, HiveCount> checkedInStep_{};
 };
 
 } // namespace corvane::wine

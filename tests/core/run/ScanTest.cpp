@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/engine/RuleTriggered.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/PlatformGroups.h"
+#include "core/store/RuleLibrary.h"
+#include "support/TempPrefix.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempPrefix;
+
+// A detection document that holds when HKLM\Software\Corvane has `name` = "1".
+std::string ValueIsOne(const std::string& name) {
+    return "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\" "
+           "mode=\"or\"/><type opttype=\"regedit\" mode=\"or\"><CHdb root=\"HKLM\" "
+           "KeyPath=\"Software\\Corvane\" KeyValue=\"" +
+           name +
+           "\" KeyType=\"REG_SZ\" compareValue=\"1\" decide=\"Value=\" PathAbs=\"0\"/>"
+           "</type></rules>";
+}
+
+// system.reg of a Windows 7 machine, with `body` below.
+std::string Machine(const std::string& body) {
+    return "\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion] 1\n"
+           "\"CurrentVersion\"=\"6.1\"\n\"CurrentBuildNumber\"=\"7601\"\n" +
+           body;
+}
+
+struct Found {
+    std::string id, name, description;
+    int level = 0;
+    bool operator==(const Found&) const = default;
+};
+
+class ScanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(root.file("app"));
+        prefix.writeSystem(Machine(""));
+        inputs = InputsBeside(root.file("app").string() + "/");
+        CreateRuleDatabase(inputs.library);
+    }
+    void Add(const std::vector<RuleItem>& items) {
+        const auto db = OpenRuleLibrary(inputs.library);
+        db->OpenTransaction();
+        for (const RuleItem& item : items)
+            db->Execute(RuleSql::InsertRule(inputs.library.table, item));
+        db->CommitTransaction();
+    }
+    std::vector<Found> Scan(const std::function<void(int row)>& onRow = {}) {
+        std::vector<Found> found;
+        ScanEvents events;
+        events.row = [&](int row, const std::string&) {
+            if (onRow) onRow(row);
+        };
+        events.found = [&](const ScanFinding& f) {
+            found.push_back({f.id, f.name, f.description, f.level});
+        };
+        RunScan(inputs, events);
+        return found;
+    }
+
+    TempPrefix root;
+    TempPrefix prefix;
+    wine::WinePlatform platform{prefix.dir(), test::Options(root.dir())};
+    PlatformScope scope{platform};
+    RunInputs inputs;
+};
+
+// The scan that reads row by row finds what evaluating every row of the whole rule
+// table finds, in the same order and with the same texts.
+TEST_F(ScanTest, AStreamedScanOfTenThousandItemsFindsWhatTheWholeTableFinds) {
+    std::string values;
+    for (int k = 0; k < 40; k += 3)
+        values += "\"V" + std::to_string(k) + "\"=\"1\"\n";
+    prefix.writeSystem(Machine("\n[Software\\\\Corvane] 1\n" + values));
+    {
+        const auto db = OpenRuleLibrary(inputs.library);
+        db->Execute(RuleSql::InsertWinOS("[xp-only]\nName=XP\nOS=[winxp]\n"));
+    }
+    std::vector<RuleItem> items;
+    for (int n = 0; n < 10000; ++n) {
+        RuleItem item;
+        item.Name = n % 997 == 0 ? "\xff\xfe not UTF-8" : "项目 " + std::to_string(n);
+        item.Level = n % 5;
+        item.OSId = n % 6 == 0 ? "xp-only" : "all-os";
+        item.Des = "说明 " + std::to_string(n * 7);
+        item.OptText = ValueIsOne("V" + std::to_string(n % 40));
+        items.push_back(item);
+    }
+    Add(items);
+
+    std::vector<Found> expected;
+    {
+        const auto db = OpenRuleLibrary(inputs.library);
+        const IniDocument groups = ReadPlatformGroups(ReadWinOSRecord(*db).value_or(""));
+        const auto table = db->Query(RuleSql::SelectAllRules(inputs.library.table));
+        for (int r = 0; r < table->RowTotal(); ++r, table->MoveNext()) {
+            const RuleRow row = Readable(ReadRuleRow(*table));
+            if (PlatformGroupApplies(row.item.OSId, groups, inputs.release) &&
+                RuleTriggered(row.item.OptText, inputs.appDir) == 1)
+                expected.push_back({row.Id, row.item.Name, row.item.Des, row.item.Level});
+        }
+    }
+    ASSERT_GT(expected.size(), 1000u);
+    EXPECT_EQ(Scan(), expected);
+}
+
+// Each item checks the registry files afresh: a change made from outside between two
+// items is seen by the second.
+TEST_F(ScanTest, AnOutsideChangeBetweenTwoItemsIsSeen) {
+    prefix.writeSystem(Machine("\n[Software\\\\Corvane] 1\n\"A\"=\"0\"\n"));
+    RuleItem first;
+    first.Name = "first";
+    first.OSId = "all-os";
+    first.OptText = ValueIsOne("A");
+    RuleItem second = first;
+    second.Name = "second";
+    Add({first, second});
+
+    const std::vector<Found> found = Scan([&](int row) {
+        if (row == 2)
+            prefix.writeSystem(Machine("\n[Software\\\\Corvane] 1\n\"A\"=\"1\"\n;; changed\n"));
+    });
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, "second");
+}
+
+} // namespace
+} // namespace corvane

@@ -21,7 +21,8 @@ const char* const kScanUsage =
 const char* const kRepairUsage =
     "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] ID...\n"
     "Repairs the given items in the order given and prints for each its ID, name and\n"
-    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it).\n";
+    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it); why an\n"
+    "item failed goes to standard error.\n";
 
 bool LibraryMissing(const Session& session, std::ostream& err, std::string_view command) {
     const std::string& file = session.inputs.library.file;
@@ -115,11 +116,16 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
         }
         std::vector<std::string> warnings(rows.size());
         std::vector<int> results(rows.size(), -1);
+        std::vector<std::string> reasons(rows.size());
         std::size_t current = 0;
         RepairEvents events;
         events.warn = [&](const std::string& text) {
             warnings[current] = text;
             if (!options.json) out << text << "\n";
+        };
+        events.failed = [&](std::size_t index, const std::string& reason) {
+            reasons[index] = reason;
+            err << "corvane-cli repair: " << rows[index].id << ": " << reason << "\n";
         };
         events.repaired = [&](std::size_t index, bool repaired) {
             results[index] = repaired ? 1 : 0;
@@ -136,7 +142,8 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
             list.push_back({{"id", std::stoll(rows[i].id)},
                             {"name", names[i]},
                             {"warning", warnings[i]},
-                            {"result", results[i] == 1 ? "修复成功" : "修复失败"}});
+                            {"result", results[i] == 1 ? "修复成功" : "修复失败"},
+                            {"reason", reasons[i]}});
         }
         if (options.json)
             out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";

@@ -1,6 +1,7 @@
 #include "core/engine/RunRepairXML.h"
 
 #include <string>
+#include <utility>
 
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
@@ -16,17 +17,22 @@ bool Exists(Platform& platform, const std::string& path) {
     return platform.folderExists(path) || platform.fileExists(path);
 }
 
-// An action that fails is passed over: whether the repair worked is for detection to say.
-void RunFileAction(const FileActionRow& row, std::string_view appDir) {
+// An action with nothing to do is passed over; one that was tried and did not go
+// through leaves its reason in `result`.
+void RunFileAction(const FileActionRow& row, std::string_view appDir, RepairResult& result) {
     const std::string target = ExpandRulePath(row.FilePath, appDir);
     const std::string source = ExpandRulePath(row.FromPath, appDir);
     Platform& platform = ActivePlatform();
+    bool done = true;
     if (row.decide == RuleWords::kDelete) {
-        if (Exists(platform, target)) (void)DeletePath(target);
+        if (Exists(platform, target)) done = DeletePath(target);
     } else if (row.decide == RuleWords::kCopy) {
         // The target's existence plays no part: a copy overwrites.
-        if (Exists(platform, source)) (void)CopyPath(source, target);
+        if (Exists(platform, source)) done = CopyPath(source, target);
     }
+    if (done) return;
+    std::string reason = platform.fileError();
+    if (!reason.empty()) result.refused.push_back(std::move(reason));
 }
 
 void RunRegAction(const RegActionRow& row, std::string_view appDir) {
@@ -48,13 +54,14 @@ class Repair : public RepairVisitor {
 public:
     explicit Repair(std::string_view appDir) : appDir_(appDir) {}
     bool fileAction(const FileActionRow& row) override {
-        RunFileAction(row, appDir_);
+        RunFileAction(row, appDir_, result);
         return true;
     }
     bool regAction(const RegActionRow& row) override {
         RunRegAction(row, appDir_);
         return true;
     }
+    RepairResult result;
 
 private:
     std::string_view appDir_;
@@ -62,15 +69,16 @@ private:
 
 } // namespace
 
-void RunRepairXML(std::string_view repairXml, std::string_view appDir) {
+RepairResult RunRepairXML(std::string_view repairXml, std::string_view appDir) {
+    Repair repair(appDir);
     try {
-        Repair repair(appDir);
         // A read failure ends the walk; what was done stays done.
         (void)WalkRepairDocument(repairXml, repair);
     } catch (...) {
         // An error (memory running out) ends the run like a read failure: what was
         // done stays done.
     }
+    return std::move(repair.result);
 }
 
 } // namespace corvane

@@ -156,6 +156,10 @@ public:
     // creates a missing destination as the copy, copies folders whole and every
     // wildcard match into the destination folder.
     [[nodiscard]] virtual bool shellCopy(std::string_view source, std::string_view destination) = 0;
+    // Why the last folder creation, delete or copy was refused or failed, naming the
+    // path; empty when it worked. Changes reach only the machine's own files: on
+    // Linux, a place whose real location lies outside the Wine prefix is refused.
+    virtual std::string fileError() = 0;
 };
 
 // The active platform. Unless one was installed, the default one for this system is

@@ -111,9 +111,15 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
             if (!warning.empty() && events.warn) events.warn(warning);
         }
         // An item that left the library fails here, with the empty-result error.
-        RunRepairXML(RuleText(*item, "RepairXML"), inputs.appDir);
+        const RepairResult result = RunRepairXML(RuleText(*item, "RepairXML"), inputs.appDir);
         const bool stillThere = RuleTriggered(RuleText(*item, "OptText"), inputs.appDir) == 1;
-        if (events.repaired) events.repaired(row.index, !stillThere);
+        if (!result.refused.empty() && events.failed) {
+            std::string reason;
+            for (const std::string& line : result.refused)
+                reason += (reason.empty() ? "" : "\n") + line;
+            events.failed(row.index, reason);
+        }
+        if (events.repaired) events.repaired(row.index, !stillThere && result.refused.empty());
     }
 }
 

@@ -58,10 +58,15 @@ struct RepairRow {
 struct RepairEvents {
     std::function<void(const std::string& text)> warn; // before an item with a warning
     std::function<void(std::size_t index, bool repaired)> repaired;
+    // Before `repaired` reports a failure that has a reason: why the repair's actions
+    // did not go through, one line each, naming the path.
+    std::function<void(std::size_t index, const std::string& reason)> failed;
     std::function<void()> datesChanged; // FixTime was written
 };
 
-// Repairs the given items in order: warning, repair document, detection again. The
+// Repairs the given items in order: warning, repair document, detection again. An item
+// whose actions were refused (a place outside the machine) has failed, whatever the
+// detection finds afterwards. The
 // library is closed and FixTime written however the run ends, once the library was
 // opened; errors of the library propagate after that. (The question before the run is
 // the caller's.)

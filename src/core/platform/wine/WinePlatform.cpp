@@ -209,6 +209,10 @@ bool WinePlatform::shellCopy(std::string_view source, std::string_view destinati
     return files_.copy(source, destination);
 }
 
+std::string WinePlatform::fileError() {
+    return files_.error();
+}
+
 } // namespace corvane::wine
 
 namespace corvane {

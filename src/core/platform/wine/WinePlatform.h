@@ -61,6 +61,7 @@ public:
     bool createFolder(std::string_view path) override;
     bool shellDelete(std::string_view path) override;
     bool shellCopy(std::string_view source, std::string_view destination) override;
+    std::string fileError() override;
 
     const WineEnvironment& environment();
 

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -67,7 +68,11 @@ void CheckOneLineChanged(std::string_view before, std::string_view after) {
 }
 
 const std::string& TempFile() {
-    static const std::string file = "/tmp/corvane-ini-fuzz-" + std::to_string(::getpid()) + ".ini";
+    // On a memory file system: the writer flushes every file it writes.
+    static const std::string file = [] {
+        ::mkdir("/dev/shm/corvane-ini-fuzz", 0700);
+        return "/dev/shm/corvane-ini-fuzz/setting-" + std::to_string(::getpid()) + ".ini";
+    }();
     return file;
 }
 

@@ -110,7 +110,8 @@ bool ReadBytes(const std::filesystem::path& file, std::string& bytes) {
 Encoding EncodingOf(std::string_view bytes) {
     if (bytes.starts_with("\xFF\xFE")) return Encoding::Utf16Le;
     if (bytes.starts_with("\xFE\xFF")) return Encoding::Utf16Be;
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    // A file that declares UTF-8 is UTF-8, whatever bytes it holds.
+    if (bytes.starts_with("\xEF\xBB\xBF")) return Encoding::Utf8;
     return Utf8ToUtf16(bytes) ? Encoding::Utf8 : Encoding::Gbk;
 }
 

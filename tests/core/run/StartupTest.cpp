@@ -141,6 +141,8 @@ TEST(IniFile, WritingChangesOneLineInTheFilesEncoding) {
          Utf16("[Setting]\r\nScanTime=new\r\n[B]\r\n")},
         {"utf-16be new section", Utf16("[A]\r\nk=v", true), "ScanTime", "new",
          Utf16("[A]\r\nk=v\r\n\r\n[Setting]\r\nScanTime=new\r\n", true)},
+        {"utf-8 bom with a bad byte", "\xEF\xBB\xBF[setting]\nOther = 1\n[Setting]\nOther=2\xff",
+         "Other", "x", "\xEF\xBB\xBF[setting]\nOther=x\n[Setting]\nOther=2\xff"},
         {"utf-8 bom, mixed line ends", "\xEF\xBB\xBF[Setting]\nA=1\r\nScanTime=o\n  B = 2 \r\n",
          "ScanTime", "n", "\xEF\xBB\xBF[Setting]\nA=1\r\nScanTime=n\n  B = 2 \r\n"},
         {"nul bytes without bom", std::string("[Setting]\nA=\0\n", 14), "A", "1", std::nullopt},

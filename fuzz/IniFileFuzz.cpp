@@ -53,6 +53,8 @@ void CheckOneLineChanged(std::string_view before, std::string_view after) {
            a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
         ++tail;
     const std::size_t oldCount = a.size() - head - tail, newCount = b.size() - head - tail;
+    // The key may already hold the value: then nothing changes.
+    if (oldCount == 0 && newCount == 0) return;
     Check(oldCount <= 1 && newCount >= 1 && newCount <= 4);
     if (oldCount == 0) return;
     const std::string_view was = a[head], now = b[head];

@@ -55,6 +55,32 @@ leftovers() {
     -o -name '*.import-??????*' -o -name '.*.ini.??????' \) 2>/dev/null
 }
 
+# A registry file's content without the times Wine keeps per key (a write sets the
+# time of the keys it changes).
+whole() {
+  [ -f "$1" ] || { echo missing; return; }
+  sed -E 's/^(\[.*\]) [0-9]+$/\1/; /^#time=/d' "$1" | sha256sum | cut -d' ' -f1
+}
+
+# After a kill: when it left temporary files in the folders before "--", the command
+# after "--" runs to its end and must take them away.
+next_leaves_nothing() {
+  local label=$1 dirs=()
+  shift
+  while [ "$1" != "--" ]; do dirs+=("$1"); shift; done
+  shift
+  [ -z "$(leftovers "${dirs[@]}")" ] && return
+  killed_left=$((killed_left + 1))
+  "$@" >/dev/null 2>&1
+  local left
+  left=$(leftovers "${dirs[@]}")
+  if [ -n "$left" ]; then
+    fail "$label: the next command left $(echo "$left" | xargs -n1 basename | tr '\n' ' ')"
+    rm -f $left
+  fi
+}
+killed_left=0
+
 # Wine loads the registry files of prefix $1: they go into a private copy of the
 # wineboot prefix, reg.exe queries a key of each hive, and the wineserver stops after.
 wine_loads() {
@@ -92,16 +118,11 @@ echo "reg set takes $full ms"
 for ((i = 0; i < runs; i++)); do
   cp "$work/system.reg.old" "$big/system.reg"
   killed "$full" reg set HKLM 'Software\Corvane' Killed REG_SZ reference
-  if ! cmp -s "$big/system.reg" "$work/system.reg.old" &&
-    ! cmp -s "$big/system.reg" "$work/system.reg.new"; then
+  if [ "$(whole "$big/system.reg")" != "$(whole "$work/system.reg.old")" ] &&
+    [ "$(whole "$big/system.reg")" != "$(whole "$work/system.reg.new")" ]; then
     fail "reg set run $i: system.reg is neither the old nor the new file"
-    break
   fi
-  reg set HKLM 'Software\Corvane' Next REG_SZ x >/dev/null 2>&1
-  if [ -n "$(leftovers "$big")" ]; then
-    fail "reg set run $i: the next write left $(leftovers "$big" | xargs -n1 basename | tr '\n' ' ')"
-    rm -f $(leftovers "$big")
-  fi
+  next_leaves_nothing "reg set run $i" "$big" -- reg set HKLM 'Software\Corvane' Next REG_SZ x
 done
 wine_loads "reg set" "$big"
 
@@ -116,31 +137,33 @@ mapfile -t ids < <("$cli" scan --prefix "$prefix" --library "$lib" --json |
 # Every state a registry file passes through: one item repaired after another.
 states="$work/states"
 : >"$states"
-snapshot() { (cd "$prefix" && sha256sum system.reg user.reg userdef.reg) >>"$states"; }
+snapshot() {
+  local f
+  for f in system.reg user.reg userdef.reg; do echo "$f $(whole "$prefix/$f")"; done >>"$states"
+}
 snapshot
-full=1
 for id in "${ids[@]}"; do
-  ms=$(timed "$cli" repair --prefix "$prefix" --library "$lib" "$id")
-  full=$((full + ms))
+  "$cli" repair --prefix "$prefix" --library "$lib" "$id" >/dev/null 2>&1
   snapshot
 done
+rm -rf "$prefix"
+cp -a "$demo" "$prefix"
+full=$(timed "$cli" repair --prefix "$prefix" --library "$lib" "${ids[@]}")
 echo "repair of ${#ids[@]} items takes $full ms"
 for ((i = 0; i < runs; i++)); do
   rm -rf "$prefix"
   cp -a "$demo" "$prefix"
   killed "$full" "$cli" repair --prefix "$prefix" --library "$lib" "${ids[@]}"
   for f in system.reg user.reg userdef.reg; do
-    sum=$(cd "$prefix" && sha256sum "$f")
-    grep -qxF "$sum" "$states" || fail "repair run $i: $f is neither an old nor a new file"
+    grep -qxF "$f $(whole "$prefix/$f")" "$states" ||
+      fail "repair run $i: $f is neither an old nor a new file"
   done
-  [ -f "$prefix/drive_c/autorun.inf" ] && ! cmp -s "$prefix/drive_c/autorun.inf" \
-    "$demo/drive_c/autorun.inf" && fail "repair run $i: autorun.inf is half written"
-  "$cli" repair --prefix "$prefix" --library "$lib" "${ids[@]}" >/dev/null 2>&1
-  left=$(leftovers "$prefix" "$prefix/drive_c" "$(dirname "$cli")")
-  if [ -n "$left" ]; then
-    fail "repair run $i: the next repair left $(echo "$left" | xargs -n1 basename | tr '\n' ' ')"
-    rm -f $left
+  if [ -f "$prefix/drive_c/autorun.inf" ] &&
+    ! cmp -s "$prefix/drive_c/autorun.inf" "$demo/drive_c/autorun.inf"; then
+    fail "repair run $i: autorun.inf is half written"
   fi
+  next_leaves_nothing "repair run $i" "$prefix" "$prefix/drive_c" "$(dirname "$cli")" -- \
+    "$cli" repair --prefix "$prefix" --library "$lib" "${ids[@]}"
   [ "$i" -eq 0 ] && wine_loads "repair" "$prefix"
 done
 
@@ -159,16 +182,12 @@ for ((i = 0; i < runs; i++)); do
       fail "import run $i: the library left is not the imported one"
     fi
   fi
-  rm -f "$lib"
-  "$cli" rules import "$pack" --library "$lib" >/dev/null 2>&1 ||
-    fail "import run $i: the next import fails"
-  left=$(leftovers "$work/import")
-  if [ -n "$left" ]; then
-    fail "import run $i: the next import left $(echo "$left" | xargs -n1 basename | tr '\n' ' ')"
-    rm -f $left
-  fi
+  # The next import of the same library, made afresh.
+  next_leaves_nothing "import run $i" "$work/import" -- \
+    sh -c 'rm -f "$1" && exec "$2" rules import "$3" --library "$1"' _ "$lib" "$cli" "$pack"
 done
 
+echo "kills that left temporary files: $killed_left"
 if [ "$failures" -gt 0 ]; then
   echo "$failures failures"
   exit 1

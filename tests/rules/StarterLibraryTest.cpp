@@ -6,11 +6,15 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <sstream>
 
+#include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
+#include "core/run/Journal.h"
+#include "core/run/Preview.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/PlatformGroups.h"
 #include "core/store/RulePack.h"
@@ -251,6 +255,7 @@ protected:
         test::CopyDemoPrefix(prefix());
         fs::create_directory(appDir());
         inputs = InputsBeside(appDir().string() + "/");
+        inputs.journalRoot = (root.dir() / "journal").string();
         CreateRuleDatabase(inputs.library);
         ImportRuleLibrary(inputs.library, StarterPack());
     }
@@ -324,6 +329,132 @@ TEST_F(DemoPrefixTest, FindsThePlantedItemsRepairsEachAndChangesNothingElse) {
     EXPECT_EQ(expected.erase("drive_c/autorun.inf"), 1u);
     EXPECT_EQ(expected.erase("drive_c/windows/system32/drivers/spo0lsv.exe"), 1u);
     EXPECT_EQ(after.others, expected);
+}
+
+// Every file of the prefix byte for byte, the registry files included.
+std::map<std::string, std::string> Bytes(const fs::path& prefix) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(prefix))
+        if (entry.is_regular_file() && !entry.is_symlink())
+            files[fs::relative(entry.path(), prefix).string()] = ReadFile(entry.path());
+    return files;
+}
+
+TEST_F(DemoPrefixTest, APreviewChangesNothingAndNamesWhatTheRepairRecords) {
+    const auto before = Bytes(prefix());
+    const std::vector<ScanFinding> found = scan();
+    std::vector<std::vector<PreviewAction>> previews;
+    const RulePack pack = StarterPack();
+    for (const auto& finding : found)
+        for (const RuleItem& item : pack.items)
+            if (item.Name == finding.name)
+                previews.push_back(PreviewRepair(item.RepairXML, inputs.appDir));
+    EXPECT_EQ(Bytes(prefix()), before);
+
+    std::vector<RepairRow> rows;
+    for (const auto& finding : found)
+        rows.push_back({rows.size(), finding.id});
+    int run = 0;
+    RepairEvents events;
+    events.journaled = [&](int r) { run = r; };
+    RunRepair(inputs, rows, events);
+    // The journal's entries hold, item by item, one change for each previewed action,
+    // of the same kind and on the same target.
+    const Journal journal(inputs.journalRoot, prefix());
+    char runName[32];
+    std::snprintf(runName, sizeof runName, "run-%06d", run);
+    const fs::path runFolder = journal.folder() / runName;
+    ASSERT_EQ(previews.size(), found.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "item-%04zu.json", i + 1);
+        const auto entry = nlohmann::json::parse(ReadFile(runFolder / name));
+        ASSERT_EQ(entry["changes"].size(), previews[i].size()) << found[i].name;
+        for (std::size_t c = 0; c < previews[i].size(); ++c) {
+            const auto& change = entry["changes"][c];
+            const std::string target =
+                change.contains("path")
+                    ? change["path"].get<std::string>()
+                    : change["root"].get<std::string>() + "\\" + change["key"].get<std::string>();
+            EXPECT_TRUE(previews[i][c].target.starts_with(target))
+                << previews[i][c].target << " / " << target;
+        }
+    }
+}
+
+TEST_F(DemoPrefixTest, UndoingTheRunBringsThePrefixBack) {
+    const PrefixState before = Snapshot(prefix());
+    const std::vector<ScanFinding> found = scan();
+    std::vector<RepairRow> rows;
+    for (const auto& finding : found)
+        rows.push_back({rows.size(), finding.id});
+    int run = 0;
+    RepairEvents events;
+    events.journaled = [&](int r) { run = r; };
+    RunRepair(inputs, rows, events);
+    ASSERT_TRUE(scan().empty());
+
+    Journal journal(inputs.journalRoot, prefix());
+    const auto outcomes = journal.undo(run, {}, false);
+    ASSERT_TRUE(outcomes);
+    for (const UndoOutcome& outcome : *outcomes)
+        EXPECT_TRUE(outcome.undone) << outcome.name << ": " << outcome.reason;
+    const PrefixState after = Snapshot(prefix());
+    EXPECT_EQ(RegistryChanges(before, after), std::set<std::string>{});
+    EXPECT_EQ(after.others, before.others); // the deleted files are back, byte for byte
+    std::vector<std::string> again, ids;
+    for (const auto& finding : scan())
+        again.push_back(finding.id);
+    for (const auto& finding : found)
+        ids.push_back(finding.id);
+    EXPECT_EQ(again, ids);
+    // Twice restores nothing twice.
+    for (const UndoOutcome& outcome : *journal.undo(run, {}, false))
+        EXPECT_FALSE(outcome.undone) << outcome.name;
+}
+
+TEST_F(DemoPrefixTest, AnItemChangedSinceItsRepairIsUndoneOnlyWhenForced) {
+    const std::vector<ScanFinding> found = scan();
+    ASSERT_FALSE(found.empty());
+    int run = 0;
+    RepairEvents events;
+    events.journaled = [&](int r) { run = r; };
+    RunRepair(inputs, {{0, found[0].id}}, events); // 任务管理器被禁用: a value deleted
+    ASSERT_TRUE(WriteRegValue(RootKey::CurrentUser,
+                              "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                              "DisableTaskMgr", "REG_DWORD", "7"));
+    Journal journal(inputs.journalRoot, prefix());
+    auto outcomes = journal.undo(run, {}, false);
+    ASSERT_EQ(outcomes->size(), 1u);
+    EXPECT_FALSE(outcomes->front().undone);
+    EXPECT_NE(outcomes->front().reason.find("修复后已被更改"), std::string::npos);
+    outcomes = journal.undo(run, {found[0].id}, true);
+    EXPECT_TRUE(outcomes->front().undone) << outcomes->front().reason;
+    std::string value;
+    ASSERT_TRUE(ReadRegValueText(RootKey::CurrentUser,
+                                 "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                                 "DisableTaskMgr", "REG_DWORD", value));
+    EXPECT_EQ(value, "1");
+}
+
+TEST_F(DemoPrefixTest, AJournalThatCannotBeWrittenStopsTheRepairBeforeAnyChange) {
+    const auto before = Bytes(prefix());
+    const std::vector<ScanFinding> found = scan();
+    test::WriteFile(root.dir() / "state", "a file where the journal's folder would be");
+    inputs.journalRoot = (root.dir() / "state/journal").string();
+    std::vector<RepairRow> rows;
+    for (const auto& finding : found)
+        rows.push_back({rows.size(), finding.id});
+    std::vector<std::string> reasons;
+    std::size_t failed = 0;
+    RepairEvents events;
+    events.failed = [&](std::size_t, const std::string& reason) { reasons.push_back(reason); };
+    events.repaired = [&](std::size_t, bool ok) { failed += ok ? 0 : 1; };
+    RunRepair(inputs, rows, events);
+    EXPECT_EQ(failed, rows.size());
+    ASSERT_EQ(reasons.size(), rows.size());
+    EXPECT_NE(reasons[0].find("journal"), std::string::npos) << reasons[0];
+    EXPECT_EQ(Bytes(prefix()), before);
 }
 
 TEST(StarterLibraryTest, FindsNothingOnAPrefixWithoutSettings) {

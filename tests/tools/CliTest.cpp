@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -115,6 +116,51 @@ TEST_F(CliTest, PrintsResultsAndExitsByThem) {
         EXPECT_EQ(r.code, c.code) << c.args[0] << " " << c.args[2] << " " << r.err;
         EXPECT_EQ(r.out, c.out) << c.args[0] << " " << c.args[2];
     }
+}
+
+// A repair whose delete would reach outside the prefix (through Wine's z: drive) fails
+// with the reason, though detection no longer finds the item; the file stays.
+TEST_F(CliTest, ARepairRefusedOutsideThePrefixFailsWithItsReason) {
+    namespace fs = std::filesystem;
+    TempPrefix outside;
+    outside.write("victim.txt", "mine");
+    fs::create_directories(prefix.dir() / "dosdevices");
+    fs::create_directories(prefix.dir() / "drive_c");
+    fs::create_directory_symlink("/", prefix.dir() / "dosdevices/z:");
+    std::string victim = "Z:" + (outside.dir() / "victim.txt").string();
+    std::replace(victim.begin(), victim.end(), '/', '\\');
+    RuleItem item;
+    item.Name = "outside";
+    item.OSId = "all-os";
+    DetectionRows detection;
+    detection.files.push_back({"C:\\never.txt", "0", "file"});
+    RepairRows repair;
+    repair.files.push_back({victim, "", "delete"});
+    ASSERT_TRUE(WriteDetectionDocument(detection, item.OptText));
+    ASSERT_TRUE(WriteRepairDocument(repair, item.RepairXML));
+    const LibraryLocation library{(prefix.dir() / "cvdb.db").string()};
+    RulePack pack;
+    pack.items = {item};
+    ImportNewRuleLibrary(library, pack);
+
+    for (const bool json : {false, true}) {
+        std::vector<std::string> args = {"repair",    "--prefix",   prefix.dir().string(),
+                                         "--library", library.file, "1"};
+        if (json) args.insert(args.begin() + 1, "--json");
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_TRUE(r.err.starts_with("corvane-cli repair: 1: " + victim +
+                                      ": refused, it lies outside the prefix"))
+            << r.err;
+        if (json) {
+            const auto list = nlohmann::json::parse(r.out);
+            EXPECT_EQ(list.at(0).at("result"), "修复失败");
+            EXPECT_TRUE(list.at(0).at("reason").get<std::string>().starts_with(victim)) << r.out;
+        } else {
+            EXPECT_EQ(r.out, "1\toutside\t修复失败\n");
+        }
+    }
+    EXPECT_EQ(outside.read("victim.txt"), "mine");
 }
 
 TEST_F(CliTest, UsageErrorsExitTwoWithOneLine) {

@@ -117,18 +117,11 @@ int RunRulesCommand(std::span<const std::string> args, std::ostream& out, std::o
                    "unchanged\n";
             return 1;
         }
-        const bool created = !fs::exists(library);
-        try {
-            if (created) CreateRuleDatabase(location); // as start-up creates a missing library
+        // A missing library is made aside and appears only once complete.
+        if (fs::exists(library))
             ImportRuleLibrary(location, pack);
-        } catch (...) {
-            // A library made for this import goes again with it.
-            if (created) {
-                std::error_code ignored;
-                fs::remove(library, ignored);
-            }
-            throw;
-        }
+        else
+            ImportNewRuleLibrary(location, pack);
         out << "imported " << pack.items.size() << " rule items into " << library.string() << "\n";
         return 0;
     } catch (const std::exception& e) {

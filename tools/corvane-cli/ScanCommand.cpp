@@ -61,7 +61,8 @@ const char* const kScanUsage =
 const char* const kRepairUsage =
     "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] [--dry-run] ID...\n"
     "Repairs the given items in the order given and prints for each its ID, name and\n"
-    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it).\n"
+    "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it); why an\n"
+    "item failed goes to standard error.\n"
     "While Wine runs for the prefix nothing is repaired: the reason goes to standard\n"
     "error and the exit code is 2. Every change is first recorded in the prefix's\n"
     "journal (see corvane-cli history, undo).\n"
@@ -192,7 +193,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
             warnings[current] = text;
             if (!options.json) out << text << "\n";
         };
-        events.refused = [&](std::size_t index, const std::string& reason) {
+        events.failed = [&](std::size_t index, const std::string& reason) {
             reasons[index] = reason;
             err << "corvane-cli repair: " << rows[index].id << ": " << reason << "\n";
         };

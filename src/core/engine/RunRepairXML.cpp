@@ -1,6 +1,7 @@
 #include "core/engine/RunRepairXML.h"
 
 #include <string>
+#include <utility>
 
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
@@ -20,11 +21,10 @@ class Repair : public RepairVisitor {
 public:
     Repair(std::string_view appDir, RepairWatcher* watcher) : appDir_(appDir), watcher_(watcher) {}
 
-    const std::string& refused() const { return refused_; }
+    RepairResult result;
 
     // An action that fails is passed over: whether the repair worked is for detection
-    // to say.
-    // Each action is one step: the machine is checked for outside changes once.
+    // to say. Each action is one step: the machine is checked for outside changes once.
     bool fileAction(const FileActionRow& row) override {
         const PlatformStep step(ActivePlatform());
         PlannedChange change;
@@ -77,25 +77,32 @@ public:
 private:
     template <typename Make> bool run(const PlannedChange& change, Make make) {
         RepairWatcher::Answer answer = RepairWatcher::Answer::Go;
-        if (watcher_) answer = watcher_->before(change, refused_);
+        std::string reason;
+        if (watcher_) answer = watcher_->before(change, reason);
         if (answer == RepairWatcher::Answer::Refuse) {
-            if (refused_.empty()) refused_ = "a change was refused";
+            result.refused.push_back(reason.empty() ? "a change was refused" : reason);
             return false;
         }
         if (answer == RepairWatcher::Answer::Done) return true;
         const bool made = make();
         if (watcher_) watcher_->after(change, made);
+        const bool files = change.kind == PlannedChange::Kind::DeleteFiles ||
+                           change.kind == PlannedChange::Kind::CopyFiles;
+        if (!made && files) {
+            // A file action that did not go through says why, when the machine knows.
+            if (std::string why = ActivePlatform().fileError(); !why.empty())
+                result.refused.push_back(std::move(why));
+        }
         return true;
     }
 
     std::string_view appDir_;
     RepairWatcher* watcher_;
-    std::string refused_;
 };
 
 } // namespace
 
-RepairReport RunRepairXML(std::string_view repairXml, std::string_view appDir,
+RepairResult RunRepairXML(std::string_view repairXml, std::string_view appDir,
                           RepairWatcher* watcher) {
     Repair repair(appDir, watcher);
     try {
@@ -105,7 +112,7 @@ RepairReport RunRepairXML(std::string_view repairXml, std::string_view appDir,
         // An error (memory running out) ends the run like a read failure: what was
         // done stays done.
     }
-    return {repair.refused()};
+    return std::move(repair.result);
 }
 
 } // namespace corvane

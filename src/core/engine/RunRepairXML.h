@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
@@ -30,19 +31,23 @@ public:
     virtual void after(const PlannedChange&, bool /*made*/) {}
 };
 
-// What a repair run reports beyond what detection will say afterwards: why it stopped,
-// when a change was refused.
-struct [[nodiscard]] RepairReport {
-    std::string refused; // empty when no change was refused
+// What a repair could not do.
+struct [[nodiscard]] RepairResult {
+    // Why each change that was tried did not go through (refused by the watcher, or a
+    // file action refused because its place lies outside the machine, or failed),
+    // naming the path. An action with nothing to do (nothing to delete, no source to
+    // copy) is not listed.
+    std::vector<std::string> refused;
 };
 
 // Runs the file and registry actions of a repair document one after another in
 // document order: deletes and copies files and folders, deletes keys and values and
 // writes values. An action that fails is passed over; a read failure ends the run at
 // that rule and keeps what was done before it; a change the watcher refuses ends it
-// too. Rule paths expand with "<app>" as `appDir`. Never throws and shows nothing:
-// whether the repair worked is for detection to say afterwards.
-RepairReport RunRepairXML(std::string_view repairXml, std::string_view appDir,
+// too. Never throws and shows nothing: whether the repair worked is for detection to
+// say afterwards, unless an action was refused. Rule paths expand with "<app>" as
+// `appDir`.
+RepairResult RunRepairXML(std::string_view repairXml, std::string_view appDir,
                           RepairWatcher* watcher = nullptr);
 
 } // namespace corvane

@@ -181,6 +181,11 @@ public:
     virtual std::vector<std::string> copyTargets(std::string_view source,
                                                  std::string_view destination) = 0;
 
+    // Why the last folder creation, delete or copy was refused or failed, naming the
+    // path; empty when it worked. Changes reach only the machine's own files: on
+    // Linux, a place whose real location lies outside the Wine prefix is refused.
+    virtual std::string fileError() = 0;
+
     // --- Steps ----------------------------------------------------------------------
     // The engine evaluates one rule item, or carries out one repair action, as one step
     // (PlatformStep). Within a step a backend may check the machine for outside

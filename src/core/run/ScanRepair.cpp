@@ -131,13 +131,15 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
                                           StoredLevel(item->TextByName("Level")), reason);
         bool repaired = false;
         if (recorder) {
-            reason = RunRepairXML(repairXml, inputs.appDir, recorder.get()).refused;
+            const RepairResult result = RunRepairXML(repairXml, inputs.appDir, recorder.get());
+            for (const std::string& line : result.refused)
+                reason += (reason.empty() ? "" : "\n") + line;
             const bool stillThere = RuleTriggered(detection, inputs.appDir) == 1;
             repaired = !stillThere && reason.empty();
             if (!recorder->finish(repaired ? "修复成功" : "修复失败", stillThere) && reason.empty())
                 reason = "the journal cannot be written";
         }
-        if (!reason.empty() && events.refused) events.refused(row.index, reason);
+        if (!reason.empty() && events.failed) events.failed(row.index, reason);
         if (events.repaired) events.repaired(row.index, repaired);
     }
     journal.prune();

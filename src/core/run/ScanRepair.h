@@ -61,10 +61,11 @@ struct RepairRow {
 struct RepairEvents {
     std::function<void(int run)> journaled;            // the journal's run that records this one
     std::function<void(const std::string& text)> warn; // before an item with a warning
-    // Why an item's repair stopped before its end (a change refused, a journal that
-    // cannot be written); `repaired` follows with false.
-    std::function<void(std::size_t index, const std::string& reason)> refused;
     std::function<void(std::size_t index, bool repaired)> repaired;
+    // Before `repaired` reports a failure that has a reason: why the repair's changes did
+    // not go through (refused outside the machine, a journal that cannot be written),
+    // one line each, naming the path.
+    std::function<void(std::size_t index, const std::string& reason)> failed;
     std::function<void()> datesChanged; // FixTime was written
 };
 

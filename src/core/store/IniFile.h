@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace corvane {
@@ -49,6 +50,16 @@ public:
     void write(std::string_view section, std::string_view key, std::string_view value);
     std::string text() const;
 
+    // Where write() puts a key: the line it replaces (`replace`), or the line before
+    // which it goes; `newSection` when the section is missing and goes at the end.
+    struct Placement {
+        std::size_t line = 0;
+        bool replace = false;
+        bool newSection = false;
+    };
+    Placement placement(std::string_view section, std::string_view key) const;
+    std::size_t lineCount() const { return lines_.size(); }
+
 private:
     struct Line {
         std::string text; // without its line end
@@ -61,21 +72,27 @@ private:
     struct Range {
         std::size_t begin, end;
     };
-    std::vector<Range> sectionRanges(std::string_view section) const;
+    const std::vector<Range>& sectionRanges(std::string_view section) const;
+    // The ranges of every section by its folded name, made again after each change.
+    void index();
 
     IniSyntax syntax_ = IniSyntax::Profile;
     std::vector<Line> lines_;
+    std::unordered_map<std::string, std::vector<Range>> sections_;
     std::string eol_ = "\n";
     bool finalEol_ = true;
 };
 
-// A file's text as UTF-8: UTF-8 as it stands (a byte-order mark dropped), anything
-// else read as GBK (code page 936), so files from a Windows installation read right.
-// Empty when the file is missing or cannot be read.
+// A file's text as UTF-8: UTF-8 as it stands (a byte-order mark dropped), UTF-16 with
+// its byte-order mark, anything else read as GBK (code page 936), so files from a
+// Windows installation read right. Empty when the file is missing or cannot be read.
 std::string ReadTextFile(const std::filesystem::path& file);
 
-// Writes one key, as UTF-8, through a temporary file and a rename. False when the
-// file cannot be written; the old file is then unchanged.
+// Writes one key through a temporary file and a rename. Only the key's line changes
+// (or a line, or a section at the end, is added): every other byte stays, and the
+// file keeps its encoding (UTF-8, GBK, or UTF-16 with a byte-order mark). A new file
+// is UTF-8. False, the old file unchanged, when it cannot be read or written, when it
+// holds NUL bytes without being UTF-16, or when a GBK file cannot hold the new text.
 [[nodiscard]] bool IniWriteString(const std::filesystem::path& file, std::string_view section,
                                   std::string_view key, std::string_view value);
 

@@ -157,7 +157,14 @@ int StoredLevel(std::string_view stored) {
 }
 
 std::unique_ptr<TSQLiteDatabase> OpenRuleLibrary(const LibraryLocation& library) {
-    return std::make_unique<TSQLiteDatabase>(library.file, library.key, kBusyTimeout);
+    try {
+        return std::make_unique<TSQLiteDatabase>(library.file, library.key, kBusyTimeout);
+    } catch (const ESQLiteException& e) {
+        // The error names the library, so that the user knows which file it means.
+        const std::string message = e.what();
+        if (message.find(library.file) != std::string::npos) throw;
+        throw ESQLiteException(message + " (rule library \"" + library.file + "\")");
+    }
 }
 
 RuleRow ReadRuleRow(const TSQLiteTable& table) {

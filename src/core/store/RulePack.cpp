@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <fcntl.h>
 #include <pugixml.hpp>
-#include <set>
+#include <unordered_set>
 
 #include "core/engine/RuleDocument.h"
 #include "core/platform/Utf.h"
 #include "core/store/PlatformGroups.h"
+#include "core/store/TempFiles.h"
 
 namespace corvane {
 
@@ -230,11 +234,12 @@ private:
     std::vector<RulePackProblem>& problems_;
 };
 
-// Section names are found without regard to ASCII case, as in every INI lookup.
-bool HasGroup(const IniDocument& groups, std::string_view id) {
-    for (const std::string& section : groups.sections())
-        if (AsciiLower(section) == AsciiLower(id)) return true;
-    return false;
+// The group ids, found without regard to ASCII case, as in every INI lookup.
+std::unordered_set<std::string> GroupIds(const IniDocument& groups) {
+    std::unordered_set<std::string> ids;
+    for (const std::string& section : groups.sectionLines())
+        ids.insert(AsciiLower(section));
+    return ids;
 }
 
 } // namespace
@@ -264,6 +269,23 @@ std::string WriteRulePack(const RulePack& pack) {
 }
 
 RulePack ReadRulePack(std::string_view text) {
+    // The parser would end a text at a NUL character, written or referred to: the
+    // rest of the field would be lost without a word.
+    if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos)
+        throw ERulePackException("a NUL character at byte " + std::to_string(nul));
+    for (std::size_t at = text.find("&#"); at != std::string_view::npos;
+         at = text.find("&#", at + 2)) {
+        std::size_t digits = at + 2;
+        const bool hex = digits < text.size() && (text[digits] == 'x' || text[digits] == 'X');
+        if (hex) ++digits;
+        std::size_t end = digits;
+        while (end < text.size() && text[end] == '0')
+            ++end;
+        if (end > digits && end < text.size() && text[end] == ';')
+            throw ERulePackException("a NUL character (" +
+                                     std::string(text.substr(at, end + 1 - at)) + ") at byte " +
+                                     std::to_string(at));
+    }
     pugi::xml_document doc;
     // A field of spaces alone is its only child and is kept; the indentation between
     // elements is not.
@@ -297,8 +319,8 @@ RulePack ReadRulePack(std::string_view text) {
 
 std::vector<RulePackProblem> CheckRulePack(const RulePack& pack) {
     std::vector<RulePackProblem> problems;
-    const IniDocument groups = ReadPlatformGroups(pack.platforms.value_or(""));
-    std::set<std::string> names;
+    const auto groups = GroupIds(ReadPlatformGroups(pack.platforms.value_or("")));
+    std::unordered_set<std::string> names;
     for (const RuleItem& item : pack.items) {
         ItemChecker check(item, problems);
         const std::pair<std::string_view, const std::string*> texts[] = {
@@ -313,7 +335,7 @@ std::vector<RulePackProblem> CheckRulePack(const RulePack& pack) {
         if (!names.insert(item.Name).second) check.problem("the name is used by an earlier item");
         if (item.Level < 0 || item.Level > 4)
             check.problem("level " + std::to_string(item.Level) + " is not 0 to 4");
-        if (item.OSId != kAllOsGroup && !HasGroup(groups, item.OSId))
+        if (item.OSId != kAllOsGroup && !groups.contains(AsciiLower(item.OSId)))
             check.problem("platform group \"" + item.OSId + "\" does not exist");
         check.detection();
         check.repair();
@@ -352,6 +374,26 @@ void ImportRuleLibrary(const LibraryLocation& library, const RulePack& pack) {
                            : RuleSql::InsertWinOS(*pack.platforms));
     }
     db->CommitTransaction();
+}
+
+void ImportNewRuleLibrary(const LibraryLocation& library, const RulePack& pack) {
+    const std::string stem = library.file + ".import-";
+    // What killed imports and conversions of this library left goes first.
+    (void)RemoveStaleTemporaries(stem);
+    (void)RemoveStaleTemporaries(library.file + ".encrypt-");
+    LockedTemporary aside(stem);
+    if (!aside.ok())
+        throw ERulePackException("cannot make a file beside " + library.file + ": " +
+                                 std::error_code(errno, std::generic_category()).message());
+    LibraryLocation building = library;
+    building.file = aside.path();
+    CreateRuleDatabase(building);
+    ImportRuleLibrary(building, pack);
+    if (::fsync(aside.fd()) != 0 || ::renameat2(AT_FDCWD, aside.path().c_str(), AT_FDCWD,
+                                                library.file.c_str(), RENAME_NOREPLACE) != 0)
+        throw ERulePackException("cannot put the new library in place at " + library.file + ": " +
+                                 std::error_code(errno, std::generic_category()).message());
+    aside.keep();
 }
 
 } // namespace corvane

@@ -85,4 +85,11 @@ std::vector<RulePackProblem> CheckRulePack(const RulePack& pack);
 // database failures propagate. On any failure the library is left as it was.
 void ImportRuleLibrary(const LibraryLocation& library, const RulePack& pack);
 
+// Makes the missing library `library.file` from `pack`: built aside in a temporary file
+// beside it ("<file>.import-XXXXXX") and renamed into place when complete, so that a
+// killed import leaves no library at all rather than an empty one. Temporary files of
+// earlier killed imports are removed first. Throws as ImportRuleLibrary, and
+// ERulePackException when the file appeared meanwhile.
+void ImportNewRuleLibrary(const LibraryLocation& library, const RulePack& pack);
+
 } // namespace corvane

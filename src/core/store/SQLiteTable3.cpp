@@ -12,6 +12,7 @@
 #include "core/platform/Utf.h"
 #include "core/store/CipherKey.h"
 #include "core/store/SQLite3.h"
+#include "core/store/TempFiles.h"
 
 namespace corvane {
 
@@ -285,21 +286,12 @@ void TSQLiteDatabase::EncryptPlainFile(const std::string& fileName, const std::s
     fs::path target = fs::canonical(fs::path(fileName), ec);
     if (ec) target = fs::path(fileName);
 
-    std::string temp = target.string() + ".encrypt-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) CheckResult(SQLITE_CANTOPEN);
-    struct TempFile {
-        int fd;
-        std::string path;
-        bool keep = false;
-        ~TempFile() {
-            if (fd >= 0) ::close(fd);
-            if (!keep) ::unlink(path.c_str());
-        }
-    } tempFile{fd, temp};
-    struct stat original {};
-    if (::stat(target.c_str(), &original) == 0) ::fchmod(fd, original.st_mode & 07777);
-
+    // What killed conversions left beside it goes first.
+    const fs::path stem = target.string() + ".encrypt-";
+    (void)RemoveStaleTemporaries(stem);
+    LockedTemporary tempFile(stem);
+    if (!tempFile.ok()) CheckResult(SQLITE_CANTOPEN);
+    const std::string& temp = tempFile.path();
     Run("ATTACH DATABASE " + Literal(temp) + " AS encrypted KEY " + Literal(key) + ";");
     PinCipherSettings("encrypted.");
     Run("SELECT sqlcipher_export('encrypted');");
@@ -313,9 +305,15 @@ void TSQLiteDatabase::EncryptPlainFile(const std::string& fileName, const std::s
         (fs::exists(journal, ec) && fs::file_size(journal, ec) > 0))
         CheckResult(SQLITE_BUSY);
 
-    if (::fsync(tempFile.fd) != 0) CheckResult(SQLITE_IOERR);
+    // The original's permissions only now: a read-only library stays read-only, and
+    // the export above could still write the copy.
+    struct stat original {};
+    if (::stat(target.c_str(), &original) == 0 &&
+        ::fchmod(tempFile.fd(), original.st_mode & 07777) != 0)
+        CheckResult(SQLITE_IOERR);
+    if (::fsync(tempFile.fd()) != 0) CheckResult(SQLITE_IOERR);
     if (::rename(temp.c_str(), target.c_str()) != 0) CheckResult(SQLITE_IOERR);
-    tempFile.keep = true;
+    tempFile.keep();
     FlushFolder(target.parent_path().empty() ? std::string(".") : target.parent_path().string());
 
     raw = nullptr;

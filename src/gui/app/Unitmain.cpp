@@ -407,7 +407,14 @@ void Tfrmmain::bntClearClick() {
         repaintNow();
     };
     events.datesChanged = [this] { ShowLastDates(); };
+    // Every reason of a failed item in one box after the run.
+    QString reasons;
+    events.failed = [this, &reasons](std::size_t index, const std::string& reason) {
+        const QTreeWidgetItem* item = ListView1->topLevelItem(static_cast<int>(index));
+        reasons += item->text(1) + "：\n" + ui::ToQ(reason) + "\n";
+    };
     RunRepair(Global().Inputs(), rows, events);
+    if (!reasons.isEmpty()) ui::Prompt(reasons.trimmed());
 }
 
 void Tfrmmain::Image2Click() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,7 +79,7 @@ TEST(RunRepairXML, FileActions) {
     };
     for (const Case& c : cases) {
         EnginePrefix m;
-        (void)RunRepairXML(Repair({c.row}), m.appDir());
+        EXPECT_EQ(RunRepairXML(Repair({c.row}), m.appDir()).refused, std::vector<std::string>{});
         const std::string what = c.row.decide + " " + c.row.FilePath + " " + c.row.FromPath;
         for (std::string_view path : c.gone)
             EXPECT_FALSE(fs::exists(m.drive() / path)) << what << ": " << path;
@@ -95,10 +96,69 @@ TEST(RunRepairXML, ActionsOnTheProgramsFolder) {
         (void)RunRepairXML(Repair({{nothing, "", "delete"}}), m.appDir());
     EXPECT_TRUE(fs::exists(m.root.dir() / "app/Setting.ini"));
     EXPECT_TRUE(fs::exists(m.drive() / "data/file.txt"));
-    (void)RunRepairXML(Repair({{"<app>copy.ini", "<app>Setting.ini", "copy"}}), m.appDir());
-    EXPECT_EQ(ReadFile(m.root.dir() / "app/copy.ini"), "[Setting]\n");
-    (void)RunRepairXML(Repair({{"<app>Setting.ini", "", "delete"}}), m.appDir());
-    EXPECT_FALSE(fs::exists(m.root.dir() / "app/Setting.ini"));
+    // The program's folder lies outside the prefix: it is read, never changed.
+    const std::string copied = m.appDir() + "copy.ini";
+    EXPECT_EQ(RunRepairXML(Repair({{"<app>copy.ini", "<app>Setting.ini", "copy"}}), m.appDir())
+                  .refused.size(),
+              1u);
+    EXPECT_FALSE(fs::exists(copied));
+    EXPECT_EQ(RunRepairXML(Repair({{"<app>Setting.ini", "", "delete"}}), m.appDir()).refused.size(),
+              1u);
+    EXPECT_TRUE(fs::exists(m.root.dir() / "app/Setting.ini"));
+    // Copied from there into the prefix.
+    EXPECT_EQ(
+        RunRepairXML(Repair({{"C:\\data\\s.ini", "<app>Setting.ini", "copy"}}), m.appDir()).refused,
+        std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(m.drive() / "data/s.ini"), "[Setting]\n");
+}
+
+// Every way a path can lead out of the prefix: Wine's z: drive, a Linux path, a link in
+// drive_c, a shell folder linked to the home folder, a variable the prefix sets. Each
+// change is refused with a reason naming the path, and the file outside stays.
+TEST(RunRepairXML, ChangesOutsideThePrefixAreRefused) {
+    struct Case {
+        FileActionRow row;
+        std::string_view created; // below root/outside: must not appear
+    };
+    const Case cases[] = {
+        {{"Z:<root>\\outside\\victim.txt", "", "delete"}, ""},
+        {{"<root>/outside/victim.txt", "", "delete"}, ""},
+        {{"C:\\outlink\\victim.txt", "", "delete"}, ""},
+        {{"C:\\outlink\\*.txt", "", "delete"}, ""},
+        {{"C:\\users\\tester\\Desktop\\victim.txt", "", "delete"}, ""},
+        {{"%OUTSIDE%\\victim.txt", "", "delete"}, ""},
+        {{"C:\\outlink\\new.txt", "C:\\data\\file.txt", "copy"}, "new.txt"},
+        {{"C:\\users\\tester\\Desktop", "C:\\data\\sub", "copy"}, "sub"},
+        {{"Z:<root>\\outside\\made\\x.txt", "C:\\data\\file.txt", "copy"}, "made"},
+    };
+    for (const Case& c : cases) {
+        EnginePrefix m;
+        const fs::path out = m.root.dir() / "outside";
+        fs::create_directories(out);
+        WriteFile(out / "victim.txt", "mine");
+        fs::create_directory_symlink(out, m.drive() / "outlink");
+        fs::create_directories(m.drive() / "users/tester");
+        fs::create_directory_symlink(out, m.drive() / "users/tester/Desktop");
+        fs::create_directory_symlink("/", m.prefix() / "dosdevices/z:");
+        std::string winRoot = m.root.dir().string();
+        std::replace(winRoot.begin(), winRoot.end(), '/', '\\');
+        WriteFile(m.prefix() / "user.reg", ReadFile(m.prefix() / "user.reg") +
+                                               "\n[Environment] 1\n\"OUTSIDE\"=\"Z:" +
+                                               EnginePrefix::Escaped(winRoot) + "\\\\outside\"\n");
+        FileActionRow row = c.row;
+        for (std::string* path : {&row.FilePath, &row.FromPath})
+            if (const auto at = path->find("<root>"); at != std::string::npos)
+                path->replace(at, 6, path->starts_with("Z:") ? winRoot : m.root.dir().string());
+        const std::string what = row.decide + " " + row.FilePath;
+
+        const RepairResult result = RunRepairXML(Repair({row}), m.appDir());
+        ASSERT_EQ(result.refused.size(), 1u) << what;
+        EXPECT_NE(result.refused[0].find("outside the prefix"), std::string::npos) << what;
+        EXPECT_EQ(ReadFile(out / "victim.txt"), "mine") << what;
+        if (!c.created.empty()) {
+            EXPECT_FALSE(fs::exists(out / c.created)) << what;
+        }
+    }
 }
 
 TEST(RunRepairXML, RegistryActions) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "core/engine/UnitString.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/IniFile.h"
@@ -106,6 +108,56 @@ TEST(IniFile, WritingKeepsEveryOtherLine) {
     EXPECT_EQ(ReadFile(file), "; keep me\r\n[setting]\r\nScanTime=2020-01-03\r\nOther=1\r\n"
                               "FixTime=2020-01-04\r\n\r\n[Next]\r\nk=v\r\n\r\n[Third]\r\na=b\r\n");
     EXPECT_FALSE(IniWriteString(dir.file("missing/Setting.ini"), "S", "k", "v"));
+}
+
+// ASCII text as UTF-16 (LE or BE) with its byte-order mark.
+std::string Utf16(std::string_view ascii, bool bigEndian = false) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : ascii)
+        out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+}
+
+// A write changes the one line of its key and keeps every other byte in the file's own
+// encoding; a file it cannot keep whole is not written.
+TEST(IniFile, WritingChangesOneLineInTheFilesEncoding) {
+    // Bytes that are not GBK, then the sections that once got lost after them.
+    const std::string notGbk = "[Junk]\r\nx=\x81\xff\xff\x80\xfe\r\n";
+    struct Case {
+        const char* name;
+        std::string before;
+        const char* key;
+        const char* value;
+        std::optional<std::string> after; // nullopt: refused, file unchanged
+    };
+    const Case cases[] = {
+        {"gbk with bad bytes", notGbk + "[Setting]\r\nScanTime=old\r\n[Next]\r\nk=\xd6\xd0\r\n",
+         "ScanTime", "2020-01-02",
+         notGbk + "[Setting]\r\nScanTime=2020-01-02\r\n[Next]\r\nk=\xd6\xd0\r\n"},
+        {"gbk new key in gbk", "[Setting]\nk=\xd6\xd0\n", "Name", "中文",
+         "[Setting]\nk=\xd6\xd0\nName=\xd6\xd0\xce\xc4\n"},
+        {"gbk cannot hold it", "[Setting]\nk=\xd6\xd0\n", "Name", "😀", std::nullopt},
+        {"utf-16le", Utf16("[Setting]\r\nScanTime=old\r\n[B]\r\n"), "ScanTime", "new",
+         Utf16("[Setting]\r\nScanTime=new\r\n[B]\r\n")},
+        {"utf-16be new section", Utf16("[A]\r\nk=v", true), "ScanTime", "new",
+         Utf16("[A]\r\nk=v\r\n\r\n[Setting]\r\nScanTime=new\r\n", true)},
+        {"utf-8 bom with a bad byte", "\xEF\xBB\xBF[setting]\nOther = 1\n[Setting]\nOther=2\xff",
+         "Other", "x", "\xEF\xBB\xBF[setting]\nOther=x\n[Setting]\nOther=2\xff"},
+        {"utf-8 bom, mixed line ends", "\xEF\xBB\xBF[Setting]\nA=1\r\nScanTime=o\n  B = 2 \r\n",
+         "ScanTime", "n", "\xEF\xBB\xBF[Setting]\nA=1\r\nScanTime=n\n  B = 2 \r\n"},
+        {"nul bytes without bom", std::string("[Setting]\nA=\0\n", 14), "A", "1", std::nullopt},
+        {"odd utf-16", Utf16("[Setting]\r\n") + "x", "A", "1", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        TempPrefix dir;
+        const auto file = dir.file("Setting.ini");
+        WriteFile(file, c.before);
+        EXPECT_EQ(IniWriteString(file, "Setting", c.key, c.value), c.after.has_value()) << c.name;
+        EXPECT_EQ(ReadFile(file), c.after.value_or(c.before)) << c.name;
+        if (c.after) {
+            EXPECT_EQ(IniDocument(ReadTextFile(file)).read("Setting", c.key), c.value) << c.name;
+        }
+    }
 }
 
 TEST(IniFile, FilesFromWindowsReadAsGbk) {

@@ -245,6 +245,7 @@ TEST_F(RuleLibraryTest, CountRules) {
     const std::string message =
         Failure([&] { (void)CountRules(lib, [&](const std::string&) { called = true; }); });
     EXPECT_TRUE(message.starts_with("File opened that is not a database file")) << message;
+    EXPECT_TRUE(message.ends_with(" (rule library \"" + lib.file + "\")")) << message;
     EXPECT_FALSE(called);
 }
 

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "core/engine/RuleDocument.h"
 #include "core/store/PlatformGroups.h"
 #include "core/store/RulePack.h"
@@ -9,6 +15,8 @@ namespace corvane {
 namespace {
 
 using test::TempPrefix;
+using test::WriteFile;
+namespace fs = std::filesystem;
 
 std::string Detection(DetectionRows rows = {}) {
     if (rows.files.empty() && rows.registry.empty())
@@ -137,6 +145,13 @@ TEST(RulePackTest, RefusesTextsThatAreNoPack) {
          "item \"n\": level \"1.5\" is no number"},
         {head + "<item><name>n</name>" + fields + "</item><platforms/></rulepack>",
          "<platforms> must come once, before the items"},
+        // A NUL would end the field's text there.
+        {head + "<item><name>a&#0;b</name>" + fields + "</item></rulepack>",
+         "a NUL character (&#0;) at byte 56"},
+        {head + "<item><name>a&#x000;b</name>" + fields + "</item></rulepack>",
+         "a NUL character (&#x000;) at byte 56"},
+        {head + "<item><name>a" + std::string(1, '\0') + "b</name>" + fields + "</item></rulepack>",
+         "a NUL character at byte 56"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Message([&] { ReadRulePack(c.text); }), c.message) << c.text;
@@ -312,6 +327,85 @@ TEST_F(RulePackLibraryTest, AnImportThatCannotBeDoneLeavesTheLibraryAsItWas) {
     EXPECT_EQ(Message([&] { ImportRuleLibrary(lib, Sample()); }),
               "the rule library already holds items; import needs an empty one");
     EXPECT_EQ(WriteRulePack(ExportRuleLibrary(lib)), before);
+}
+
+// What killed imports and conversions left beside the library goes at the next write,
+// unless another process holds it; a new library appears only complete.
+TEST_F(RulePackLibraryTest, KilledWritesLeaveNothingBehindTheNextWrite) {
+    struct Left {
+        const char* name;
+        bool locked, gone;
+    };
+    const Left left[] = {
+        {"cvdb.db.import-Ab12Cd", false, true},   {"cvdb.db.import-Ab12Cd-journal", false, true},
+        {"cvdb.db.import-Zz99Zz", true, false},   {"cvdb.db.encrypt-Qw12Er", false, true},
+        {"cvdb.db.import-short", false, false}, // not a name mkstemp makes
+        {"other.db.import-Ab12Cd", false, false},
+    };
+    std::vector<int> locks;
+    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const Left& l : left) {
+        WriteFile(dir.file(l.name), "half");
+        fs::last_write_time(dir.file(l.name), past);
+        if (!l.locked) continue;
+        locks.push_back(::open(dir.file(l.name).c_str(), O_RDONLY));
+        ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+    }
+    ImportNewRuleLibrary(lib, Sample());
+    EXPECT_EQ(ExportRuleLibrary(lib), Sample());
+    EXPECT_EQ(Message([&] { ImportNewRuleLibrary(lib, Sample()); }),
+              "cannot put the new library in place at " + lib.file + ": File exists");
+    // A plain library is encrypted in place of itself: that write clears the rest.
+    use("plain.db");
+    {
+        TSQLiteDatabase plain(lib.file, "", 1000);
+        plain.Execute("CREATE TABLE t(x);");
+    }
+    WriteFile(dir.file("plain.db.encrypt-Xx11Yy"), "half");
+    fs::last_write_time(dir.file("plain.db.encrypt-Xx11Yy"), past);
+    (void)OpenRuleLibrary(lib);
+    EXPECT_FALSE(fs::exists(dir.file("plain.db.encrypt-Xx11Yy")));
+
+    for (const Left& l : left)
+        EXPECT_EQ(fs::exists(dir.file(l.name)), !l.gone) << l.name;
+    for (const auto& entry : fs::directory_iterator(dir.dir())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.starts_with("cvdb.db") || name.starts_with("other") ||
+                    name.starts_with("plain.db"))
+            << name;
+    }
+    for (int fd : locks)
+        ::close(fd);
+}
+
+// A read-only plain library is encrypted by whoever may write its folder; root
+// bypasses permissions, so the open runs as "nobody" then.
+TEST_F(RulePackLibraryTest, AReadOnlyPlainLibraryOpens) {
+    use("ro/plain.db");
+    fs::create_directories(dir.file("ro"));
+    {
+        TSQLiteDatabase plain(lib.file, "", 1000);
+        plain.Execute("CREATE TABLE t(x);");
+    }
+    fs::permissions(lib.file,
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(dir.file("ro"), fs::perms::all);
+    fs::permissions(dir.dir(), fs::perms::others_exec, fs::perm_options::add);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+        try {
+            (void)OpenRuleLibrary(lib);
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(fs::status(lib.file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
 } // namespace

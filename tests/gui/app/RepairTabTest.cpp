@@ -3,6 +3,7 @@
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
@@ -199,6 +200,34 @@ TEST_F(RepairTabTest, WhileWineRunsARepairIsRefusedAndAScanSaysSo) {
     EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
     EXPECT_EQ(prefix.read("user.reg"), before);
     EXPECT_EQ(setting("FixTime"), "");
+}
+
+// A repair refused outside the prefix fails, and the reasons come in one box after the
+// run.
+TEST_F(RepairTabTest, RefusedRepairsSayWhyInOneBox) {
+    TempPrefix outside;
+    outside.write("victim.txt", "mine");
+    fs::create_directory_symlink("/", prefix.dir() / "dosdevices/z:");
+    std::string victim = "Z:" + (outside.dir() / "victim.txt").string();
+    std::replace(victim.begin(), victim.end(), '/', '\\');
+    OpenRuleLibrary(Global().Library())
+        ->Execute("UPDATE cvdb SET RepairXML = '" +
+                  Repair("<CHdb FilePath=\"" + victim + "\" FromPath=\"\" decide=\"delete\"/>" +
+                             "<CHdb FilePath=\"C:\\bad.txt\" FromPath=\"\" decide=\"delete\"/>",
+                         "") +
+                  "' WHERE Id = 1");
+    window->bntScanClick();
+    check({0, 1});
+    window->bntClearClick();
+    EXPECT_EQ(rows()[0][4], "修复失败"); // though bad.txt is gone
+    EXPECT_EQ(rows()[1][4], "修复成功");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].caption, "提示");
+    EXPECT_TRUE(shown[1].text.startsWith("坏文件：\n" + QString::fromStdString(victim) +
+                                         ": refused, it lies outside the prefix"))
+        << shown[1].text.toStdString();
+    EXPECT_FALSE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+    EXPECT_EQ(outside.read("victim.txt"), "mine");
 }
 
 TEST_F(RepairTabTest, NoChangesNothing) {

@@ -81,8 +81,10 @@ bool CopyFileAtomically(const std::filesystem::path& from, const std::filesystem
     return ok;
 }
 
-bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to,
+              const std::function<bool(const std::filesystem::path&)>& allowed) {
     std::error_code ec;
+    if (!allowed(to)) return false;
     const Kind there = KindOf(to);
     if (there == Kind::File) return false;
     if (there == Kind::Missing && !std::filesystem::create_directory(to, ec)) return false;
@@ -95,14 +97,27 @@ bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to
             std::filesystem::copy_symlink(entry.path(), target, inner);
             ok = ok && !inner;
         } else if (entry.is_directory(inner)) {
-            ok = CopyTree(entry.path(), target) && ok;
+            ok = CopyTree(entry.path(), target, allowed) && ok;
         } else if (entry.is_regular_file(inner)) {
-            ok = CopyFileAtomically(entry.path(), target) && ok;
+            ok = allowed(target) && CopyFileAtomically(entry.path(), target) && ok;
         } else {
             ok = false; // devices, pipes and sockets are not copied
         }
     }
     return ok && !ec;
+}
+
+bool WineFiles::fail(std::string_view written, std::string_view why) const {
+    error_ = std::string(written) + ": " + std::string(why);
+    return false;
+}
+
+bool WineFiles::mayChange(std::string_view written, const std::filesystem::path& target,
+                          bool entryItself) const {
+    const auto real = RealLocation(target, entryItself);
+    if (paths_.insidePrefix(real)) return true;
+    return fail(written, "refused, it lies outside the prefix " + paths_.prefix().string() +
+                             " (at " + (real.empty() ? target : real).string() + ")");
 }
 
 bool WineFiles::fileExists(std::string_view path) const {
@@ -125,33 +140,42 @@ bool WineFiles::folderExists(std::string_view path) const {
 }
 
 bool WineFiles::createFolder(std::string_view path) const {
+    error_.clear();
     const auto resolved = paths_.resolve(path);
-    if (!resolved || KindOf(resolved->parent_path()) != Kind::Folder) return false;
-    return ::mkdir(resolved->c_str(), 0777) == 0;
+    if (!resolved) return fail(path, "names no place of the machine");
+    if (!mayChange(path, *resolved, false)) return false;
+    if (KindOf(resolved->parent_path()) != Kind::Folder) return fail(path, "its folder is missing");
+    if (::mkdir(resolved->c_str(), 0777) == 0) return true;
+    return fail(path, std::error_code(errno, std::generic_category()).message());
 }
 
-bool WineFiles::removeEntry(const std::filesystem::path& target) const {
-    if (paths_.isProtected(target)) return false;
+bool WineFiles::removeEntry(std::string_view written, const std::filesystem::path& target) const {
+    if (!mayChange(written, target, true)) return false;
+    if (paths_.isProtected(target)) return fail(written, "refused, it is a drive or the prefix");
     std::error_code ec;
     // remove_all takes links away as links: it never follows one out of the tree.
-    if (IsLink(target) || KindOf(target) == Kind::File) return std::filesystem::remove(target, ec);
-    std::filesystem::remove_all(target, ec);
-    return !ec;
+    if (IsLink(target) || KindOf(target) == Kind::File)
+        std::filesystem::remove(target, ec);
+    else
+        std::filesystem::remove_all(target, ec);
+    return ec ? fail(written, ec.message()) : true;
 }
 
 bool WineFiles::remove(std::string_view path) const {
+    error_.clear();
     const auto split = paths_.split(path);
-    if (!split) return false;
+    if (!split) return fail(path, "names no place of the machine");
     if (HasWildcard(split->last)) {
         const auto matches = MatchingEntries(split->folder, split->last);
-        bool ok = !matches.empty();
+        if (matches.empty()) return fail(path, "nothing matches");
+        bool ok = true;
         for (const auto& name : matches)
-            ok = removeEntry(split->folder / name) && ok;
+            ok = removeEntry(path, split->folder / name) && ok;
         return ok;
     }
     const auto resolved = paths_.resolve(path);
-    if (!resolved || KindOf(*resolved) == Kind::Missing) return false;
-    return removeEntry(*resolved);
+    if (!resolved || KindOf(*resolved) == Kind::Missing) return fail(path, "not found");
+    return removeEntry(path, *resolved);
 }
 
 std::vector<std::filesystem::path> WineFiles::removeTargets(std::string_view path) const {
@@ -187,31 +211,41 @@ std::vector<std::filesystem::path> WineFiles::copyTargets(std::string_view sourc
 }
 
 bool WineFiles::copy(std::string_view source, std::string_view destination) const {
+    error_.clear();
     const auto split = paths_.split(source);
     const auto to = paths_.resolve(destination);
-    if (!split || !to) return false;
+    if (!split) return fail(source, "names no place of the machine");
+    if (!to) return fail(destination, "names no place of the machine");
+    const auto allowed = [&](const std::filesystem::path& target) {
+        return mayChange(destination, target, false);
+    };
     std::error_code ec;
     auto copyOne = [&](const std::filesystem::path& from, const std::filesystem::path& target) {
         const Kind kind = KindOf(from);
+        if (kind != Kind::Folder && kind != Kind::File) return fail(source, "not found");
         // A folder copied into itself would never end; a file onto itself is lost.
-        if ((kind != Kind::Folder && kind != Kind::File) || Inside(target, from)) return false;
+        if (Inside(target, from)) return fail(destination, "lies inside the source");
+        if (!allowed(target)) return false;
         // The shell makes the folders the destination needs.
         std::filesystem::create_directories(target.parent_path(), ec);
-        return kind == Kind::Folder ? CopyTree(from, target) : CopyFileAtomically(from, target);
+        const bool ok = kind == Kind::Folder ? CopyTree(from, target, allowed)
+                                             : CopyFileAtomically(from, target);
+        return ok || !error_.empty() ? ok : fail(destination, "could not be written");
     };
     if (HasWildcard(split->last)) {
         // Every match goes into the destination folder.
         const auto matches = MatchingEntries(split->folder, split->last);
-        if (matches.empty()) return false;
+        if (matches.empty()) return fail(source, "nothing matches");
+        if (!allowed(*to)) return false;
         if (KindOf(*to) == Kind::Missing) std::filesystem::create_directories(*to, ec);
-        if (KindOf(*to) != Kind::Folder) return false;
+        if (KindOf(*to) != Kind::Folder) return fail(destination, "is not a folder");
         bool ok = true;
         for (const auto& name : matches)
             ok = copyOne(split->folder / name, *to / name) && ok;
         return ok;
     }
     const auto from = paths_.resolve(source);
-    if (!from || KindOf(*from) == Kind::Missing) return false;
+    if (!from || KindOf(*from) == Kind::Missing) return fail(source, "not found");
     // An existing folder receives the source inside it; anything else is the copy.
     const auto target = KindOf(*to) == Kind::Folder ? *to / from->filename() : *to;
     return copyOne(*from, target);

@@ -120,6 +120,18 @@ bool MatchUnits(std::basic_string_view<Char> p, std::basic_string_view<Char> s) 
 
 } // namespace
 
+std::filesystem::path RealLocation(const std::filesystem::path& linuxPath, bool entryItself) {
+    std::error_code ec;
+    struct stat st {};
+    const bool link = entryItself && ::lstat(linuxPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    auto real =
+        link ? std::filesystem::weakly_canonical(linuxPath.parent_path(), ec) / linuxPath.filename()
+             : std::filesystem::weakly_canonical(linuxPath, ec);
+    // A location that cannot be worked out lies nowhere: the empty path is inside nothing.
+    if (ec) return {};
+    return real;
+}
+
 bool HasWildcard(std::string_view name) {
     return name.find_first_of("*?") != std::string_view::npos;
 }
@@ -229,6 +241,19 @@ std::optional<WinePaths::Split> WinePaths::split(std::string_view path) const {
     out.last = parsed->names.back();
     out.driveRoot = parsed->drive && parsed->names.size() == 1;
     return out;
+}
+
+bool WinePaths::insidePrefix(const std::filesystem::path& location) const {
+    if (location.empty() || !location.is_absolute()) return false;
+    const auto prefix = RealLocation(prefix_, false);
+    if (prefix.empty()) return false;
+    auto inner = location.begin();
+    for (auto outer = prefix.begin(); outer != prefix.end(); ++outer, ++inner) {
+        // A trailing separator of the prefix is an empty last component.
+        if (outer->empty()) break;
+        if (inner == location.end() || *inner != *outer) return false;
+    }
+    return true;
 }
 
 bool WinePaths::isProtected(const std::filesystem::path& linuxPath) const {

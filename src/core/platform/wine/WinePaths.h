@@ -34,6 +34,11 @@ public:
     // True for the places no delete may take away: "/", a drive's root, the prefix.
     bool isProtected(const std::filesystem::path& linuxPath) const;
 
+    // True when `location` (a path made by RealLocation) lies inside the prefix folder,
+    // or is that folder. Only such places may be changed by a repair.
+    bool insidePrefix(const std::filesystem::path& location) const;
+    const std::filesystem::path& prefix() const { return prefix_; }
+
     const std::filesystem::path& appDir() const { return appDir_; }
 
 private:
@@ -49,6 +54,11 @@ private:
     std::filesystem::path prefix_;
     std::filesystem::path appDir_;
 };
+
+// Where `linuxPath` really is: every link resolved, "." and ".." taken away, and a
+// missing tail kept as written. With `entryItself`, a last component that is a link
+// stays as it stands (taking a link away does not touch what it points to).
+std::filesystem::path RealLocation(const std::filesystem::path& linuxPath, bool entryItself);
 
 bool HasWildcard(std::string_view name);
 // `*` and `?` match without regard to case; "*.*" matches every name.

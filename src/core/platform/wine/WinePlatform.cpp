@@ -244,6 +244,10 @@ RegStatus WinePlatform::regEnumValue(RegKey key, std::uint32_t index, std::strin
     return registry_.enumValue(key, index, name, type, data);
 }
 
+std::string WinePlatform::fileError() {
+    return files_.error();
+}
+
 } // namespace corvane::wine
 
 namespace corvane {

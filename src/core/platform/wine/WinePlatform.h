@@ -70,6 +70,7 @@ public:
                                          std::string_view destination) override;
     void beginStep() override { registry_.beginStep(); }
     void endStep() override { registry_.endStep(); }
+    std::string fileError() override;
 
     const WineEnvironment& environment();
 

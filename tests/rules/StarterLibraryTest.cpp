@@ -409,7 +409,9 @@ TEST_F(DemoPrefixTest, UndoingTheRunBringsThePrefixBack) {
         ids.push_back(finding.id);
     EXPECT_EQ(again, ids);
     // Twice restores nothing twice.
-    for (const UndoOutcome& outcome : *journal.undo(run, {}, false))
+    const auto twice = journal.undo(run, {}, false);
+    ASSERT_TRUE(twice);
+    for (const UndoOutcome& outcome : *twice)
         EXPECT_FALSE(outcome.undone) << outcome.name;
 }
 

@@ -80,8 +80,9 @@ private:
         std::string reason;
         if (watcher_) answer = watcher_->before(change, reason);
         if (answer == RepairWatcher::Answer::Refuse) {
+            // Passed over like an action that failed: the next one may still go.
             result.refused.push_back(reason.empty() ? "a change was refused" : reason);
-            return false;
+            return true;
         }
         if (answer == RepairWatcher::Answer::Done) return true;
         const bool made = make();

@@ -23,7 +23,7 @@ public:
     enum class Answer {
         Go,     // the engine makes the change
         Done,   // the watcher made it (or, in a preview, stands for it): the engine goes on
-        Refuse, // not made; the repair of the item stops with `reason`
+        Refuse, // not made; the item has failed with `reason`, the next action may go
     };
     virtual ~RepairWatcher() = default;
     virtual Answer before(const PlannedChange& change, std::string& reason) = 0;
@@ -43,8 +43,8 @@ struct [[nodiscard]] RepairResult {
 // Runs the file and registry actions of a repair document one after another in
 // document order: deletes and copies files and folders, deletes keys and values and
 // writes values. An action that fails is passed over; a read failure ends the run at
-// that rule and keeps what was done before it; a change the watcher refuses ends it
-// too. Never throws and shows nothing: whether the repair worked is for detection to
+// that rule and keeps what was done before it; a change the watcher refuses is not
+// made and is listed. Never throws and shows nothing: whether the repair worked is for detection to
 // say afterwards, unless an action was refused. Rule paths expand with "<app>" as
 // `appDir`.
 RepairResult RunRepairXML(std::string_view repairXml, std::string_view appDir,

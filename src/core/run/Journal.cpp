@@ -382,7 +382,9 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
         for (const std::string& target : targets) {
             const fs::path real = RealLocation(target);
             if (!Inside(real, st.machine)) {
-                reason = real.string() + " is outside the prefix " + st.machine.string();
+                // Said as the machine says it when it refuses a change there.
+                reason = change.path + ": refused, it lies outside the prefix " +
+                         st.machine.string() + " (at " + real.string() + ")";
                 return Answer::Refuse;
             }
             json e{{"real", real.string()}};

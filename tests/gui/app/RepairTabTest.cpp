@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 
+#include "core/run/Journal.h"
 #include "core/run/Machine.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/IniFile.h"
@@ -385,6 +386,8 @@ TEST_F(RepairTabTest, UndoRepairRestoresTheRowsOfThisRun) {
     check({1});
     window->bntClearClick();
     ASSERT_EQ(rows()[1][4], "修复成功");
+    // The window's repairs are journaled where the tool keeps them.
+    EXPECT_TRUE(Journal(DefaultJournalRoot(), prefix.dir()).lastRun().has_value());
     const std::string repaired = prefix.read("user.reg");
     shown.clear();
     {

@@ -28,11 +28,15 @@
 #include <QVBoxLayout>
 
 #include "core/platform/Platform.h"
+#include "core/run/Journal.h"
 #include "core/run/Links.h"
 #include "core/run/Machine.h"
+#include "core/run/Preview.h"
 #include "core/run/ProgramFiles.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/RuleLibrary.h"
+#include "gui/app/UnitDetails.h"
+#include "gui/app/UnitHistory.h"
 #include "gui/app/unitGlobal.h"
 #include "gui/editor/UnitOS.h"
 #include "gui/editor/UnitView.h"
@@ -285,8 +289,22 @@ void Tfrmmain::buildRepairTab() {
     connect(menuAlls, &QAction::triggered, this, &Tfrmmain::menuAllsClick);
     connect(menuAlln, &QAction::triggered, this, &Tfrmmain::menuAllnClick);
     connect(menuAllf, &QAction::triggered, this, &Tfrmmain::menuAllfClick);
+    PopupMenu1->addSeparator();
+    menuUndo = PopupMenu1->addAction("撤销修复");
+    menuUndo->setObjectName("menuUndo");
+    menuHistory = PopupMenu1->addAction("修复历史");
+    menuHistory->setObjectName("menuHistory");
+    menuDetails = PopupMenu1->addAction("查看详情");
+    menuDetails->setObjectName("menuDetails");
+    connect(menuUndo, &QAction::triggered, this, &Tfrmmain::menuUndoClick);
+    connect(menuHistory, &QAction::triggered, this, &Tfrmmain::menuHistoryClick);
+    connect(menuDetails, &QAction::triggered, this, &Tfrmmain::menuDetailsClick);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        // The row under the cursor becomes the current one, the row the commands mean.
+        if (QTreeWidgetItem* item = ListView1->itemAt(at)) ListView1->setCurrentItem(item);
+        menuUndo->setEnabled(!undoRows().empty());
+        menuDetails->setEnabled(ListView1->currentItem() != nullptr);
         PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at));
     });
 
@@ -352,6 +370,8 @@ void Tfrmmain::bntScanClick() {
     events.datesChanged = [this] { ShowLastDates(); };
     events.started = [this](int rows) {
         ListView1->clear();
+        matched_.clear();
+        repairedIds_.clear();
         ProgressBar1->setMinimum(0);
         ProgressBar1->setMaximum(rows);
         Label1->setText("准备扫描……");
@@ -374,6 +394,7 @@ void Tfrmmain::bntScanClick() {
         item->setData(0, Qt::UserRole, ui::ToQ(finding.id));
         const auto word = std::find(kLevelWords.begin(), kLevelWords.end(), finding.levelName);
         item->setData(3, Qt::UserRole, static_cast<int>(word - kLevelWords.begin()));
+        matched_[ui::ToQ(finding.id)] = finding.matched;
     };
     events.finished = [this] {
         Label1->setText("扫描完成！");
@@ -400,10 +421,15 @@ void Tfrmmain::bntClearClick() {
                             item->data(0, Qt::UserRole).toString().toStdString()});
     }
     RepairEvents events;
+    events.journaled = [this](int run) {
+        repairRun_ = run;
+        repairedIds_.clear();
+    };
     events.warn = [](const std::string& text) { ui::Prompt(ui::ToQ(text)); };
     events.repaired = [this](std::size_t index, bool repaired) {
-        ListView1->topLevelItem(static_cast<int>(index))
-            ->setText(4, repaired ? "修复成功" : "修复失败");
+        QTreeWidgetItem* item = ListView1->topLevelItem(static_cast<int>(index));
+        item->setText(4, repaired ? "修复成功" : "修复失败");
+        repairedIds_.insert(item->data(0, Qt::UserRole).toString());
         repaintNow();
     };
     events.datesChanged = [this] { ShowLastDates(); };
@@ -415,6 +441,72 @@ void Tfrmmain::bntClearClick() {
     };
     RunRepair(Global().Inputs(), rows, events);
     if (!reasons.isEmpty()) ui::Prompt(reasons.trimmed());
+}
+
+std::vector<QTreeWidgetItem*> Tfrmmain::undoRows() const {
+    std::vector<QTreeWidgetItem*> rows;
+    const auto repaired = [this](const QTreeWidgetItem* item) {
+        return item->text(4) != "已撤销" &&
+               repairedIds_.contains(item->data(0, Qt::UserRole).toString());
+    };
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ListView1->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked && repaired(item)) rows.push_back(item);
+    }
+    if (rows.empty() && ListView1->currentItem() && repaired(ListView1->currentItem()))
+        rows.push_back(ListView1->currentItem());
+    return rows;
+}
+
+void Tfrmmain::menuUndoClick() {
+    const std::vector<QTreeWidgetItem*> rows = undoRows();
+    if (rows.empty()) return;
+    if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
+        ui::Prompt(ui::ToQ(refusal));
+        return;
+    }
+    std::vector<std::string> ids;
+    for (const QTreeWidgetItem* item : rows)
+        ids.push_back(item->data(0, Qt::UserRole).toString().toStdString());
+    Journal journal(Global().Inputs().journalRoot, ActivePlatform().machinePlace().path);
+    const auto outcomes = journal.undo(repairRun_, ids, false);
+    QString reasons;
+    if (!outcomes)
+        reasons = "修复历史中已没有这次修复。";
+    else
+        for (const UndoOutcome& outcome : *outcomes) {
+            if (!outcome.undone) {
+                reasons += ui::ToQ(outcome.name) + "：\n" + ui::ToQ(outcome.reason) + "\n";
+                continue;
+            }
+            for (QTreeWidgetItem* item : rows)
+                if (item->data(0, Qt::UserRole).toString() == ui::ToQ(outcome.id))
+                    item->setText(4, "已撤销");
+        }
+    if (!reasons.isEmpty()) ui::Prompt(reasons.trimmed());
+}
+
+void Tfrmmain::menuHistoryClick() {
+    TfrmHistory window(this);
+    window.exec();
+}
+
+void Tfrmmain::menuDetailsClick() {
+    const QTreeWidgetItem* row = ListView1->currentItem();
+    if (!row) return;
+    const QString id = row->data(0, Qt::UserRole).toString();
+    std::string repairXml;
+    {
+        auto db = OpenRuleLibrary(Global().Library());
+        const auto item =
+            db->Query(RuleSql::SelectRuleForRepair(Global().Library().table, id.toStdString()));
+        if (item->RowTotal() > 0) repairXml = RuleText(*item, "RepairXML");
+    }
+    const auto found = matched_.find(id);
+    TfrmDetails window(row->text(1), row->text(2),
+                       found == matched_.end() ? std::vector<MatchedCondition>() : found->second,
+                       PreviewRepair(repairXml, Global().AppDir), this);
+    window.exec();
 }
 
 void Tfrmmain::Image2Click() {
@@ -567,6 +659,8 @@ void Tfrmmain::choosePrefix(const QString& path) {
     }
     lookAt(prefix);
     ListView1->clear();
+    matched_.clear();
+    repairedIds_.clear();
     // The release the rules are filtered by is the chosen prefix's.
     InitGlobalContext(appDir_.toStdString());
     showMachine();

@@ -3,10 +3,14 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QSet>
 #include <QString>
+#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "core/engine/RuleTriggered.h"
 #include "core/platform/Platform.h"
 
 class QAction;
@@ -74,6 +78,9 @@ public:
     QAction* menuAlls = nullptr;
     QAction* menuAlln = nullptr;
     QAction* menuAllf = nullptr;
+    QAction* menuUndo = nullptr;    // "撤销修复"
+    QAction* menuHistory = nullptr; // "修复历史"
+    QAction* menuDetails = nullptr; // "查看详情"
     // The prefixes of the user, opened by a click on the third status panel.
     QMenu* PrefixMenu = nullptr;
     // The icon in the notification area, shown where the desktop has one.
@@ -92,6 +99,12 @@ public slots:
     void menuAllsClick();
     void menuAllnClick();
     void menuAllfClick();
+    // Undoes the rows this window's last repair run repaired: the checked ones, or,
+    // when none of those is checked, the current row.
+    void menuUndoClick();
+    void menuHistoryClick();
+    // Opens the details of the current row.
+    void menuDetailsClick();
     void bntAddClick();
     void Button1Click();
     void Image3Click();
@@ -125,6 +138,8 @@ private:
     void setStatusPanelText(int panel, const QString& text);
     void showMachine();
     void lookAt(const std::string& prefix);
+    // The rows "撤销修复" acts on; empty when it has nothing to undo.
+    std::vector<QTreeWidgetItem*> undoRows() const;
 
     QString appDir_;
     QLabel* panels_[3] = {};
@@ -134,6 +149,11 @@ private:
     // The prefix chosen in the window, active while the window lives.
     std::unique_ptr<Platform> chosenPlatform_;
     std::optional<PlatformScope> chosenScope_;
+    // Why each listed item was found, by ID.
+    std::map<QString, std::vector<MatchedCondition>> matched_;
+    // The journal's run of the window's last repair and the IDs it repaired.
+    int repairRun_ = 0;
+    QSet<QString> repairedIds_;
 };
 
 } // namespace corvane

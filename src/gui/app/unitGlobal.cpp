@@ -1,5 +1,7 @@
 #include "gui/app/unitGlobal.h"
 
+#include "core/run/Journal.h"
+
 namespace corvane {
 
 GlobalContext& Global() {
@@ -18,6 +20,7 @@ RunInputs GlobalContext::Inputs() const {
     inputs.appDir = AppDir;
     inputs.settingsFile = AppDir + "Setting.ini";
     inputs.winOsText = WinOSText;
+    inputs.journalRoot = DefaultJournalRoot().string();
     return inputs;
 }
 

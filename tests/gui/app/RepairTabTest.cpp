@@ -8,11 +8,16 @@
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 
+#include "core/run/Journal.h"
+#include "core/run/Machine.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/IniFile.h"
 #include "core/store/RuleLibrary.h"
+#include "gui/app/UnitDetails.h"
+#include "gui/app/UnitHistory.h"
 #include "gui/app/Unitmain.h"
 #include "gui/app/unitGlobal.h"
+#include "gui/editor/DialogDriver.h"
 #include "gui/ui/MessageBox.h"
 #include "support/FakeWineServer.h"
 #include "support/TempPrefix.h"
@@ -374,6 +379,82 @@ TEST_F(RepairTabTest, TheToolRefusesToRepairWhileWineRuns) {
     EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
     EXPECT_EQ(prefix.read("user.reg"), before);
     EXPECT_EQ(setting("FixTime"), "");
+}
+
+TEST_F(RepairTabTest, UndoRepairRestoresTheRowsOfThisRun) {
+    window->bntScanClick();
+    check({1});
+    window->bntClearClick();
+    ASSERT_EQ(rows()[1][4], "修复成功");
+    // The window's repairs are journaled where the tool keeps them.
+    EXPECT_TRUE(Journal(DefaultJournalRoot(), prefix.dir()).lastRun().has_value());
+    const std::string repaired = prefix.read("user.reg");
+    shown.clear();
+    {
+        // Refused like a repair while Wine owns the registry.
+        const test::FakeWineServer wine(prefix.dir(), prefix.dir());
+        const std::string refusal = RepairRefusal();
+        ASSERT_FALSE(refusal.empty());
+        window->menuUndoClick();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text.toStdString(), refusal);
+    }
+    EXPECT_EQ(rows()[1][4], "修复成功");
+    EXPECT_EQ(prefix.read("user.reg"), repaired);
+    window->menuUndoClick();
+    EXPECT_EQ(rows()[1][4], "已撤销");
+    EXPECT_EQ(rows()[0][4], "未修复");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"1\""), std::string::npos);
+    EXPECT_EQ(shown.size(), 1u);
+    // Undone rows are not undone again.
+    window->menuUndoClick();
+    EXPECT_EQ(shown.size(), 1u);
+}
+
+TEST_F(RepairTabTest, TheHistoryListsTheRunAndUndoesOneItem) {
+    window->bntScanClick();
+    check({0, 1});
+    window->bntClearClick();
+    test::WhenShown<TfrmHistory>([&](TfrmHistory& history) {
+        ASSERT_EQ(history.tvRuns->topLevelItemCount(), 1);
+        QTreeWidgetItem* run = history.tvRuns->topLevelItem(0);
+        ASSERT_EQ(run->childCount(), 2);
+        EXPECT_EQ(run->child(0)->text(2), "1");
+        EXPECT_EQ(run->child(0)->text(3), "坏文件");
+        EXPECT_EQ(run->child(0)->text(4), "修复成功");
+        EXPECT_EQ(run->child(1)->text(5), "否");
+        history.tvRuns->setCurrentItem(run->child(0));
+        history.bntUndoClick();
+        run = history.tvRuns->topLevelItem(0);
+        EXPECT_EQ(run->child(0)->text(5), "是");
+        EXPECT_EQ(run->child(1)->text(5), "否");
+        if (const QByteArray dir = qgetenv("CORVANE_SCREENSHOTS"); !dir.isEmpty()) {
+            EXPECT_TRUE(history.grab().save(QString::fromUtf8(dir) + "/history.png"));
+        }
+    });
+    window->menuHistoryClick();
+    EXPECT_EQ(ReadFile(prefix.dir() / "drive_c/bad.txt"), "bad");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
+}
+
+TEST_F(RepairTabTest, TheDetailsShowWhyAndWhatTheRepairWouldDo) {
+    window->bntScanClick();
+    window->ListView1->setCurrentItem(window->ListView1->topLevelItem(1));
+    test::WhenShown<TfrmDetails>([&](TfrmDetails& details) {
+        EXPECT_EQ(details.lblDescription->text(), "改回注册表值");
+        ASSERT_EQ(details.tvMatched->topLevelItemCount(), 1);
+        EXPECT_TRUE(details.tvMatched->topLevelItem(0)->text(1).endsWith("Software\\Test\\Bad"));
+        EXPECT_EQ(details.tvMatched->topLevelItem(0)->text(2), "REG_SZ 1");
+        ASSERT_EQ(details.tvPreview->topLevelItemCount(), 1);
+        EXPECT_EQ(details.tvPreview->topLevelItem(0)->text(0), "SetValue");
+        EXPECT_EQ(details.tvPreview->topLevelItem(0)->text(2), "REG_SZ 1");
+        EXPECT_EQ(details.tvPreview->topLevelItem(0)->text(3), "REG_SZ 0");
+        if (const QByteArray dir = qgetenv("CORVANE_SCREENSHOTS"); !dir.isEmpty()) {
+            EXPECT_TRUE(details.grab().save(QString::fromUtf8(dir) + "/details.png"));
+        }
+    });
+    window->menuDetailsClick();
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"1\""), std::string::npos);
 }
 
 } // namespace

@@ -492,5 +492,25 @@ TEST_F(ClassesRootTest, ChangesGoToTheUsersKeyWhereItExists) {
     EXPECT_EQ(read(RootKey::ClassesRoot, ".a", ""), "<2>");
 }
 
+TEST_F(WineRegistryTest, LocalFoldersGetTheWindowsPathOfTheirDrive) {
+    EXPECT_EQ(platform.windowsPathOf("/usr/bin/"), ""); // no drive yet
+    const auto dev = prefix.dir() / "dosdevices";
+    std::filesystem::create_directories(dev);
+    std::filesystem::create_directories(prefix.dir() / "drive_c" / "Tools");
+    std::filesystem::create_symlink("/", dev / "z:");
+    std::filesystem::create_symlink("../drive_c", dev / "c:");
+    struct Case {
+        std::string linux, windows;
+    };
+    const Case cases[] = {
+        {"/usr/bin/", "Z:\\usr\\bin\\"},
+        {"/usr/bin", "Z:\\usr\\bin"},
+        {(prefix.dir() / "drive_c" / "Tools").string() + "/", "C:\\Tools\\"},
+        {(prefix.dir() / "drive_c").string(), "C:\\"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform.windowsPathOf(c.linux), c.windows) << c.linux;
+}
+
 } // namespace
 } // namespace corvane::wine

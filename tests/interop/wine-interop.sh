@@ -153,5 +153,25 @@ expect "$(grep -c "^corvane-cli reg: $work/bom/user.reg is not a Wine registry f
 "$cli" reg --prefix "$work/bom" set HKCU Environment X REG_SZ 1 2>/dev/null || true
 cmp -s "$work/bom/user.reg" "$work/bom.before" || { echo "FAIL: corvane-cli wrote the file"; fail=1; }
 
+# A hijack only in the user's classes is in HKEY_CLASSES_ROOT: the starter library
+# finds it and its repair mends the user's key, leaving the machine's as it was.
+wine reg add 'HKCU\Software\Classes\exefile\shell\open\command' /ve /d 'C:\evil.exe "%1"' /f \
+  >/dev/null 2>&1 </dev/null
+wine reg export 'HKLM\Software\Classes\exefile' "$work/exefile.before" /y >/dev/null 2>&1 </dev/null
+wineserver -k || true
+wineserver -w
+hijack=$("$cli" scan --prefix "$WINEPREFIX" --library "$work/cvdb.db" | grep 'exefile' | cut -f1 || true)
+expect "$([ -n "$hijack" ] && echo found)" found
+if [ -n "$hijack" ]; then
+  "$cli" repair --prefix "$WINEPREFIX" --library "$work/cvdb.db" "$hijack" >/dev/null || true
+fi
+expect "$(query 'HKCR\exefile\shell\open\command' /ve | grep -c evil)" 0
+expect "$(query 'HKCU\Software\Classes\exefile\shell\open\command' /ve)" '(Default)    REG_SZ    "%1" %*'
+wine reg export 'HKLM\Software\Classes\exefile' "$work/exefile.after" /y >/dev/null 2>&1 </dev/null
+cmp -s "$work/exefile.before" "$work/exefile.after" ||
+  { echo "FAIL: HKLM\\Software\\Classes\\exefile changed"; fail=1; }
+wineserver -k || true
+wineserver -w
+
 [ $fail -eq 0 ] && echo "Wine 8 and corvane-cli agree"
 exit $fail

@@ -52,4 +52,9 @@ std::string ExpandRulePath(std::string_view rulePath, std::string_view appDir) {
     return text;
 }
 
+std::string RegistryAppDir(std::string_view appDir) {
+    std::string windows = ActivePlatform().windowsPathOf(std::string(appDir));
+    return windows.empty() ? std::string(appDir) : windows;
+}
+
 } // namespace corvane

@@ -12,5 +12,8 @@ namespace corvane {
 // first ">" is exactly one of them. "<app>" is `appDir`, the program's folder (ending
 // in a path separator); the others are the machine's special folders.
 [[nodiscard]] std::string ExpandRulePath(std::string_view rulePath, std::string_view appDir);
+// The program's folder as the machine names it in registry values: the Windows path
+// of a drive that maps it, else the folder itself.
+[[nodiscard]] std::string RegistryAppDir(std::string_view appDir);
 
 } // namespace corvane

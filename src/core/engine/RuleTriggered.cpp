@@ -32,8 +32,9 @@ bool FileConditionHolds(const FileConditionRow& row, std::string_view appDir, Se
 }
 
 bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDir, Seen& seen) {
-    const std::string compare =
-        row.PathAbs == "1" ? ExpandRulePath(row.compareValue, appDir) : row.compareValue;
+    const std::string compare = row.PathAbs == "1"
+                                    ? ExpandRulePath(row.compareValue, RegistryAppDir(appDir))
+                                    : row.compareValue;
     // A value that cannot be read as the type name says compares as the empty text.
     std::string value;
     const bool read = ReadRegValueText(root, row.KeyPath, row.KeyValue, row.KeyType, value);

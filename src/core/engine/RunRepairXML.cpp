@@ -65,8 +65,9 @@ public:
         if (row.decide == RuleWords::kSetValue) {
             change.kind = PlannedChange::Kind::SetValue;
             change.typeName = row.KeyType;
-            change.data =
-                row.PathAbs == "1" ? ExpandRulePath(row.ValueContent, appDir_) : row.ValueContent;
+            change.data = row.PathAbs == "1"
+                              ? ExpandRulePath(row.ValueContent, RegistryAppDir(appDir_))
+                              : row.ValueContent;
             return run(change, [&] {
                 return WriteRegValue(root, row.KeyPath, row.KeyValue, row.KeyType, change.data);
             });

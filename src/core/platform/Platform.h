@@ -156,6 +156,12 @@ public:
     virtual std::string expandEnvironment(std::string_view text) = 0;
     // The path of a special folder (Csidl), or the empty text when none is known.
     virtual std::string specialFolder(int csidl) = 0;
+    // The Windows path under which the machine sees a local folder ("Z:\\home\\...\\"),
+    // or the empty text when no drive maps it.
+    virtual std::string windowsPathOf(const std::string& linuxPath) {
+        (void)linuxPath;
+        return {};
+    }
     virtual WindowsVersion windowsVersion() = 0;
     // The user's short date format, e.g. "yyyy-MM-dd".
     virtual std::string shortDateFormat() = 0;

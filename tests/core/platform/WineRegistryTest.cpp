@@ -386,5 +386,131 @@ TEST(WineRegistryMissing, MissingOrForeignFilesAreNotWritten) {
     EXPECT_FALSE(std::filesystem::exists(prefix.file("user.reg")));
 }
 
+// HKEY_CLASSES_ROOT is the user's classes over the machine's.
+class ClassesRootTest : public WineRegistryTest {
+protected:
+    void SetUp() override {
+        prefix.writeSystem("\n[Software\\\\Classes\\\\.a] 1\n@=\"machineA\"\n\"M\"=\"m\"\n"
+                           "\n[Software\\\\Classes\\\\.b] 1\n@=\"machineB\"\n"
+                           "\n[Software\\\\Classes\\\\exefile\\\\shell\\\\open\\\\command] 1\n"
+                           "@=\"\\\"%1\\\" %*\"\n");
+        prefix.writeUser("\n[Software\\\\Classes\\\\.a] 1\n@=\"userA\"\n\"U\"=\"u\"\n"
+                         "\n[Software\\\\Classes\\\\.c] 1\n@=\"userC\"\n"
+                         "\n[Software\\\\Classes\\\\exefile\\\\shell\\\\open\\\\command] 1\n"
+                         "@=\"evil.exe\"\n",
+                         "S-1-5-21-1-2-3-1000");
+    }
+    std::vector<std::string> subKeys(std::string_view path) {
+        RegKey key = 0;
+        std::vector<std::string> out;
+        if (platform.regOpenKey(RootKey::ClassesRoot, path, KeyAccess::Read, key) != RegStatus::Ok)
+            return out;
+        std::string name;
+        for (std::uint32_t i = 0; platform.regEnumKey(key, i, name) == RegStatus::Ok; ++i)
+            out.push_back(name);
+        (void)platform.regCloseKey(key);
+        return out;
+    }
+    std::vector<std::string> valueNames(std::string_view path) {
+        RegKey key = 0;
+        std::vector<std::string> out;
+        if (platform.regOpenKey(RootKey::ClassesRoot, path, KeyAccess::Read, key) != RegStatus::Ok)
+            return out;
+        std::string name;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        for (std::uint32_t i = 0; platform.regEnumValue(key, i, name, type, data) == RegStatus::Ok;
+             ++i)
+            out.push_back(name);
+        (void)platform.regCloseKey(key);
+        return out;
+    }
+};
+
+TEST_F(ClassesRootTest, ReadsTheUsersKeyFirstAndListsTheUnion) {
+    struct Case {
+        std::string_view path, name, expected;
+    };
+    const Case cases[] = {
+        {".a", "", "userA"},
+        {".A", "M", "m"},
+        {".a", "U", "u"},
+        {".b", "", "machineB"},
+        {".c", "", "userC"},
+        {".d", "", "<2>"},
+        {"exefile\\shell\\open\\command", "", "evil.exe"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(read(RootKey::ClassesRoot, c.path, c.name), c.expected) << c.path << c.name;
+    EXPECT_EQ(subKeys(""), (std::vector<std::string>{".a", ".b", ".c", "exefile"}));
+    EXPECT_EQ(valueNames(".a"), (std::vector<std::string>{"", "U", "M"}));
+    std::uint32_t count = 0, maxLen = 0;
+    ASSERT_EQ(platform.regQueryInfoKey(RootKey::ClassesRoot, count, maxLen), RegStatus::Ok);
+    EXPECT_EQ(count, 4u);
+}
+
+TEST_F(ClassesRootTest, ChangesGoToTheUsersKeyWhereItExists) {
+    struct Case {
+        std::string_view path, name;
+        RegKey landsIn; // the root whose Software\Classes takes the value
+    };
+    const Case cases[] = {
+        {".a", "new", RootKey::CurrentUser},
+        {".b", "new", RootKey::LocalMachine},
+        {".c", "new", RootKey::CurrentUser},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(set(RootKey::ClassesRoot, c.path, c.name, u"v"), RegStatus::Ok) << c.path;
+        const RegKey other =
+            c.landsIn == RootKey::CurrentUser ? RootKey::LocalMachine : RootKey::CurrentUser;
+        const std::string full = "Software\\Classes\\" + std::string(c.path);
+        EXPECT_EQ(read(c.landsIn, full, c.name), "v") << c.path;
+        EXPECT_EQ(read(other, full, c.name).front(), '<') << c.path;
+    }
+    // A new key is the machine's.
+    RegKey made = 0;
+    ASSERT_EQ(platform.regCreateKey(RootKey::ClassesRoot, ".e\\sub", made), RegStatus::Ok);
+    (void)platform.regCloseKey(made);
+    EXPECT_EQ(read(RootKey::LocalMachine, "Software\\Classes\\.e\\sub", "x"), "<2>");
+    EXPECT_EQ(read(RootKey::CurrentUser, "Software\\Classes\\.e", "x"), "<2>");
+    EXPECT_EQ(set(RootKey::ClassesRoot, ".e\\sub", "x", u"w"), RegStatus::Ok);
+    EXPECT_EQ(read(RootKey::LocalMachine, "Software\\Classes\\.e\\sub", "x"), "w");
+
+    // Deleting takes the user's value or key and uncovers the machine's.
+    RegKey key = 0;
+    ASSERT_EQ(platform.regOpenKey(RootKey::ClassesRoot, "exefile\\shell\\open\\command",
+                                  KeyAccess::AllAccess, key),
+              RegStatus::Ok);
+    EXPECT_EQ(platform.regDeleteValue(key, ""), RegStatus::Ok);
+    (void)platform.regCloseKey(key);
+    EXPECT_EQ(read(RootKey::ClassesRoot, "exefile\\shell\\open\\command", ""), "\"%1\" %*");
+    EXPECT_EQ(read(RootKey::CurrentUser, "Software\\Classes\\exefile\\shell\\open\\command", ""),
+              "<2>");
+    EXPECT_EQ(platform.regDeleteKey(RootKey::ClassesRoot, ".a"), RegStatus::Ok);
+    EXPECT_EQ(read(RootKey::ClassesRoot, ".a", ""), "machineA");
+    EXPECT_EQ(platform.regDeleteKey(RootKey::ClassesRoot, ".a"), RegStatus::Ok);
+    EXPECT_EQ(read(RootKey::ClassesRoot, ".a", ""), "<2>");
+}
+
+TEST_F(WineRegistryTest, LocalFoldersGetTheWindowsPathOfTheirDrive) {
+    EXPECT_EQ(platform.windowsPathOf("/usr/bin/"), ""); // no drive yet
+    const auto dev = prefix.dir() / "dosdevices";
+    std::filesystem::create_directories(dev);
+    std::filesystem::create_directories(prefix.dir() / "drive_c" / "Tools");
+    std::filesystem::create_symlink("/", dev / "z:");
+    std::filesystem::create_symlink("../drive_c", dev / "c:");
+    struct Case {
+        std::string linux, windows;
+    };
+    const Case cases[] = {
+        {"/usr/bin/", "Z:\\usr\\bin\\"},
+        {"/usr/bin", "Z:\\usr\\bin"},
+        {(prefix.dir() / "drive_c" / "Tools").string() + "/", "C:\\Tools\\"},
+        {(prefix.dir() / "drive_c").string(), "C:\\"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform.windowsPathOf(c.linux), c.windows) << c.linux;
+}
+
 } // namespace
 } // namespace corvane::wine

@@ -1,6 +1,7 @@
 #include "core/platform/wine/WinePaths.h"
 
 #include <algorithm>
+#include <cctype>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -277,6 +278,38 @@ bool WinePaths::isProtected(const std::filesystem::path& linuxPath) const {
             return true;
     }
     return false;
+}
+
+std::string WinePaths::windowsPathOf(const std::filesystem::path& linuxPath) const {
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(linuxPath, ec);
+    if (ec || !target.is_absolute()) return {};
+    std::string best;
+    std::size_t bestDepth = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(prefix_ / "dosdevices", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != 2 || name[1] != ':' ||
+            !std::isalpha(static_cast<unsigned char>(name[0])))
+            continue;
+        std::error_code linkEc;
+        const std::filesystem::path root = std::filesystem::canonical(entry.path(), linkEc);
+        if (linkEc || !std::filesystem::is_directory(root, linkEc)) continue;
+        auto r = root.begin();
+        auto t = target.begin();
+        std::size_t depth = 0;
+        for (; r != root.end() && t != target.end() && *r == *t; ++r, ++t)
+            ++depth;
+        if (r != root.end() && !r->empty()) continue; // not inside this drive
+        if (!best.empty() && depth <= bestDepth) continue;
+        std::string path(1, static_cast<char>(std::toupper(static_cast<unsigned char>(name[0]))));
+        path += ":";
+        for (; t != target.end(); ++t)
+            if (!t->empty()) path += "\\" + t->string();
+        if (path.size() == 2 || linuxPath.string().ends_with('/')) path += "\\";
+        best = std::move(path);
+        bestDepth = depth;
+    }
+    return best;
 }
 
 } // namespace corvane::wine

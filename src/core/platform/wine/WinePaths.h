@@ -32,6 +32,10 @@ public:
     std::optional<Split> split(std::string_view path) const;
 
     // True for the places no delete may take away: "/", a drive's root, the prefix.
+    // The Windows path of a local path through the drive of <prefix>/dosdevices whose
+    // folder holds it most closely, or the empty text when no drive does.
+    std::string windowsPathOf(const std::filesystem::path& linuxPath) const;
+
     bool isProtected(const std::filesystem::path& linuxPath) const;
 
     // True when `location` (a path made by RealLocation) lies inside the prefix folder,

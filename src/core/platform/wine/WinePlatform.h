@@ -57,6 +57,9 @@ public:
 
     std::string expandEnvironment(std::string_view text) override;
     std::string specialFolder(int csidl) override;
+    std::string windowsPathOf(const std::string& linuxPath) override {
+        return paths_.windowsPathOf(linuxPath);
+    }
     WindowsVersion windowsVersion() override;
     std::string shortDateFormat() override;
 

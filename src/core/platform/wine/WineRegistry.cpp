@@ -27,6 +27,11 @@ std::vector<std::u16string> SplitPath(std::u16string_view path) {
     return names;
 }
 
+// An open key of HKEY_CLASSES_ROOT that is in neither branch any more.
+RegStatus KeyGone(RegStatus s) {
+    return s == RegStatus::NotFound ? RegStatus::KeyDeleted : s;
+}
+
 } // namespace
 
 WineRegistry::WineRegistry(std::filesystem::path prefix, std::filesystem::path tmpRoot)
@@ -88,9 +93,13 @@ std::optional<RegValue> WineRegistry::readValue(RegKey root, std::string_view pa
     Handle h;
     Found found;
     const auto name16 = Utf8ToUtf16(name);
-    if (!name16 || handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok ||
-        !found.node)
-        return std::nullopt;
+    if (!name16 || handleOf(root, h) != RegStatus::Ok) return std::nullopt;
+    if (h.classes) {
+        ClassesKey key;
+        if (classesKey(classesPath(h, path), key) != RegStatus::Ok) return std::nullopt;
+        return classesValue(key, *name16);
+    }
+    if (find(h, path, found) != RegStatus::Ok || !found.node) return std::nullopt;
     return hives_[found.at.hive]->findValue(*found.node, *name16);
 }
 
@@ -112,9 +121,17 @@ std::vector<WineRegistry::StringValue> WineRegistry::readStrings(RegKey root,
     std::vector<StringValue> out;
     Handle h;
     Found found;
-    if (handleOf(root, h) != RegStatus::Ok || find(h, path, found) != RegStatus::Ok || !found.node)
-        return out;
-    for (const RegValue& value : hives_[found.at.hive]->values(*found.node))
+    if (handleOf(root, h) != RegStatus::Ok) return out;
+    std::vector<RegValue> values;
+    if (h.classes) {
+        ClassesKey key;
+        if (classesKey(classesPath(h, path), key) != RegStatus::Ok) return out;
+        values = classesValues(key);
+    } else {
+        if (find(h, path, found) != RegStatus::Ok || !found.node) return out;
+        values = hives_[found.at.hive]->values(*found.node);
+    }
+    for (const RegValue& value : values)
         if (auto text = AsString(value)) out.push_back(std::move(*text));
     return out;
 }
@@ -237,10 +254,14 @@ RegStatus WineRegistry::rootLocation(RegKey root, Found& out) {
 }
 
 RegStatus WineRegistry::handleOf(RegKey key, Handle& out) {
+    if (key == RootKey::ClassesRoot) {
+        out = Handle{key, {}, KeyAccess::AllAccess, true, {}};
+        return RegStatus::Ok;
+    }
     if (IsRootKey(key)) {
         Found found;
         if (RegStatus s = rootLocation(key, found); s != RegStatus::Ok) return s;
-        out = {key, std::move(found.at), KeyAccess::AllAccess};
+        out = {key, std::move(found.at), KeyAccess::AllAccess, false, {}};
         return RegStatus::Ok;
     }
     auto it = handles_.find(key);
@@ -263,6 +284,71 @@ RegStatus WineRegistry::find(const Handle& base, std::string_view path, Found& o
     if (s != RegStatus::Ok) return s;
     int links = 0;
     return walk(out, SplitPath(*path16), links, openLastLink);
+}
+
+std::vector<std::u16string> WineRegistry::classesPath(const Handle& base, std::string_view path) {
+    const auto path16 = Utf8ToUtf16(path).value_or(u"");
+    std::vector<std::u16string> below;
+    if (path16.empty() || path16[0] != u'\\') below = base.below;
+    for (auto& name : SplitPath(path16))
+        below.push_back(std::move(name));
+    return below;
+}
+
+RegStatus WineRegistry::classesKey(const std::vector<std::u16string>& below, ClassesKey& out) {
+    out = ClassesKey{};
+    std::vector<std::u16string> names = {u"Software", u"Classes"};
+    names.insert(names.end(), below.begin(), below.end());
+    RegStatus failed = RegStatus::NotFound;
+    for (const int hive : {User, Machine}) {
+        Found& found = hive == User ? out.user : out.machine;
+        int links = 0;
+        RegStatus s = locate({hive, {}}, found);
+        if (s == RegStatus::Ok) s = walk(found, names, links);
+        if (s == RegStatus::Ok)
+            (hive == User ? out.inUser : out.inMachine) = true;
+        else if (s == RegStatus::Unreadable)
+            failed = s;
+    }
+    return out.inUser || out.inMachine ? RegStatus::Ok : failed;
+}
+
+std::optional<RegValue> WineRegistry::classesValue(const ClassesKey& key,
+                                                   std::u16string_view name) {
+    if (key.inUser)
+        if (auto value = hives_[key.user.at.hive]->findValue(*key.user.node, name)) return value;
+    if (key.inMachine) return hives_[key.machine.at.hive]->findValue(*key.machine.node, name);
+    return std::nullopt;
+}
+
+std::vector<RegValue> WineRegistry::classesValues(const ClassesKey& key) {
+    std::vector<RegValue> out;
+    if (key.inUser) out = hives_[key.user.at.hive]->values(*key.user.node);
+    if (!key.inMachine) return out;
+    const std::size_t own = out.size();
+    for (RegValue& value : hives_[key.machine.at.hive]->values(*key.machine.node)) {
+        const auto shadowed =
+            std::find_if(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(own),
+                         [&](const RegValue& v) { return CompareNoCase(v.name, value.name) == 0; });
+        if (shadowed == out.begin() + static_cast<std::ptrdiff_t>(own))
+            out.push_back(std::move(value));
+    }
+    return out;
+}
+
+std::vector<std::u16string> WineRegistry::classesSubKeys(const ClassesKey& key) {
+    std::vector<std::u16string> names;
+    for (const Found* found : {&key.user, &key.machine}) {
+        if ((found == &key.user ? !key.inUser : !key.inMachine) || !found->node) continue;
+        for (const auto& child : found->node->children)
+            names.push_back(child->name);
+    }
+    std::stable_sort(names.begin(), names.end(),
+                     [](const auto& a, const auto& b) { return CompareNoCase(a, b) < 0; });
+    names.erase(std::unique(names.begin(), names.end(),
+                            [](const auto& a, const auto& b) { return CompareNoCase(a, b) == 0; }),
+                names.end());
+    return names;
 }
 
 RegStatus WineRegistry::lockForWrite(std::optional<WineServerLock>& lock) {
@@ -323,11 +409,19 @@ RegStatus WineRegistry::openKey(RegKey parent, std::string_view path, std::uint3
                                 RegKey& result, std::uint32_t options) {
     Handle base;
     if (RegStatus s = handleOf(parent, base); s != RegStatus::Ok) return s;
+    if (base.classes) {
+        std::vector<std::u16string> below = classesPath(base, path);
+        ClassesKey key;
+        if (RegStatus s = classesKey(below, key); s != RegStatus::Ok) return s;
+        result = nextHandle_++;
+        handles_[result] = Handle{base.root, {}, access, true, std::move(below)};
+        return RegStatus::Ok;
+    }
     Found found;
     if (RegStatus s = find(base, path, found, options & KeyOption::OpenLink); s != RegStatus::Ok)
         return s;
     result = nextHandle_++;
-    handles_[result] = Handle{base.root, std::move(found.at), access};
+    handles_[result] = Handle{base.root, std::move(found.at), access, false, {}};
     return RegStatus::Ok;
 }
 
@@ -341,11 +435,19 @@ RegStatus WineRegistry::queryValue(RegKey key, std::string_view name, std::uint3
     Handle h;
     if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
     if (!(h.access & KeyAccess::QueryValue)) return RegStatus::AccessDenied;
-    Found found;
-    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
     const auto name16 = Utf8ToUtf16(name);
-    if (!found.node || !name16) return RegStatus::NotFound;
-    const auto value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    std::optional<RegValue> value;
+    if (h.classes) {
+        ClassesKey key;
+        if (RegStatus s = classesKey(h.below, key); s != RegStatus::Ok) return KeyGone(s);
+        if (!name16) return RegStatus::NotFound;
+        value = classesValue(key, *name16);
+    } else {
+        Found found;
+        if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+        if (!found.node || !name16) return RegStatus::NotFound;
+        value = hives_[found.at.hive]->findValue(*found.node, *name16);
+    }
     if (!value) return RegStatus::NotFound;
     type = value->type;
     size = static_cast<std::uint32_t>(value->data.size());
@@ -365,7 +467,13 @@ RegStatus WineRegistry::setValue(RegKey key, std::string_view name, std::uint32_
     std::optional<WineServerLock> lock;
     if (RegStatus s = lockForWrite(lock); s != RegStatus::Ok) return s;
     Found found;
-    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    if (h.classes) {
+        ClassesKey key;
+        if (RegStatus s = classesKey(h.below, key); s != RegStatus::Ok) return KeyGone(s);
+        found = key.inUser ? key.user : key.machine;
+    } else if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) {
+        return s;
+    }
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
     hives_[found.at.hive]->setValue(*found.node,
                                     RegValue{*name16, type, {data.begin(), data.end()}});
@@ -381,7 +489,16 @@ RegStatus WineRegistry::deleteValue(RegKey key, std::string_view name) {
     std::optional<WineServerLock> lock;
     if (RegStatus s = lockForWrite(lock); s != RegStatus::Ok) return s;
     Found found;
-    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+    if (h.classes) {
+        // From the key whose value a read sees.
+        ClassesKey key;
+        if (RegStatus s = classesKey(h.below, key); s != RegStatus::Ok) return KeyGone(s);
+        const bool userHas =
+            key.inUser && hives_[User]->findValue(*key.user.node, *name16).has_value();
+        found = userHas || !key.inMachine ? key.user : key.machine;
+    } else if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) {
+        return s;
+    }
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
     if (!hives_[found.at.hive]->deleteValue(*found.node, *name16)) return RegStatus::NotFound;
     return save(found.at.hive);
@@ -391,6 +508,16 @@ RegStatus WineRegistry::queryInfoKey(RegKey key, std::uint32_t& subKeys,
                                      std::uint32_t& maxSubKeyLen) {
     Handle h;
     if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
+    if (h.classes) {
+        ClassesKey ck;
+        if (RegStatus s = classesKey(h.below, ck); s != RegStatus::Ok) return KeyGone(s);
+        const auto names = classesSubKeys(ck);
+        subKeys = static_cast<std::uint32_t>(names.size());
+        maxSubKeyLen = 0;
+        for (const auto& n : names)
+            maxSubKeyLen = std::max(maxSubKeyLen, static_cast<std::uint32_t>(n.size()));
+        return RegStatus::Ok;
+    }
     Found found;
     if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
     if (!found.node) {
@@ -409,6 +536,14 @@ RegStatus WineRegistry::enumKey(RegKey key, std::uint32_t index, std::string& na
     Handle h;
     if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
     if (!(h.access & KeyAccess::EnumerateSubKeys)) return RegStatus::AccessDenied;
+    if (h.classes) {
+        ClassesKey ck;
+        if (RegStatus s = classesKey(h.below, ck); s != RegStatus::Ok) return KeyGone(s);
+        const auto names = classesSubKeys(ck);
+        if (index >= names.size()) return RegStatus::NoMoreItems;
+        name = Utf16ToUtf8(names[index]);
+        return RegStatus::Ok;
+    }
     Found found;
     if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
     if (!found.node) {
@@ -428,6 +563,24 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
     if (RegStatus s = handleOf(parent, base); s != RegStatus::Ok) return s;
     const auto path16 = Utf8ToUtf16(path);
     if (!path16) return RegStatus::InvalidParameter;
+    if (base.classes) {
+        // An existing key is opened where it is; a new one is made for the machine.
+        std::vector<std::u16string> below = classesPath(base, path);
+        ClassesKey ck;
+        if (classesKey(below, ck) != RegStatus::Ok) {
+            std::u16string full = u"\\Software\\Classes";
+            for (const auto& name : below)
+                full += u"\\" + name;
+            RegKey made = 0;
+            if (RegStatus s = createKey(RootKey::LocalMachine, Utf16ToUtf8(full), made);
+                s != RegStatus::Ok)
+                return s;
+            (void)closeKey(made);
+        }
+        result = nextHandle_++;
+        handles_[result] = Handle{base.root, {}, KeyAccess::AllAccess, true, std::move(below)};
+        return RegStatus::Ok;
+    }
     const std::vector<std::u16string> names = SplitPath(*path16);
     // The longest part of the path that exists (links followed), then the rest made.
     Found found;
@@ -451,7 +604,7 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
         if (!hive.save()) return RegStatus::WriteFault;
     }
     result = nextHandle_++;
-    handles_[result] = Handle{base.root, std::move(found.at), KeyAccess::AllAccess};
+    handles_[result] = Handle{base.root, std::move(found.at), KeyAccess::AllAccess, false, {}};
     return RegStatus::Ok;
 }
 
@@ -460,10 +613,17 @@ RegStatus WineRegistry::enumValue(RegKey key, std::uint32_t index, std::string& 
     Handle h;
     if (RegStatus s = handleOf(key, h); s != RegStatus::Ok) return s;
     if (!(h.access & KeyAccess::QueryValue)) return RegStatus::AccessDenied;
-    Found found;
-    if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
-    if (!found.node) return RegStatus::NoMoreItems;
-    const std::vector<RegValue> values = hives_[found.at.hive]->values(*found.node);
+    std::vector<RegValue> values;
+    if (h.classes) {
+        ClassesKey ck;
+        if (RegStatus s = classesKey(h.below, ck); s != RegStatus::Ok) return KeyGone(s);
+        values = classesValues(ck);
+    } else {
+        Found found;
+        if (RegStatus s = locate(h.at, found); s != RegStatus::Ok) return s;
+        if (!found.node) return RegStatus::NoMoreItems;
+        values = hives_[found.at.hive]->values(*found.node);
+    }
     if (index >= values.size()) return RegStatus::NoMoreItems;
     name = Utf16ToUtf8(values[index].name);
     type = values[index].type;
@@ -477,7 +637,15 @@ RegStatus WineRegistry::deleteKey(RegKey key, std::string_view path) {
     std::optional<WineServerLock> lock;
     if (RegStatus s = lockForWrite(lock); s != RegStatus::Ok) return s;
     Found found;
-    if (RegStatus s = find(h, path, found, true); s != RegStatus::Ok) return s;
+    if (h.classes) {
+        const std::vector<std::u16string> below = classesPath(h, path);
+        if (below.empty()) return RegStatus::AccessDenied;
+        ClassesKey ck;
+        if (RegStatus s = classesKey(below, ck); s != RegStatus::Ok) return s;
+        found = ck.inUser ? ck.user : ck.machine;
+    } else if (RegStatus s = find(h, path, found, true); s != RegStatus::Ok) {
+        return s;
+    }
     // The roots of the branches are never deleted, nor a key that has subkeys.
     if (!found.node || found.at.names.empty() || !found.node->children.empty())
         return RegStatus::AccessDenied;

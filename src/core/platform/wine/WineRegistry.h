@@ -1,9 +1,8 @@
 // The registry of a Wine prefix: its three files behind the registry primitives.
 //
 // system.reg is HKEY_LOCAL_MACHINE, user.reg HKEY_CURRENT_USER (and HKEY_USERS\<SID>),
-// userdef.reg HKEY_USERS\.Default; HKEY_CLASSES_ROOT is HKLM\Software\Classes and
-// HKEY_CURRENT_CONFIG HKLM\System\CurrentControlSet\Hardware Profiles\Current. Keys
-// marked "#link" are followed, except one named last in a path opened with
+// userdef.reg HKEY_USERS\.Default; HKEY_CURRENT_CONFIG HKLM\System\CurrentControlSet\Hardware
+// Profiles\Current. Keys marked "#link" are followed, except one named last in a path opened with
 // KeyOption::OpenLink or deleted. An open key remembers its path, so it stays valid when
 // a file is read again after a change on disk. A file that cannot be read, or that
 // Wine would not read, makes every key of its branch Unreadable and is never written.
@@ -91,10 +90,17 @@ private:
         RegKey root = 0;
         Location at;
         std::uint32_t access = 0;
+        bool classes = false;              // a key of HKEY_CLASSES_ROOT
+        std::vector<std::u16string> below; // its path below Software\Classes
     };
     struct Found {
         Location at;
         RegNode* node = nullptr; // null for HKEY_USERS itself
+    };
+    // A key of HKEY_CLASSES_ROOT under the user's classes and the machine's.
+    struct ClassesKey {
+        Found user, machine;
+        bool inUser = false, inMachine = false;
     };
 
     RegStatus handleOf(RegKey key, Handle& out);
@@ -108,6 +114,12 @@ private:
                    bool openLastLink = false);
     // Takes Wine's lock for a change and removes stale temporary files; the key of
     // the change is to be looked up after it.
+    std::vector<std::u16string> classesPath(const Handle& base, std::string_view path);
+    // Ok when the key exists in either branch.
+    RegStatus classesKey(const std::vector<std::u16string>& below, ClassesKey& out);
+    std::optional<RegValue> classesValue(const ClassesKey& key, std::u16string_view name);
+    std::vector<RegValue> classesValues(const ClassesKey& key);
+    std::vector<std::u16string> classesSubKeys(const ClassesKey& key);
     RegStatus lockForWrite(std::optional<WineServerLock>& lock);
     RegStatus writableHive(int hive);
     // A SID that is not the user's: NotFound, or Unreadable when user.reg is.

@@ -582,6 +582,9 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
         return RegStatus::Ok;
     }
     const std::vector<std::u16string> names = SplitPath(*path16);
+    // Looked up and made under Wine's own lock, as every write is.
+    std::optional<WineServerLock> lock;
+    if (RegStatus s = lockForWrite(lock); s != RegStatus::Ok) return s;
     // The longest part of the path that exists (links followed), then the rest made.
     Found found;
     std::size_t have = names.size();
@@ -601,7 +604,7 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
             node = &hive.addKey(*node, names[i]);
             found.at.names.push_back(node->name);
         }
-        if (!hive.save()) return RegStatus::WriteFault;
+        if (RegStatus s = save(found.at.hive); s != RegStatus::Ok) return s;
     }
     result = nextHandle_++;
     handles_[result] = Handle{base.root, std::move(found.at), KeyAccess::AllAccess, false, {}};

@@ -106,6 +106,7 @@ TEST_F(CliTest, PrintsResultsAndExitsByThem) {
         {{"set", "HKLM", "Software\\Test", "New", "REG_DWORD", "$10"}, 0, "true\n"},
         {{"read", "HKLM", "Software\\Test", "New", "REG_DWORD"}, 0, "16\n"},
         {{"set", "HKLM", "Software\\Test", "Bad", "REG_DWORD", "x"}, 1, "false\n"},
+        {{"set", "HKLM", "Software\\NoSuchKey", "V", "REG_SZ", "x"}, 1, "false\n"},
         {{"delete-value", "HKLM", "Software\\Test", "New"}, 0, "true\n"},
         {{"delete-value", "HKLM", "Software\\Test", "New"}, 1, "false\n"},
         {{"delete-key", "HKLM", "Software\\Test", "Sub"}, 0, "true\n"},

@@ -63,8 +63,18 @@ int Run(const std::string& name, std::span<const std::string> operands, std::ost
         out << text << "\n";
         return 0;
     }
-    if (name == "set")
+    if (name == "set") {
+        // The engine writes nothing to a key that does not exist and calls that done (a
+        // repair relies on it); the command says so instead.
+        if (ActivePlatform().regWriteState() == RegWriteState::Writable &&
+            !RegKeyExists(root, keyPath, "")) {
+            if (auto code = RegistryError(ActivePlatform(), err)) return *code;
+            err << "corvane-cli reg: no key " << operands[0] << "\\" << keyPath
+                << "; nothing was written\n";
+            return Answer(out, false);
+        }
         return Answer(out, WriteRegValue(root, keyPath, valueName, operands[3], operands[4]));
+    }
     if (name == "delete-value") return Answer(out, DeleteRegValue(root, keyPath, valueName));
     return Answer(out, DeleteRegKey(root, keyPath, valueName));
 }

@@ -3,6 +3,7 @@
 // scan finds exactly the planted items, the repair fixes each of them and changes
 // nothing else.
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -10,6 +11,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
 
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
@@ -457,6 +459,56 @@ TEST_F(DemoPrefixTest, AJournalThatCannotBeWrittenStopsTheRepairBeforeAnyChange)
     ASSERT_EQ(reasons.size(), rows.size());
     EXPECT_NE(reasons[0].find("journal"), std::string::npos) << reasons[0];
     EXPECT_EQ(Bytes(prefix()), before);
+}
+
+// Each item's registry changes are written when its document ends. A registry file
+// that cannot be written then (larger than the process may write) stays as it was,
+// and each item that changes it fails with the reason, its journal entry saying so.
+TEST_F(DemoPrefixTest, ARegistryFileThatCannotBeWrittenFailsItsItemsAndStaysAsItWas) {
+    const std::string padding =
+        "\n[Software\\Padding] 1\n\"Big\"=\"" + std::string(300000, 'x') + "\"\n";
+    for (const char* hive : {"system.reg", "user.reg"})
+        test::WriteFile(prefix() / hive, ReadFile(prefix() / hive) + padding);
+    const std::vector<ScanFinding> found = scan();
+    ASSERT_EQ(found.size(), test::kPlantedItems.size());
+    const auto before = Bytes(prefix());
+    std::vector<RepairRow> rows;
+    for (const auto& finding : found)
+        rows.push_back({rows.size(), finding.id});
+    std::vector<std::string> reasons(rows.size());
+    std::vector<bool> repaired(rows.size(), true);
+    RepairEvents events;
+    events.failed = [&](std::size_t i, const std::string& reason) { reasons.at(i) = reason; };
+    events.repaired = [&](std::size_t i, bool ok) { repaired.at(i) = ok; };
+    {
+        // Every write larger than 200 KB fails with EFBIG instead of a signal.
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit small = saved;
+        small.rlim_cur = 200000;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        RunRepair(inputs, rows, events);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    const auto after = Bytes(prefix());
+    for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
+        EXPECT_EQ(after.at(hive), before.at(hive)) << hive;
+    const Journal journal(inputs.journalRoot, prefix());
+    const std::vector<JournalRun> runs = journal.history();
+    ASSERT_EQ(runs.size(), 1u);
+    const std::vector<JournalItem>& items = runs[0].items;
+    ASSERT_EQ(items.size(), rows.size());
+    std::size_t registryItems = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (reasons[i].find("cannot write") == std::string::npos) continue;
+        ++registryItems;
+        EXPECT_FALSE(repaired[i]) << found[i].name;
+        EXPECT_NE(reasons[i].find(".reg"), std::string::npos) << reasons[i];
+        EXPECT_EQ(items[i].result, "修复失败") << found[i].name;
+    }
+    EXPECT_GE(registryItems, rows.size() - 2) << "most planted items are registry settings";
 }
 
 TEST(StarterLibraryTest, FindsNothingOnAPrefixWithoutSettings) {

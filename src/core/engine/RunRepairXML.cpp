@@ -107,12 +107,21 @@ private:
 RepairResult RunRepairXML(std::string_view repairXml, std::string_view appDir,
                           RepairWatcher* watcher) {
     Repair repair(appDir, watcher);
+    // The document's registry changes are written together when it ends: each changed
+    // registry file once. Its file actions go at once.
+    Platform& platform = ActivePlatform();
+    platform.beginBatch();
     try {
         // A read failure ends the walk; what was done stays done.
         (void)WalkRepairDocument(repairXml, repair);
     } catch (...) {
         // An error (memory running out) ends the run like a read failure: what was
         // done stays done.
+    }
+    if (!platform.endBatch()) {
+        std::string why = platform.registryError();
+        repair.result.refused.push_back(why.empty() ? "the registry could not be written" : why);
+        if (watcher) watcher->unsaved();
     }
     return std::move(repair.result);
 }

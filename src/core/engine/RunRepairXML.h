@@ -29,6 +29,9 @@ public:
     virtual Answer before(const PlannedChange& change, std::string& reason) = 0;
     // After the engine made the change (`made` false when it failed).
     virtual void after(const PlannedChange&, bool /*made*/) {}
+    // The registry changes of the document were made in memory but could not be
+    // written: none of them holds.
+    virtual void unsaved() {}
 };
 
 // What a repair could not do.
@@ -42,11 +45,13 @@ struct [[nodiscard]] RepairResult {
 
 // Runs the file and registry actions of a repair document one after another in
 // document order: deletes and copies files and folders, deletes keys and values and
-// writes values. An action that fails is passed over; a read failure ends the run at
-// that rule and keeps what was done before it; a change the watcher refuses is not
-// made and is listed. Never throws and shows nothing: whether the repair worked is for detection to
-// say afterwards, unless an action was refused. Rule paths expand with "<app>" as
-// `appDir`.
+// writes values. Registry changes are one batch (Platform::beginBatch): each action
+// sees what the ones before it did, each changed registry file is written once at the
+// end, and when that fails the file stays as it was and the failure is listed. An action that fails
+// is passed over; a read failure ends the run at that rule and keeps what was done before it; a
+// change the watcher refuses is not made and is listed. Never throws and shows nothing: whether the
+// repair worked is for detection to say afterwards, unless an action was refused. Rule paths expand
+// with "<app>" as `appDir`.
 RepairResult RunRepairXML(std::string_view repairXml, std::string_view appDir,
                           RepairWatcher* watcher = nullptr);
 

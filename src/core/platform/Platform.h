@@ -200,6 +200,15 @@ public:
     // sees the machine as it is. Steps may nest; the outermost one counts.
     virtual void beginStep() {}
     virtual void endStep() {}
+
+    // --- Batches of registry changes ------------------------------------------------
+    // Between beginBatch() and endBatch() a backend may keep registry changes in memory,
+    // each one seen by every read that follows, and write each changed file once, at
+    // endBatch(). endBatch() is false when a file could not be written: that file is
+    // then left as it was and holds none of the batch's changes, and registryError()
+    // says why. Batches may nest; the outermost one writes.
+    virtual void beginBatch() {}
+    [[nodiscard]] virtual bool endBatch() { return true; }
 };
 
 // One step of the engine on `platform`, from construction to destruction.

@@ -416,9 +416,10 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
             return Answer::Refuse;
         }
     }
+    // Whether a change was made is written with the item's end: the record written
+    // above is what undo needs, the moved files themselves say which were moved.
     if (change.kind == PlannedChange::Kind::DeleteFiles) {
         st.entry["changes"].back()["made"] = true;
-        (void)write();
         return Answer::Done;
     }
     return Answer::Go;
@@ -426,7 +427,13 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
 
 void JournalItemRecorder::after(const PlannedChange&, bool made) {
     state_->entry["changes"].back()["made"] = made;
-    (void)write();
+}
+
+void JournalItemRecorder::unsaved() {
+    for (json& change : state_->entry["changes"]) {
+        const std::string kind = change.value("kind", "");
+        if (kind == "value" || kind == "key") change["made"] = false;
+    }
 }
 
 bool JournalItemRecorder::finish(const std::string& result, bool foundAfter) {
@@ -638,9 +645,13 @@ std::optional<std::vector<UndoOutcome>> Journal::undo(int run, const std::vector
             }
         }
         const fs::path data = file.parent_path() / (file.stem().string() + ".files");
+        // The item's registry values go back together: each registry file written once.
         const json& changes = entry["changes"];
+        Platform& platform = ActivePlatform();
+        platform.beginBatch();
         for (std::size_t c = changes.size(); c-- > 0 && out.reason.empty();)
             out.reason = Restore(changes[c], data, machine_);
+        if (!platform.endBatch() && out.reason.empty()) out.reason = platform.registryError();
         if (!out.reason.empty()) continue;
         entry["undone"] = true;
         if (!WriteWhole(file, entry.dump(1))) {

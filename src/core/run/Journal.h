@@ -92,6 +92,7 @@ public:
 
     Answer before(const PlannedChange& change, std::string& reason) override;
     void after(const PlannedChange& change, bool made) override;
+    void unsaved() override;
     // Ends the entry: the result, whether detection still found the item, and the state
     // each change left (what undo compares with). False when it cannot be written.
     bool finish(const std::string& result, bool foundAfter);

@@ -384,6 +384,43 @@ TEST(RunRepairXML, DocumentOrderAndReadFailures) {
     }
 }
 
+// A document's registry changes are written together when it ends: while it runs the
+// file on disk is as it was, and each action sees what the ones before it did.
+TEST(RunRepairXML, RegistryChangesAreWrittenOnceWhenTheDocumentEnds) {
+    class DiskWatcher : public RepairWatcher {
+    public:
+        explicit DiskWatcher(fs::path file) : file_(std::move(file)) {}
+        Answer before(const PlannedChange&, std::string&) override {
+            seen.push_back(ReadFile(file_));
+            return Answer::Go;
+        }
+        std::vector<std::string> seen;
+
+    private:
+        fs::path file_;
+    };
+    EnginePrefix m;
+    const std::string original = ReadFile(m.prefix() / "system.reg");
+    auto set = [](const char* name, const char* content) {
+        return RegActionRow{"HKLM", "Software\\Corvane", name, "REG_SZ", content, "SetValue", ""};
+    };
+    // The third action deletes the value the first one wrote.
+    DiskWatcher watcher(m.prefix() / "system.reg");
+    const RepairResult result =
+        RunRepairXML(Repair({}, {set("A", "1"),
+                                 set("B", "2"),
+                                 {"HKLM", "Software\\Corvane", "A", "", "", "DelValue", ""},
+                                 {"HKLM", "Software\\Corvane", "Child", "", "", "DelKey", ""}}),
+                     m.appDir(), &watcher);
+    EXPECT_TRUE(result.refused.empty());
+    ASSERT_EQ(watcher.seen.size(), 4u);
+    for (const std::string& text : watcher.seen)
+        EXPECT_EQ(text, original);
+    EXPECT_FALSE(ValueInFiles(m, "HKLM", "Software\\Corvane", "A", "REG_SZ"));
+    EXPECT_EQ(ValueInFiles(m, "HKLM", "Software\\Corvane", "B", "REG_SZ"), "2");
+    EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Child"));
+}
+
 TEST(RunRepairXML, TheWorkedExampleRepairsWhatDetectionFound) {
     EnginePrefix m;
     constexpr std::string_view policies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies";

@@ -73,6 +73,8 @@ public:
                                          std::string_view destination) override;
     void beginStep() override { registry_.beginStep(); }
     void endStep() override { registry_.endStep(); }
+    void beginBatch() override { registry_.beginBatch(); }
+    bool endBatch() override { return registry_.endBatch(); }
     std::string fileError() override;
 
     const WineEnvironment& environment();

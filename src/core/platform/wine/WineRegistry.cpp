@@ -49,8 +49,31 @@ void WineRegistry::endStep() {
     if (stepDepth_ > 0) --stepDepth_;
 }
 
+void WineRegistry::beginBatch() {
+    ++batchDepth_;
+}
+
+bool WineRegistry::endBatch() {
+    if (batchDepth_ == 0 || --batchDepth_ > 0) return true;
+    bool ok = true;
+    std::string firstError;
+    for (int hive = 0; hive < HiveCount; ++hive) {
+        if (!unsaved_[hive]) continue;
+        unsaved_[hive] = false;
+        if (save(hive) != RegStatus::Ok && ok) {
+            ok = false;
+            firstError = lastError_;
+        }
+    }
+    if (!ok) lastError_ = firstError;
+    batchLock_.reset();
+    return ok;
+}
+
 RegHive& WineRegistry::refreshed(int hive) {
     RegHive& h = *hives_[hive];
+    // Changes waiting for the batch's save are kept: the batch holds Wine's lock.
+    if (unsaved_[hive]) return h;
     if (stepDepth_ == 0 || !checkedInStep_[hive]) h.refresh();
     if (stepDepth_ > 0) checkedInStep_[hive] = true;
     return h;
@@ -70,7 +93,8 @@ RegStatus WineRegistry::userUnknown() {
 }
 
 std::uint64_t WineRegistry::generation() {
-    std::uint64_t sum = 0;
+    // Changes a batch holds in memory count too.
+    std::uint64_t sum = changes_;
     for (int hive = Machine; hive < HiveCount; ++hive)
         sum += refreshed(hive).generation();
     return sum;
@@ -144,8 +168,9 @@ RegWriteState WineRegistry::writeState() {
 }
 
 std::string WineRegistry::error() {
-    for (auto& hive : hives_) {
-        hive->refresh();
+    for (int i = 0; i < HiveCount; ++i) {
+        RegHive* hive = hives_[i].get();
+        if (!unsaved_[i]) hive->refresh();
         if (hive->state() == RegHive::State::Unreadable) return hive->error();
     }
     return lastError_;
@@ -353,6 +378,7 @@ std::vector<std::u16string> WineRegistry::classesSubKeys(const ClassesKey& key) 
 
 RegStatus WineRegistry::lockForWrite(std::optional<WineServerLock>& lock) {
     lastError_.clear();
+    if (batchDepth_ > 0 && batchLock_) return RegStatus::Ok;
     struct timespec start {};
     ::clock_gettime(CLOCK_REALTIME, &start);
     std::error_code ec;
@@ -360,17 +386,21 @@ RegStatus WineRegistry::lockForWrite(std::optional<WineServerLock>& lock) {
         lastError_ = "no Wine prefix at " + prefix_.string() + "; nothing was written";
         return RegStatus::AccessDenied;
     }
-    lock.emplace(prefix_, tmpRoot_);
-    switch (lock->result()) {
+    // A batch keeps the lock until it saves.
+    std::optional<WineServerLock>& held = batchDepth_ > 0 ? batchLock_ : lock;
+    held.emplace(prefix_, tmpRoot_);
+    switch (held->result()) {
     case WineServerLock::Result::Locked:
         break;
     case WineServerLock::Result::ServerRunning:
+        held.reset();
         lastError_ = "Wine is running for " + prefix_.string() +
                      "; it owns the registry, so nothing was written (close its programs or "
                      "run \"wineserver -k\" first)";
         return RegStatus::LockViolation;
     case WineServerLock::Result::Failed:
-        lastError_ = lock->error() + "; nothing was written";
+        lastError_ = held->error() + "; nothing was written";
+        held.reset();
         return RegStatus::WriteFault;
     }
     // What killed writes left behind goes now that no other write can run.
@@ -399,6 +429,11 @@ RegStatus WineRegistry::writableHive(int hive) {
 }
 
 RegStatus WineRegistry::save(int hive) {
+    if (batchDepth_ > 0) {
+        ++changes_;
+        unsaved_[hive] = true;
+        return RegStatus::Ok;
+    }
     if (hives_[hive]->save()) return RegStatus::Ok;
     lastError_ = "cannot write " + hives_[hive]->file().string() + ": " +
                  hives_[hive]->saveError() + "; nothing was written";

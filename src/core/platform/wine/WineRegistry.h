@@ -77,6 +77,11 @@ public:
     // Within a step each file is checked for a change on disk once (Platform::beginStep).
     void beginStep();
     void endStep();
+    // Within a batch a change is made in memory and its file marked; the outermost
+    // endBatch() saves each marked file once and lets Wine's lock go, which the batch
+    // holds from its first change on. A marked file is not read again before then.
+    void beginBatch();
+    [[nodiscard]] bool endBatch();
 
 private:
     enum HiveId { Machine, User, UserDefault, HiveCount };
@@ -112,18 +117,19 @@ private:
     RegStatus followLink(Found& cur, int& links);
     RegStatus find(const Handle& base, std::string_view path, Found& out,
                    bool openLastLink = false);
-    // Takes Wine's lock for a change and removes stale temporary files; the key of
-    // the change is to be looked up after it.
     std::vector<std::u16string> classesPath(const Handle& base, std::string_view path);
     // Ok when the key exists in either branch.
     RegStatus classesKey(const std::vector<std::u16string>& below, ClassesKey& out);
     std::optional<RegValue> classesValue(const ClassesKey& key, std::u16string_view name);
     std::vector<RegValue> classesValues(const ClassesKey& key);
     std::vector<std::u16string> classesSubKeys(const ClassesKey& key);
+    // Takes Wine's lock for a change (kept by a batch) and removes stale temporary
+    // files; the key of the change is to be looked up after it.
     RegStatus lockForWrite(std::optional<WineServerLock>& lock);
     RegStatus writableHive(int hive);
     // A SID that is not the user's: NotFound, or Unreadable when user.reg is.
     RegStatus userUnknown();
+    // Saves the file, or within a batch marks it for endBatch().
     RegStatus save(int hive);
     // Reads the file again when it changed on disk, unless checked in this step.
     RegHive& refreshed(int hive);
@@ -136,6 +142,10 @@ private:
     std::string lastError_;
     int stepDepth_ = 0;
     std::array<bool, HiveCount> checkedInStep_{};
+    int batchDepth_ = 0;
+    std::optional<WineServerLock> batchLock_;
+    std::array<bool, HiveCount> unsaved_{};
+    std::uint64_t changes_ = 0; // changes made in a batch, for generation()
 };
 
 } // namespace corvane::wine

@@ -118,9 +118,15 @@ RepairResult RunRepairXML(std::string_view repairXml, std::string_view appDir,
         // An error (memory running out) ends the run like a read failure: what was
         // done stays done.
     }
-    if (!platform.endBatch()) {
-        std::string why = platform.registryError();
-        repair.result.refused.push_back(why.empty() ? "the registry could not be written" : why);
+    std::string reason;
+    if (watcher && !watcher->beforeSave(reason)) {
+        platform.cancelBatch();
+        repair.result.refused.push_back(reason);
+        watcher->unsaved();
+    } else if (!platform.endBatch()) {
+        reason = platform.registryError();
+        repair.result.refused.push_back(reason.empty() ? "the registry could not be written"
+                                                       : reason);
         if (watcher) watcher->unsaved();
     }
     return std::move(repair.result);

@@ -29,8 +29,12 @@ public:
     virtual Answer before(const PlannedChange& change, std::string& reason) = 0;
     // After the engine made the change (`made` false when it failed).
     virtual void after(const PlannedChange&, bool /*made*/) {}
-    // The registry changes of the document were made in memory but could not be
-    // written: none of them holds.
+    // The document's registry changes, made in memory, are about to be written:
+    // what must be on disk before them goes now. False, with `reason`, and none of them
+    // is written.
+    virtual bool beforeSave(std::string& /*reason*/) { return true; }
+    // The registry changes of the document were made in memory but not written: none
+    // of them holds.
     virtual void unsaved() {}
 };
 

@@ -209,6 +209,9 @@ public:
     // says why. Batches may nest; the outermost one writes.
     virtual void beginBatch() {}
     [[nodiscard]] virtual bool endBatch() { return true; }
+    // Ends a batch without writing: the changes it holds are dropped and the files
+    // read again as they are.
+    virtual void cancelBatch() {}
 };
 
 // One step of the engine on `platform`, from construction to destruction.

@@ -52,7 +52,10 @@ std::vector<std::uint8_t> Bytes(const std::string& hex) {
 
 // Writes `text` whole: a temporary file beside the target, fsync, rename, fsync of
 // the folder. False when any step fails; the target is then as it was.
-bool WriteWhole(const fs::path& file, const std::string& text) {
+// Writes `file` whole: a temporary file, synced, renamed into place. With `syncFolder`
+// the rename itself is made durable too; without, a crash may leave the file as it was
+// before, never half written.
+bool WriteWhole(const fs::path& file, const std::string& text, bool syncFolder = true) {
     std::string pattern = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX"));
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) return false;
@@ -70,7 +73,7 @@ bool WriteWhole(const fs::path& file, const std::string& text) {
         ::unlink(pattern.c_str());
         return false;
     }
-    const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+    const int dir = syncFolder ? ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY) : -1;
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -324,6 +327,7 @@ struct JournalItemRecorder::State {
     fs::path machine;
     json entry;
     int stored = 0;
+    bool pending = false; // registry records not yet on disk
 };
 
 JournalItemRecorder::JournalItemRecorder(fs::path entryFile, fs::path machine)
@@ -402,6 +406,14 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
     }
     record["made"] = false;
     st.entry["changes"].push_back(record);
+    // A registry change becomes real when the document's registry files are saved:
+    // its record goes to disk then (beforeSave), with every other one of the document.
+    if (change.kind == PlannedChange::Kind::SetValue ||
+        change.kind == PlannedChange::Kind::DeleteValue ||
+        change.kind == PlannedChange::Kind::DeleteKey) {
+        st.pending = true;
+        return Answer::Go;
+    }
     std::error_code ec;
     if (!moves.empty()) fs::create_directories(st.data, ec);
     if (ec || !write()) {
@@ -409,6 +421,7 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
         reason = "the journal cannot be written: " + st.file.string();
         return Answer::Refuse;
     }
+    st.pending = false;
     // A deleted or overwritten file goes into the journal: moved, never copied.
     for (const auto& [real, stored] : moves) {
         if (!Move(real, stored)) {
@@ -427,6 +440,16 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
 
 void JournalItemRecorder::after(const PlannedChange&, bool made) {
     state_->entry["changes"].back()["made"] = made;
+}
+
+bool JournalItemRecorder::beforeSave(std::string& reason) {
+    if (!state_->pending) return true;
+    if (!write()) {
+        reason = "the journal cannot be written: " + state_->file.string();
+        return false;
+    }
+    state_->pending = false;
+    return true;
 }
 
 void JournalItemRecorder::unsaved() {
@@ -452,7 +475,9 @@ bool JournalItemRecorder::finish(const std::string& result, bool foundAfter) {
     }
     entry["result"] = result;
     entry["foundAfter"] = foundAfter;
-    return write();
+    // The records before the changes are on disk already: should this rename be lost,
+    // the entry stays as it was before it, whole.
+    return WriteWhole(state_->file, entry.dump(1), false);
 }
 
 // --- The journal of one machine --------------------------------------------------------
@@ -501,19 +526,21 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
         error = "the journal cannot be written: " + (runFolder / "run.json").string();
         return nullptr;
     }
-    const int index = static_cast<int>(EntryFiles(runFolder).size()) + 1;
+    // Entries are numbered in the order their items began; an entry is written with
+    // the item's first change, so the numbers are counted here.
+    if (indexedRun_ != run) {
+        indexedRun_ = run;
+        lastIndex_ = static_cast<int>(EntryFiles(runFolder).size());
+    }
+    const int index = ++lastIndex_;
     char file[32];
     std::snprintf(file, sizeof file, "item-%04d.json", index);
     auto recorder = std::make_unique<JournalItemRecorder>(runFolder / file, machine_);
-    // The entry exists before the item's first change.
+    // The entry is on disk before the item's first change.
     recorder->state_->entry =
         json{{"index", index},      {"id", id},        {"name", name},
              {"level", level},      {"time", Now()},   {"result", ""},
              {"foundAfter", false}, {"undone", false}, {"changes", json::array()}};
-    if (!recorder->write()) {
-        error = "the journal cannot be written: " + (runFolder / file).string();
-        return nullptr;
-    }
     return recorder;
 }
 

@@ -60,8 +60,9 @@ public:
 
     // Starts a run. Nothing is written until its first item.
     int beginRun();
-    // Starts the entry of one item of the run `run`; a journal that cannot be written
-    // gives nothing and `error` says why (the item's repair must not begin then).
+    // Starts the entry of one item of the run `run`, written with the item's first
+    // change; a journal whose run folder cannot be made gives nothing and `error` says
+    // why (the item's repair must not begin then).
     std::unique_ptr<JournalItemRecorder> beginItem(int run, const std::string& id,
                                                    const std::string& name, int level,
                                                    std::string& error);
@@ -82,6 +83,8 @@ private:
     std::filesystem::path root_;
     std::filesystem::path machine_; // the machine folder's real path
     std::filesystem::path folder_;  // this machine's journal folder
+    int indexedRun_ = 0;            // the run whose entries lastIndex_ counts
+    int lastIndex_ = 0;
 };
 
 // Records the changes of one item's repair, before each is made.
@@ -92,6 +95,7 @@ public:
 
     Answer before(const PlannedChange& change, std::string& reason) override;
     void after(const PlannedChange& change, bool made) override;
+    bool beforeSave(std::string& reason) override;
     void unsaved() override;
     // Ends the entry: the result, whether detection still found the item, and the state
     // each change left (what undo compares with). False when it cannot be written.

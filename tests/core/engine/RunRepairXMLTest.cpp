@@ -394,7 +394,12 @@ TEST(RunRepairXML, RegistryChangesAreWrittenOnceWhenTheDocumentEnds) {
             seen.push_back(ReadFile(file_));
             return Answer::Go;
         }
+        bool beforeSave(std::string& reason) override {
+            reason = "no save";
+            return save;
+        }
         std::vector<std::string> seen;
+        bool save = true;
 
     private:
         fs::path file_;
@@ -419,6 +424,16 @@ TEST(RunRepairXML, RegistryChangesAreWrittenOnceWhenTheDocumentEnds) {
     EXPECT_FALSE(ValueInFiles(m, "HKLM", "Software\\Corvane", "A", "REG_SZ"));
     EXPECT_EQ(ValueInFiles(m, "HKLM", "Software\\Corvane", "B", "REG_SZ"), "2");
     EXPECT_FALSE(KeyInFiles(m, "HKLM", "Software\\Corvane\\Child"));
+
+    // A watcher that stops the save: nothing is written, and the changes are dropped
+    // from memory too.
+    const std::string saved = ReadFile(m.prefix() / "system.reg");
+    watcher.save = false;
+    const RepairResult stopped =
+        RunRepairXML(Repair({}, {set("B", "3"), set("C", "4")}), m.appDir(), &watcher);
+    EXPECT_EQ(stopped.refused, std::vector<std::string>{"no save"});
+    EXPECT_EQ(ReadFile(m.prefix() / "system.reg"), saved);
+    EXPECT_FALSE(RegValueExists(RootKey::LocalMachine, "Software\\Corvane", "C", ""));
 }
 
 TEST(RunRepairXML, TheWorkedExampleRepairsWhatDetectionFound) {

@@ -108,6 +108,10 @@ void RegHive::refresh() {
     load();
 }
 
+void RegHive::reload() {
+    load();
+}
+
 void RegHive::load() {
     everRead_ = true;
     const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);

@@ -72,6 +72,8 @@ public:
     const std::filesystem::path& file() const { return file_; }
     // Reads the file when it was never read or changed on disk since.
     void refresh();
+    // Reads the file again, dropping every change not saved.
+    void reload();
     State state() const { return state_; }
     // Why the file is Unreadable, naming it; empty otherwise.
     const std::string& error() const { return error_; }

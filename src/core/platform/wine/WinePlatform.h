@@ -75,6 +75,7 @@ public:
     void endStep() override { registry_.endStep(); }
     void beginBatch() override { registry_.beginBatch(); }
     bool endBatch() override { return registry_.endBatch(); }
+    void cancelBatch() override { registry_.cancelBatch(); }
     std::string fileError() override;
 
     const WineEnvironment& environment();

@@ -55,11 +55,27 @@ void WineRegistry::beginBatch() {
 
 bool WineRegistry::endBatch() {
     if (batchDepth_ == 0 || --batchDepth_ > 0) return true;
+    return finishBatch();
+}
+
+void WineRegistry::cancelBatch() {
+    if (batchDepth_ == 0) return;
+    batchCancelled_ = true;
+    if (--batchDepth_ == 0) (void)finishBatch();
+}
+
+bool WineRegistry::finishBatch() {
+    const bool write = !batchCancelled_;
+    batchCancelled_ = false;
     bool ok = true;
     std::string firstError;
     for (int hive = 0; hive < HiveCount; ++hive) {
         if (!unsaved_[hive]) continue;
         unsaved_[hive] = false;
+        if (!write) {
+            hives_[hive]->reload();
+            continue;
+        }
         if (save(hive) != RegStatus::Ok && ok) {
             ok = false;
             firstError = lastError_;

@@ -82,6 +82,8 @@ public:
     // holds from its first change on. A marked file is not read again before then.
     void beginBatch();
     [[nodiscard]] bool endBatch();
+    // Ends a batch; the outermost one then drops what the batch changed.
+    void cancelBatch();
 
 private:
     enum HiveId { Machine, User, UserDefault, HiveCount };
@@ -129,6 +131,8 @@ private:
     RegStatus writableHive(int hive);
     // A SID that is not the user's: NotFound, or Unreadable when user.reg is.
     RegStatus userUnknown();
+    // The outermost batch ends: its files saved, or dropped when it was cancelled.
+    bool finishBatch();
     // Saves the file, or within a batch marks it for endBatch().
     RegStatus save(int hive);
     // Reads the file again when it changed on disk, unless checked in this step.
@@ -143,6 +147,7 @@ private:
     int stepDepth_ = 0;
     std::array<bool, HiveCount> checkedInStep_{};
     int batchDepth_ = 0;
+    bool batchCancelled_ = false;
     std::optional<WineServerLock> batchLock_;
     std::array<bool, HiveCount> unsaved_{};
     std::uint64_t changes_ = 0; // changes made in a batch, for generation()

@@ -165,6 +165,7 @@ void RegHive::parse() {
     ++generation_;
     sections_.clear();
     chain_.clear();
+    chainParts_.clear();
     root_ = std::make_unique<RegNode>();
     relativeTo_.clear();
     preamble_ = {};
@@ -189,7 +190,7 @@ void RegHive::parse() {
     std::size_t contentEnd = pos; // end of the last line that was not blank
     std::size_t sectionStart = 0;
     RegSection* current = nullptr;
-    std::vector<std::u16string> names;
+    std::vector<std::string_view> parts;
     std::unordered_map<RegNode*, RegSection*> lastOfKey; // keys with more than one section
     while (pos < text.size()) {
         const std::string_view line = LineAt(text, pos);
@@ -206,8 +207,8 @@ void RegHive::parse() {
             sectionStart = contentEnd;
             current->keyLineStart = pos - sectionStart;
             current->bodyStart = lineEnd - sectionStart;
-            if (ParseKeyLine(line, names)) {
-                RegNode* node = nodeForPath(names);
+            if (SplitKeyLine(line, parts)) {
+                RegNode* node = nodeForPath(parts);
                 current->node = node;
                 if (!node->section) {
                     node->section = current;
@@ -241,34 +242,37 @@ void RegHive::parse() {
     }
 }
 
-RegNode* RegHive::nodeForPath(const std::vector<std::u16string>& names) {
+RegNode* RegHive::nodeForPath(const std::vector<std::string_view>& parts) {
     // Sections come in tree order, so the path usually shares its start with the
-    // path of the section before.
+    // path of the section before: names written alike are the same, and only the
+    // names after them are read.
     std::size_t depth = 0;
-    while (depth < names.size() && depth < chain_.size() &&
-           EqualsNoCase(chain_[depth]->name, names[depth]))
+    while (depth < parts.size() && depth < chain_.size() && parts[depth] == chainParts_[depth])
         ++depth;
     chain_.resize(depth);
+    chainParts_.assign(parts.begin(), parts.end());
     RegNode* node = depth ? chain_.back() : root_.get();
-    for (; depth < names.size(); ++depth) {
+    std::u16string& name = scratchName_;
+    for (; depth < parts.size(); ++depth) {
+        UnescapeName(parts[depth], name);
         auto& kids = node->children;
         RegNode* child = nullptr;
-        if (kids.empty() || CompareNoCase(kids.back()->name, names[depth]) < 0) {
+        if (kids.empty() || CompareNoCase(kids.back()->name, name) < 0) {
             kids.push_back(std::make_unique<RegNode>());
             child = kids.back().get();
         } else {
-            child = node->findChild(names[depth]);
+            child = node->findChild(name);
             if (!child) {
                 auto it = std::lower_bound(
-                    kids.begin(), kids.end(), names[depth],
-                    [](const std::unique_ptr<RegNode>& n, const std::u16string& name) {
-                        return CompareNoCase(n->name, name) < 0;
+                    kids.begin(), kids.end(), name,
+                    [](const std::unique_ptr<RegNode>& n, const std::u16string& key) {
+                        return CompareNoCase(n->name, key) < 0;
                     });
                 child = kids.insert(it, std::make_unique<RegNode>())->get();
             }
         }
         if (child->name.empty()) {
-            child->name = names[depth];
+            child->name = name;
             child->parent = node;
         }
         chain_.push_back(child);

@@ -109,7 +109,7 @@ private:
     void load();
     void clear(State state, std::string error = {});
     void parse();
-    RegNode* nodeForPath(const std::vector<std::u16string>& names);
+    RegNode* nodeForPath(const std::vector<std::string_view>& parts);
     void parseSection(RegSection& section);
     // The stored name of a value item.
     const std::u16string& itemName(const RegItem& item);
@@ -126,7 +126,8 @@ private:
     std::u16string relativeTo_;
     std::unique_ptr<RegNode> root_;
     std::vector<std::unique_ptr<RegSection>> sections_;
-    std::vector<RegNode*> chain_; // the key path of the last section read
+    std::vector<RegNode*> chain_;              // the key path of the last section read
+    std::vector<std::string_view> chainParts_; // the same, as its key line wrote it
     std::u16string scratchName_;
     Signature signature_;
     bool everRead_ = false;

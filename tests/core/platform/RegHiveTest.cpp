@@ -179,6 +179,44 @@ TEST(RegHive, SectionsOfOneKeyAreReadAndWrittenAsOne) {
     EXPECT_NE(text.find("\n[K\\\\Sub] 1\n"), std::string::npos) << text;
 }
 
+// Key lines are read against the line before them; a name written otherwise (in
+// another case, or with escapes) is still the same key, and a backslash however
+// written parts two names.
+TEST(RegHive, KeyLinesNameTheSameKeyHoweverWritten) {
+    TempPrefix prefix;
+    prefix.writeSystem("\n[Soft\\\\Wine\\\\Sub] 1\n\"a\"=\"1\"\n"
+                       "\n[Soft\\\\Wine\\\\Sub\\\\Deep] 1\n\"b\"=\"2\"\n"
+                       "\n[SOFT\\\\wine\\\\Sub2] 1\n\"c\"=\"3\"\n"
+                       "\n[So\\x66t\\x5cWine\\134\\\\\\\\Sub3] 1\n\"d\"=\"4\"\n"
+                       "\n[Soft\\\\Wine\\\\sUB\\\\Deep] 1\n\"e\"=\"5\"\n"
+                       "\n[Soft\\\\Wine\\\\Sub\\x31] 1\n\"f\"=\"6\"\n"
+                       "\n[Soft\\\\Wine\\\\Sub\\x5c1] 1\n\"g\"=\"7\"\n");
+    RegHive hive(prefix.file("system.reg"));
+    hive.refresh();
+    ASSERT_EQ(hive.root().children.size(), 1u);
+    RegNode* wine = Find(hive, {u"soft", u"wine"});
+    ASSERT_NE(wine, nullptr);
+    std::vector<std::u16string> names;
+    for (const auto& child : wine->children)
+        names.push_back(child->name);
+    EXPECT_EQ(names,
+              (std::vector<std::u16string>{u"Sub", u"Sub1", u"Sub2", u"Sub3", u"Sub\u05c1"}));
+    const std::pair<std::u16string, std::u16string_view> cases[] = {
+        {u"Sub", u"a"},       {u"Sub\\Deep", u"b"}, {u"Sub2", u"c"},      {u"Sub3", u"d"},
+        {u"sub\\deep", u"e"}, {u"Sub1", u"f"},      {u"Sub\u05c1", u"g"},
+    };
+    for (const auto& [path, value] : cases) {
+        RegNode* node = wine;
+        for (std::size_t start = 0; node && start <= path.size();) {
+            const std::size_t end = std::min(path.find(u'\\', start), path.size());
+            node = node->findChild(std::u16string_view(path).substr(start, end - start));
+            start = end + 1;
+        }
+        ASSERT_NE(node, nullptr) << Utf16ToUtf8(path);
+        EXPECT_TRUE(hive.findValue(*node, value).has_value()) << Utf16ToUtf8(path);
+    }
+}
+
 TEST(RegHive, ImpliedKeyGetsASectionBeforeItsSubkeys) {
     TempPrefix prefix;
     prefix.writeSystem("\n[A\\\\B\\\\C] 1\n\"x\"=\"y\"\n\n[Z] 1\n");

@@ -1,5 +1,6 @@
 #include "core/platform/wine/RegFormat.h"
 
+#include <array>
 #include <cstdio>
 
 #include "core/platform/Platform.h"
@@ -95,79 +96,126 @@ void AppendStringData(std::u16string& text, std::vector<std::uint8_t>& out) {
 
 } // namespace
 
-long UnescapeText(std::string_view src, char endChar, std::u16string& out) {
-    out.clear();
+namespace {
+
+// Bytes that stand for themselves in escaped text, before the end character is
+// looked for: ASCII but the backslash and the line end and NUL that end the text.
+constexpr auto kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 1; c < 0x80; ++c)
+        plain[c] = c != '\\' && c != '\n';
+    return plain;
+}();
+
+// The length of the run of plain bytes at src[i], `endChar` not included.
+std::size_t PlainRun(std::string_view src, std::size_t i, int endChar) {
+    std::size_t j = i;
+    while (j < src.size() && kPlain[static_cast<unsigned char>(src[j])] && src[j] != endChar)
+        ++j;
+    return j - i;
+}
+
+// Appends the bytes of a plain run, one unit each.
+void AppendPlain(std::string_view run, std::u16string& out) {
+    const std::size_t at = out.size();
+    out.resize(at + run.size());
+    char16_t* dst = out.data() + at;
+    for (char c : run)
+        *dst++ = static_cast<char16_t>(c);
+}
+
+// Reads the character at src[i] (neither the end nor a line end or NUL): an escape
+// sequence, a UTF-8 sequence or a byte that stands for itself. Moves `i` past it;
+// false when a backslash ends the text.
+bool ReadChar(std::string_view src, std::size_t& i, char32_t& cp) {
     const std::size_t n = src.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const char c = src[i];
-        if (c == endChar) return static_cast<long>(i);
-        if (c == '\0' || c == '\n') return -1;
-        if (c == '\\') {
-            if (++i >= n) return -1;
-            const char e = src[i];
-            switch (e) {
-            case 'a':
-                out.push_back(u'\a'), ++i;
-                continue;
-            case 'b':
-                out.push_back(u'\b'), ++i;
-                continue;
-            case 'e':
-                out.push_back(char16_t(0x1B)), ++i;
-                continue;
-            case 'f':
-                out.push_back(u'\f'), ++i;
-                continue;
-            case 'n':
-                out.push_back(u'\n'), ++i;
-                continue;
-            case 'r':
-                out.push_back(u'\r'), ++i;
-                continue;
-            case 't':
-                out.push_back(u'\t'), ++i;
-                continue;
-            case 'v':
-                out.push_back(u'\v'), ++i;
-                continue;
-            case 'x': {
-                ++i;
-                if (i >= n || !IsHexDigit(src[i])) {
-                    out.push_back(u'x');
-                    continue;
-                }
-                unsigned value = 0;
-                for (int k = 0; k < 4 && i < n && IsHexDigit(src[i]); ++k)
-                    value = value * 16 + HexValue(src[i++]);
-                out.push_back(static_cast<char16_t>(value));
-                continue;
-            }
-            default:
-                if (e >= '0' && e <= '7') {
-                    unsigned value = 0;
-                    for (int k = 0; k < 3 && i < n && src[i] >= '0' && src[i] <= '7'; ++k)
-                        value = value * 8 + static_cast<unsigned>(src[i++] - '0');
-                    out.push_back(static_cast<char16_t>(value));
-                    continue;
-                }
-                // Any other escaped character stands for itself.
-                break;
-            }
-        }
-        // Bytes of 0x80 and above are UTF-8; one that starts no valid sequence
-        // stands for itself.
-        char32_t cp;
-        const std::size_t len = DecodeUtf8At(src, i, cp);
-        if (len == 0) {
-            out.push_back(static_cast<unsigned char>(src[i]));
+    if (src[i] == '\\') {
+        if (++i >= n) return false;
+        switch (src[i]) {
+        case 'a':
+            cp = u'\a', ++i;
+            return true;
+        case 'b':
+            cp = u'\b', ++i;
+            return true;
+        case 'e':
+            cp = 0x1B, ++i;
+            return true;
+        case 'f':
+            cp = u'\f', ++i;
+            return true;
+        case 'n':
+            cp = u'\n', ++i;
+            return true;
+        case 'r':
+            cp = u'\r', ++i;
+            return true;
+        case 't':
+            cp = u'\t', ++i;
+            return true;
+        case 'v':
+            cp = u'\v', ++i;
+            return true;
+        case 'x': {
             ++i;
-        } else {
-            AppendUtf16(out, cp);
-            i += len;
+            if (i >= n || !IsHexDigit(src[i])) {
+                cp = u'x';
+                return true;
+            }
+            unsigned value = 0;
+            for (int k = 0; k < 4 && i < n && IsHexDigit(src[i]); ++k)
+                value = value * 16 + HexValue(src[i++]);
+            cp = value;
+            return true;
+        }
+        default:
+            if (src[i] >= '0' && src[i] <= '7') {
+                unsigned value = 0;
+                for (int k = 0; k < 3 && i < n && src[i] >= '0' && src[i] <= '7'; ++k)
+                    value = value * 8 + static_cast<unsigned>(src[i++] - '0');
+                cp = value;
+                return true;
+            }
+            // Any other escaped character stands for itself.
+            break;
         }
     }
-    return -1;
+    // Bytes of 0x80 and above are UTF-8; one that starts no valid sequence stands
+    // for itself.
+    const std::size_t len = DecodeUtf8At(src, i, cp);
+    if (len == 0) {
+        cp = static_cast<unsigned char>(src[i]);
+        ++i;
+    } else {
+        i += len;
+    }
+    return true;
+}
+
+// UnescapeText appending to `out`; an `endChar` of -1 reads to the end of `src`.
+long Unescape(std::string_view src, int endChar, std::u16string& out) {
+    const std::size_t n = src.size();
+    std::size_t i = 0;
+    char32_t cp;
+    while (i < n) {
+        if (const std::size_t run = PlainRun(src, i, endChar)) {
+            AppendPlain(src.substr(i, run), out);
+            i += run;
+            if (i >= n) break;
+        }
+        const char c = src[i];
+        if (static_cast<unsigned char>(c) == endChar) return static_cast<long>(i);
+        if (c == '\0' || c == '\n' || !ReadChar(src, i, cp)) return -1;
+        AppendUtf16(out, cp);
+    }
+    return endChar < 0 ? static_cast<long>(n) : -1;
+}
+
+} // namespace
+
+long UnescapeText(std::string_view src, char endChar, std::u16string& out) {
+    out.clear();
+    return Unescape(src, static_cast<unsigned char>(endChar), out);
 }
 
 void EscapeText(std::u16string_view text, const char quote[2], std::string& out) {
@@ -199,18 +247,41 @@ void EscapeText(std::u16string_view text, const char quote[2], std::string& out)
     }
 }
 
+bool SplitKeyLine(std::string_view line, std::vector<std::string_view>& parts) {
+    parts.clear();
+    if (line.empty() || line[0] != '[') return false;
+    const std::string_view src = line.substr(1);
+    const std::size_t n = src.size();
+    std::size_t start = 0, i = 0;
+    char32_t cp;
+    while (i < n) {
+        i += PlainRun(src, i, ']');
+        if (i >= n) break;
+        const char c = src[i];
+        const std::size_t at = i;
+        if (c != ']') {
+            if (c == '\0' || c == '\n' || !ReadChar(src, i, cp)) return false;
+            // Whatever way a backslash is written, it parts two names.
+            if (cp != u'\\') continue;
+        }
+        if (at > start) parts.push_back(src.substr(start, at - start));
+        if (c == ']') return true;
+        start = i;
+    }
+    return false;
+}
+
+void UnescapeName(std::string_view part, std::u16string& name) {
+    name.clear();
+    Unescape(part, -1, name);
+}
+
 bool ParseKeyLine(std::string_view line, std::vector<std::u16string>& names) {
     names.clear();
-    if (line.empty() || line[0] != '[') return false;
-    std::u16string path;
-    if (UnescapeText(line.substr(1), ']', path) < 0) return false;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos) end = path.size();
-        if (end > start) names.emplace_back(path.substr(start, end - start));
-        start = end + 1;
-    }
+    std::vector<std::string_view> parts;
+    if (!SplitKeyLine(line, parts)) return false;
+    for (std::string_view part : parts)
+        UnescapeName(part, names.emplace_back());
     return true;
 }
 

@@ -30,6 +30,10 @@ void EscapeText(std::u16string_view text, const char quote[2], std::string& out)
 // A key line "[Path\\Sub] 1700000000" (the time is optional). Gives the path's
 // names; false when the line is not a key line Wine would read.
 bool ParseKeyLine(std::string_view line, std::vector<std::u16string>& names);
+// The same, each name as its escaped text in `line` (read by UnescapeName): two
+// lines name the same key where these are equal, without reading the names.
+bool SplitKeyLine(std::string_view line, std::vector<std::string_view>& parts);
+void UnescapeName(std::string_view part, std::u16string& name);
 
 // Appends the key line of `names` (relative to the file's root) stamped `unixTime`.
 void FormatKeyLine(const std::vector<std::u16string_view>& names, std::uint32_t unixTime,

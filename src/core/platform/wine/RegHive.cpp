@@ -75,15 +75,15 @@ bool IsInside(const RegNode* node, const RegNode& top) {
 
 RegNode* RegNode::findChild(std::u16string_view childName) const {
     auto it = std::lower_bound(children.begin(), children.end(), childName,
-                               [](const std::unique_ptr<RegNode>& n, std::u16string_view name) {
+                               [](const RegNode* n, std::u16string_view name) {
                                    return CompareNoCase(n->name, name) < 0;
                                });
-    if (it != children.end() && CompareNoCase((*it)->name, childName) == 0) return it->get();
+    if (it != children.end() && CompareNoCase((*it)->name, childName) == 0) return *it;
     return nullptr;
 }
 
 RegHive::RegHive(std::filesystem::path file)
-    : file_(std::move(file)), root_(std::make_unique<RegNode>()) {}
+    : file_(std::move(file)), root_(&nodes_.emplace_back()) {}
 
 RegHive::~RegHive() = default;
 
@@ -168,8 +168,11 @@ void RegHive::loadText(std::string text) {
 void RegHive::parse() {
     ++generation_;
     sections_.clear();
+    sectionStore_.clear();
     chain_.clear();
-    root_ = std::make_unique<RegNode>();
+    chainParts_.clear();
+    nodes_.clear();
+    root_ = &nodes_.emplace_back();
     relativeTo_.clear();
     preamble_ = {};
     error_.clear();
@@ -193,7 +196,7 @@ void RegHive::parse() {
     std::size_t contentEnd = pos; // end of the last line that was not blank
     std::size_t sectionStart = 0;
     RegSection* current = nullptr;
-    std::vector<std::u16string> names;
+    std::vector<std::string_view> parts;
     std::unordered_map<RegNode*, RegSection*> lastOfKey; // keys with more than one section
     while (pos < text.size()) {
         const std::string_view line = LineAt(text, pos);
@@ -205,13 +208,12 @@ void RegHive::parse() {
             } else {
                 preamble_ = text.substr(0, contentEnd);
             }
-            auto section = std::make_unique<RegSection>();
-            current = section.get();
+            current = &sectionStore_.emplace_back();
             sectionStart = contentEnd;
             current->keyLineStart = pos - sectionStart;
             current->bodyStart = lineEnd - sectionStart;
-            if (ParseKeyLine(line, names)) {
-                RegNode* node = nodeForPath(names);
+            if (SplitKeyLine(line, parts)) {
+                RegNode* node = nodeForPath(parts);
                 current->node = node;
                 if (!node->section) {
                     node->section = current;
@@ -221,7 +223,7 @@ void RegHive::parse() {
                     it->second = current;
                 }
             }
-            sections_.push_back(std::move(section));
+            sections_.push_back(current);
             contentEnd = lineEnd;
         } else if (!IsBlankLine(line)) {
             if (!current && line.starts_with(kRelativeTo)) {
@@ -245,34 +247,36 @@ void RegHive::parse() {
     }
 }
 
-RegNode* RegHive::nodeForPath(const std::vector<std::u16string>& names) {
+RegNode* RegHive::nodeForPath(const std::vector<std::string_view>& parts) {
     // Sections come in tree order, so the path usually shares its start with the
-    // path of the section before.
+    // path of the section before: names written alike are the same, and only the
+    // names after them are read.
     std::size_t depth = 0;
-    while (depth < names.size() && depth < chain_.size() &&
-           EqualsNoCase(chain_[depth]->name, names[depth]))
+    while (depth < parts.size() && depth < chain_.size() && parts[depth] == chainParts_[depth])
         ++depth;
     chain_.resize(depth);
-    RegNode* node = depth ? chain_.back() : root_.get();
-    for (; depth < names.size(); ++depth) {
+    chainParts_.assign(parts.begin(), parts.end());
+    RegNode* node = depth ? chain_.back() : root_;
+    std::u16string& name = scratchName_;
+    for (; depth < parts.size(); ++depth) {
+        UnescapeName(parts[depth], name);
         auto& kids = node->children;
         RegNode* child = nullptr;
-        if (kids.empty() || CompareNoCase(kids.back()->name, names[depth]) < 0) {
-            kids.push_back(std::make_unique<RegNode>());
-            child = kids.back().get();
+        if (kids.empty() || CompareNoCase(kids.back()->name, name) < 0) {
+            child = kids.emplace_back(&nodes_.emplace_back());
         } else {
-            child = node->findChild(names[depth]);
+            child = node->findChild(name);
             if (!child) {
                 auto it = std::lower_bound(
-                    kids.begin(), kids.end(), names[depth],
-                    [](const std::unique_ptr<RegNode>& n, const std::u16string& name) {
-                        return CompareNoCase(n->name, name) < 0;
+                    kids.begin(), kids.end(), name,
+                    [](const RegNode* n, const std::u16string& key) {
+                        return CompareNoCase(n->name, key) < 0;
                     });
-                child = kids.insert(it, std::make_unique<RegNode>())->get();
+                child = *kids.insert(it, &nodes_.emplace_back());
             }
         }
         if (child->name.empty()) {
-            child->name = names[depth];
+            child->name = name;
             child->parent = node;
         }
         chain_.push_back(child);
@@ -367,18 +371,17 @@ std::size_t RegHive::firstSectionBelow(const RegNode& node) const {
 }
 
 RegSection* RegHive::addSection(RegNode& node, std::size_t index) {
-    auto section = std::make_unique<RegSection>();
+    RegSection* section = &sectionStore_.emplace_back();
     section->node = &node;
     section->text = kNewSectionLead;
     section->keyLineStart = kNewSectionLead.size();
     section->bodyStart = kNewSectionLead.size();
     section->parsed = true;
     section->dirty = true;
-    node.section = section.get();
+    node.section = section;
     index = std::min(index, sections_.size());
-    return sections_
-        .insert(sections_.begin() + static_cast<std::ptrdiff_t>(index), std::move(section))
-        ->get();
+    sections_.insert(sections_.begin() + static_cast<std::ptrdiff_t>(index), section);
+    return section;
 }
 
 void RegHive::setValue(RegNode& node, RegValue value) {
@@ -455,22 +458,25 @@ void RegHive::deleteKey(RegNode& node) {
     RegNode* parent = node.parent;
     if (!parent) return;
     std::size_t firstRemoved = sections_.size();
-    std::vector<std::unique_ptr<RegSection>> kept;
-    kept.reserve(sections_.size());
-    for (auto& section : sections_) {
+    std::size_t kept = 0;
+    for (RegSection* section : sections_) {
         if (IsInside(section->node, node)) {
-            if (firstRemoved == sections_.size()) firstRemoved = kept.size();
+            if (firstRemoved == sections_.size()) firstRemoved = kept;
+            // Held until the file is read again; only its text and items go now.
+            section->items = std::vector<RegItem>();
+            section->own.reset();
+            section->text = {};
             continue;
         }
-        kept.push_back(std::move(section));
+        sections_[kept++] = section;
     }
-    sections_ = std::move(kept);
+    sections_.resize(kept);
     chain_.clear();
     auto& kids = parent->children;
     kids.erase(std::find_if(kids.begin(), kids.end(),
-                            [&](const std::unique_ptr<RegNode>& n) { return n.get() == &node; }));
+                            [&](const RegNode* n) { return n == &node; }));
     // A parent that only the removed sections implied must not vanish with them.
-    if (parent != root_.get() && !parent->section && kids.empty())
+    if (parent != root_ && !parent->section && kids.empty())
         addSection(*parent, firstRemoved);
 }
 
@@ -479,11 +485,11 @@ RegNode& RegHive::addKey(RegNode& node, std::u16string_view name) {
     if (!child) {
         auto& kids = node.children;
         auto it = std::lower_bound(kids.begin(), kids.end(), name,
-                                   [](const std::unique_ptr<RegNode>& n, std::u16string_view key) {
+                                   [](const RegNode* n, std::u16string_view key) {
                                        return CompareNoCase(n->name, key) < 0;
                                    });
         const bool last = it == kids.end();
-        child = kids.insert(it, std::make_unique<RegNode>())->get();
+        child = *kids.insert(it, &nodes_.emplace_back());
         child->name = std::u16string(name);
         child->parent = &node;
         chain_.clear();
@@ -534,7 +540,7 @@ void RegHive::appendSection(const RegSection& section, std::string& out) const {
 
 std::string RegHive::toText() {
     std::string out(preamble_);
-    for (const auto& section : sections_)
+    for (const RegSection* section : sections_)
         appendSection(*section, out);
     return out;
 }
@@ -607,12 +613,12 @@ bool RegHive::save() {
     std::vector<std::pair<RegSection*, std::string>> fresh;
     FileWriter writer(fd);
     writer.put(preamble_);
-    for (const auto& section : sections_) {
+    for (RegSection* section : sections_) {
         if (section->dirty) {
             std::string text;
             appendSection(*section, text);
             writer.put(text);
-            fresh.emplace_back(section.get(), std::move(text));
+            fresh.emplace_back(section, std::move(text));
         } else {
             writer.put(section->text);
         }

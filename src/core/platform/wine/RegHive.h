@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -24,7 +25,7 @@ struct RegSection;
 struct RegNode {
     std::u16string name;
     RegNode* parent = nullptr;
-    std::vector<std::unique_ptr<RegNode>> children; // ordered by CompareNoCase
+    std::vector<RegNode*> children; // ordered by CompareNoCase; the hive owns them
     RegSection* section = nullptr; // its first section; null while only its subkeys' imply it
 
     RegNode* findChild(std::u16string_view childName) const;
@@ -111,7 +112,7 @@ private:
     void load();
     void clear(State state, std::string error = {});
     void parse();
-    RegNode* nodeForPath(const std::vector<std::u16string>& names);
+    RegNode* nodeForPath(const std::vector<std::string_view>& parts);
     void parseSection(RegSection& section);
     // The stored name of a value item.
     const std::u16string& itemName(const RegItem& item);
@@ -126,9 +127,13 @@ private:
     std::string buffer_;
     std::string_view preamble_;
     std::u16string relativeTo_;
-    std::unique_ptr<RegNode> root_;
-    std::vector<std::unique_ptr<RegSection>> sections_;
-    std::vector<RegNode*> chain_; // the key path of the last section read
+    // Keys and sections are held here, in blocks, until the file is read again.
+    std::deque<RegNode> nodes_;
+    std::deque<RegSection> sectionStore_;
+    RegNode* root_;
+    std::vector<RegSection*> sections_; // in the file's order
+    std::vector<RegNode*> chain_;              // the key path of the last section read
+    std::vector<std::string_view> chainParts_; // the same, as its key line wrote it
     std::u16string scratchName_;
     Signature signature_;
     bool everRead_ = false;

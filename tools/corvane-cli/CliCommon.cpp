@@ -1,6 +1,7 @@
 #include "CliCommon.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "core/platform/wine/WinePlatform.h"
 
@@ -58,7 +59,12 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
 
 Session::Session(const CommonOptions& options)
     : platform(options.prefix), scope(platform),
-      inputs(InputsBeside(platform.paths().appDir().string() + "/")) {
+      folders(DecideProgramFolders(platform.paths().appDir().string() + "/")),
+      inputs(InputsOf(folders)) {
+    // The user's library is copied from the shipped one only when it is the one used.
+    if (const std::string error = PrepareUserFiles(folders, options.library.empty());
+        !error.empty())
+        throw std::runtime_error(error);
     if (!options.library.empty()) inputs.library.file = options.library.string();
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/platform/wine/WinePlatform.h"
+#include "core/run/ProgramFolders.h"
 #include "core/run/ScanRepair.h"
 
 namespace corvane::cli {
@@ -41,13 +42,15 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
                                 std::initializer_list<std::string_view> extra = {},
                                 bool operationRequired = true);
 
-// The machine and the library as the window would find them beside the tool: the
-// prefix of the options made the active platform, the inputs of a program in the
-// tool's folder, and --library in place of the library beside it.
+// The machine and the library as the window would find them: the prefix of the
+// options made the active platform, the files where the window has them (beside the
+// tool, or in the user's folders for an installed copy, made ready here; an error
+// when they cannot be), and --library in place of that library.
 struct Session {
     explicit Session(const CommonOptions& options);
     wine::WinePlatform platform;
     PlatformScope scope;
+    ProgramFolders folders;
     RunInputs inputs;
 };
 

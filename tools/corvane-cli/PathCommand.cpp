@@ -36,7 +36,9 @@ int RunPathCommand(std::span<const std::string> args, std::ostream& out, std::os
     if (!platform.prefixExists())
         err << "corvane-cli path: note: no Wine prefix at " << prefix.string() << "\n";
 
-    const std::string path = ExpandRulePath(operands[0], platform.paths().appDir().string() + "/");
+    // <app> is the folder of the shipped files, as in a scan.
+    const std::string app = DecideProgramFolders(platform.paths().appDir().string() + "/").dataDir;
+    const std::string path = ExpandRulePath(operands[0], app);
     if (name == "expand") {
         out << path << "\n";
         return 0;

@@ -60,9 +60,11 @@ int RunPrefixesCommand(std::span<const std::string> args, std::ostream& out, std
 int RunScanAll(const CommonOptions& options, std::ostream& out, std::ostream& err) {
     if (options.prefixGiven)
         return UsageError(err, "scan", "give --all or --prefix, not both", kScanUsage);
-    {
+    try {
         const Session library(options);
         if (LibraryMissing(library, err, "scan")) return 2;
+    } catch (const std::exception& e) {
+        return Failed(err, "scan", e);
     }
     const wine::Discovery found = Discover(err, "scan");
     if (found.prefixes.empty()) err << "corvane-cli scan: no Wine prefix found\n";

@@ -52,7 +52,8 @@ bool RegistryUnreadable(Session& session, std::ostream& err, std::string_view co
 const char* const kScanUsage =
     "usage: corvane-cli scan [--prefix DIR] [--library FILE] [--json] [--explain]\n"
     "       corvane-cli scan --all [--library FILE] [--json]\n"
-    "Scans the prefix with the rule library (default: cvdb.db beside corvane-cli) and\n"
+    "Scans the prefix with the rule library (default: the window's, cvdb.db beside\n"
+    "corvane-cli, or $XDG_DATA_HOME/corvane/cvdb.db for an installed copy) and\n"
     "prints each item found: ID, name and level, tab-separated, in rule-table order.\n"
     "With --explain, the conditions that decided each item follow it, with what was\n"
     "observed (--json always lists them as \"matched\").\n"

@@ -17,7 +17,11 @@ struct CommandLine {
 // `args` without the program's name.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// The text --help prints for a program in `appDir` (ending in a path separator).
+struct ProgramFolders;
+
+// The text --help prints: where each file is in the mode that applies.
+std::string CommandLineHelp(const ProgramFolders& folders);
+// ... for a program in `appDir` (ending in a path separator).
 std::string CommandLineHelp(const std::string& appDir);
 
 } // namespace corvane

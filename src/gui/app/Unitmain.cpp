@@ -83,6 +83,7 @@ Tfrmmain::Tfrmmain(const QString& appDir, QWidget* parent) : QMainWindow(parent)
     LoadArtwork();
     if (appDir_.isEmpty()) appDir_ = QCoreApplication::applicationDirPath();
     if (!appDir_.endsWith('/')) appDir_ += '/';
+    folders_ = DecideProgramFolders(appDir_.toStdString());
     buildWindow();
     ui::Guarded([this] { FormCreate(); });
     if (!closeRequested_ && QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon->show();
@@ -585,7 +586,7 @@ void Tfrmmain::Label8Click() {
 void Tfrmmain::StartDownLoadSetup(const QString& url, const QString& fileName) {
     try {
         QPointer<TfrmDownLoad> window = new TfrmDownLoad(this);
-        const QString folder = ui::ToQ(Global().AppDir) + "downsoft/";
+        const QString folder = ui::ToQ(Global().DownloadDir);
         // A folder that cannot be made shows up as a file that cannot be written.
         QDir().mkpath(folder);
         window->move(geometry().center() - window->rect().center());
@@ -662,7 +663,7 @@ void Tfrmmain::choosePrefix(const QString& path) {
     matched_.clear();
     repairedIds_.clear();
     // The release the rules are filtered by is the chosen prefix's.
-    InitGlobalContext(appDir_.toStdString());
+    InitGlobalContext(folders_);
     showMachine();
     if (!RememberMachine(Global().Inputs().settingsFile, prefix))
         ui::Prompt("无法写入 " + ui::ToQ(Global().Inputs().settingsFile));
@@ -678,8 +679,14 @@ void Tfrmmain::TrayIconClick() {
 }
 
 void Tfrmmain::FormCreate() {
+    // An installed copy keeps the user's settings and library in the user's folders.
+    if (const std::string error = PrepareUserFiles(folders_, true); !error.empty()) {
+        ui::Prompt("无法准备用户文件: " + ui::ToQ(error));
+        closeRequested_ = true;
+        return;
+    }
     // The prefix chosen last time, unless $WINEPREFIX names one.
-    if (const std::string remembered = RememberedMachine(appDir_.toStdString() + "Setting.ini");
+    if (const std::string remembered = RememberedMachine(folders_.settingsFile);
         !remembered.empty()) {
         if (MachineExists(remembered))
             lookAt(remembered);
@@ -687,7 +694,7 @@ void Tfrmmain::FormCreate() {
             ui::Prompt("Wine 前缀已不存在: " + ui::ToQ(remembered));
     }
     showMachine();
-    InitGlobalContext(appDir_.toStdString());
+    InitGlobalContext(folders_);
     LoadOemInfo();
     ShowLastDates();
     const GlobalContext& g = Global();

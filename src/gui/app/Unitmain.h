@@ -12,6 +12,7 @@
 
 #include "core/engine/RuleTriggered.h"
 #include "core/platform/Platform.h"
+#include "core/run/ProgramFolders.h"
 
 class QAction;
 class QFrame;
@@ -120,7 +121,7 @@ public slots:
     // Makes the prefix at `path` the one the window looks at and remembers it; a
     // prefix that is gone is skipped with a message.
     void choosePrefix(const QString& path);
-    // Downloads `fileName` from `url` into downsoft/ beside the program in a download
+    // Downloads `fileName` from `url` into downsoft/ (Global().DownloadDir) in a download
     // window and starts it; returns when the transfer has ended. Nothing is reported
     // when the window cannot be prepared.
     void StartDownLoadSetup(const QString& url, const QString& fileName);
@@ -142,6 +143,7 @@ private:
     std::vector<QTreeWidgetItem*> undoRows() const;
 
     QString appDir_;
+    ProgramFolders folders_; // decided once, from appDir_
     QLabel* panels_[3] = {};
     // The labels that react to a left click, with their handlers.
     QHash<QObject*, void (Tfrmmain::*)()> clickHandlers_;

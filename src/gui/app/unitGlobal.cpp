@@ -18,23 +18,29 @@ RunInputs GlobalContext::Inputs() const {
     inputs.library = Library();
     inputs.release = {CurOSTag, OSVersionText, DefaultOSTags};
     inputs.appDir = AppDir;
-    inputs.settingsFile = AppDir + "Setting.ini";
+    inputs.settingsFile = SettingsFile;
     inputs.winOsText = WinOSText;
     inputs.journalRoot = DefaultJournalRoot().string();
     return inputs;
 }
 
-void InitGlobalContext(const std::string& appDir) {
-    const RunInputs inputs = InputsBeside(appDir);
+void InitGlobalContext(const ProgramFolders& folders) {
+    const RunInputs inputs = InputsOf(folders);
     GlobalContext& g = Global();
     g.RuleTable = inputs.library.table;
-    g.AppDir = appDir;
+    g.AppDir = folders.dataDir;
     g.DbFile = inputs.library.file;
-    g.WinOSFile = appDir + "WinOS.dat";
+    g.WinOSFile = folders.dataDir + "WinOS.dat";
+    g.SettingsFile = folders.settingsFile;
+    g.DownloadDir = folders.downloadDir;
     g.DefaultOSTags = inputs.release.defaultTags;
     g.CurOSTag = inputs.release.osTag;
     g.OSVersionText = inputs.release.versionText;
     g.DbKey = inputs.library.key;
+}
+
+void InitGlobalContext(const std::string& appDir) {
+    InitGlobalContext(DecideProgramFolders(appDir));
 }
 
 void EnableDebugPrivilege() {

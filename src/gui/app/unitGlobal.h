@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/run/ProgramFolders.h"
 #include "core/run/ScanRepair.h"
 
 namespace corvane {
@@ -11,9 +12,12 @@ namespace corvane {
 // The process-wide values set at start-up (and the few that windows change later).
 struct GlobalContext {
     std::string RuleTable;     // the rule table's name, "cvdb"
-    std::string AppDir;        // the program's folder, ending in a path separator
-    std::string DbFile;        // AppDir + "cvdb.db"
+    std::string AppDir;        // the shipped files' folder ("<app>"), ending in a separator:
+                               // the program's folder, or the installed data folder
+    std::string DbFile;        // the library: AppDir + "cvdb.db", or the user's copy
     std::string WinOSFile;     // AppDir + "WinOS.dat", the group names file
+    std::string SettingsFile;  // Setting.ini: in AppDir, or the user's config folder
+    std::string DownloadDir;   // downsoft/ for downloaded installers, ending in '/'
     std::string DefaultOSTags; // "[win98][win2000][win2003][winxp][winvista][win7][win8]"
     std::string CurOSTag;      // the running release's OS tag, or empty
     std::string OSVersionText; // e.g. "6.1.7601.Service Pack 1"
@@ -32,9 +36,10 @@ struct GlobalContext {
 // The one context of the process.
 GlobalContext& Global();
 
-// Start-up fills the context for a program in `appDir` (ending with a path separator):
-// the rule table, the files beside the program, the OS tag and version text of the
-// running release, and the library's key.
+// Start-up fills the context with `folders`: the rule table, where each file is, the
+// OS tag and version text of the running release, and the library's key.
+void InitGlobalContext(const ProgramFolders& folders);
+// ... for a program in `appDir` (ending with a path separator), its folders decided.
 void InitGlobalContext(const std::string& appDir);
 
 // Enables the debug privilege where the system has one; nothing on Linux.

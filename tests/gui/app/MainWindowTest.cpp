@@ -3,8 +3,11 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 
+#include "core/store/RuleLibrary.h"
 #include "core/store/SQLiteTable3.h"
 #include "gui/app/Unitmain.h"
 #include "gui/app/unitGlobal.h"
@@ -102,6 +105,54 @@ TEST_F(MainWindowTest, AnUnreadableLibraryIsReportedAndTheWindowOpens) {
         << shown[0].text.toStdString();
     EXPECT_FALSE(window->closeRequested());
     EXPECT_EQ(ReadFile(library()), garbage) << "nothing of the file is lost";
+}
+
+// An installed copy: the executable's folder holds no library, the data folder beside
+// it does. The window reads the data folder and keeps the user's files in the XDG
+// folders; when the user's library cannot be made, it says why and ends.
+TEST_F(MainWindowTest, AnInstalledCopyKeepsTheUsersFilesInTheXdgFolders) {
+    const std::filesystem::path bin = app.dir() / "usr/bin", data = app.dir() / "usr/share/corvane";
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(data / "oem");
+    CreateRuleDatabase(LibraryBeside(data.string() + "/"));
+    WriteFile(data / "oem/oem.ini", "[Oem]\nsoftName=Installed\n");
+    const std::string home = prefix.dir().string() + "/home";
+    const char* names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"};
+    std::vector<std::optional<std::string>> old;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        old.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    auto restore = [&] {
+        for (std::size_t i = 0; i < old.size(); ++i)
+            old[i] ? ::setenv(names[i], old[i]->c_str(), 1) : ::unsetenv(names[i]);
+    };
+    ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    shown.clear();
+    auto window = std::make_unique<Tfrmmain>(QString::fromStdString(bin.string()));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_FALSE(window->closeRequested());
+    EXPECT_EQ(window->windowTitle(), "Installed");
+    EXPECT_EQ(window->statusPanelText(0), "当前加载库数量:0");
+    EXPECT_EQ(Global().AppDir, data.string() + "/");
+    EXPECT_EQ(Global().DbFile, home + "/data/corvane/cvdb.db");
+    EXPECT_EQ(ReadFile(Global().DbFile), ReadFile(data / "cvdb.db"));
+    EXPECT_EQ(Global().SettingsFile, home + "/config/corvane/Setting.ini");
+    EXPECT_TRUE(std::filesystem::is_directory(home + "/config/corvane"));
+    EXPECT_EQ(Global().DownloadDir, home + "/cache/corvane/downsoft/");
+    EXPECT_FALSE(std::filesystem::exists(bin / "Setting.ini"));
+
+    WriteFile(home + "/blocked", "a file where the data folder should be");
+    ::setenv("XDG_DATA_HOME", (home + "/blocked").c_str(), 1);
+    shown.clear();
+    window = std::make_unique<Tfrmmain>(QString::fromStdString(bin.string()));
+    restore();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.startsWith("无法准备用户文件: ")) << shown[0].text.toStdString();
+    EXPECT_TRUE(shown[0].text.contains(QString::fromStdString(home + "/blocked")));
+    EXPECT_TRUE(window->closeRequested());
 }
 
 TEST_F(MainWindowTest, MissingPrefixIsNamedInTheStatusBar) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws Corvane's artwork with ImageMagick: the banner across the top of the main
-# window (737 x 89) and the scan icon of the welcome page (48 x 48). The PNGs are
+# window (737 x 89), the scan icon of the welcome page (48 x 48) and the same icon at
+# the sizes of the desktop menu (packaging/icons/). The PNGs are
 # kept in the repository; run this again after changing a drawing.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -27,3 +28,21 @@ convert -size 48x48 xc:none \
   -fill '#bfe3fa' -stroke '#1f6fb8' -strokewidth 4 -draw 'circle 28,28 39,28' \
   -fill none -stroke '#2e9d3a' -strokewidth 3 -draw 'polyline 23,28 27,32 33,24' \
   -strip PNG32:scan.png
+
+# The scan icon as the menu's application icon (packaging/icons/, the hicolor sizes):
+# the same drawing at 512 x 512, then scaled down to each size.
+k=10.6667
+icons=../../../../packaging/icons
+mkdir -p "$icons"
+convert -size 512x512 xc:none \
+  -fill white -stroke '#5b7896' -strokewidth 2 -draw "scale $k,$k roundrectangle 4,3 32,39 3,3" \
+  -stroke none -fill '#9db4cc' -draw "scale $k,$k rectangle 9,10 27,12" \
+  -draw "scale $k,$k rectangle 9,17 23,19" -draw "scale $k,$k rectangle 9,24 19,26" \
+  -stroke '#2b4a6b' -strokewidth 6 -draw "scale $k,$k line 36,36 43,43" \
+  -fill '#bfe3fa' -stroke '#1f6fb8' -strokewidth 4 -draw "scale $k,$k circle 28,28 39,28" \
+  -fill none -stroke '#2e9d3a' -strokewidth 3 -draw "scale $k,$k polyline 23,28 27,32 33,24" \
+  -strip PNG32:"$icons/corvane-512.png"
+for size in 16 32 48 64 128 256; do
+  convert "$icons/corvane-512.png" -resize "${size}x$size" -strip PNG32:"$icons/corvane-$size.png"
+done
+rm "$icons/corvane-512.png"

@@ -267,11 +267,10 @@ RegNode* RegHive::nodeForPath(const std::vector<std::string_view>& parts) {
         } else {
             child = node->findChild(name);
             if (!child) {
-                auto it = std::lower_bound(
-                    kids.begin(), kids.end(), name,
-                    [](const RegNode* n, const std::u16string& key) {
-                        return CompareNoCase(n->name, key) < 0;
-                    });
+                auto it = std::lower_bound(kids.begin(), kids.end(), name,
+                                           [](const RegNode* n, const std::u16string& key) {
+                                               return CompareNoCase(n->name, key) < 0;
+                                           });
                 child = *kids.insert(it, &nodes_.emplace_back());
             }
         }
@@ -473,11 +472,10 @@ void RegHive::deleteKey(RegNode& node) {
     sections_.resize(kept);
     chain_.clear();
     auto& kids = parent->children;
-    kids.erase(std::find_if(kids.begin(), kids.end(),
-                            [&](const RegNode* n) { return n == &node; }));
+    kids.erase(
+        std::find_if(kids.begin(), kids.end(), [&](const RegNode* n) { return n == &node; }));
     // A parent that only the removed sections implied must not vanish with them.
-    if (parent != root_ && !parent->section && kids.empty())
-        addSection(*parent, firstRemoved);
+    if (parent != root_ && !parent->section && kids.empty()) addSection(*parent, firstRemoved);
 }
 
 RegNode& RegHive::addKey(RegNode& node, std::u16string_view name) {

@@ -26,7 +26,7 @@ struct RegNode {
     std::u16string name;
     RegNode* parent = nullptr;
     std::vector<RegNode*> children; // ordered by CompareNoCase; the hive owns them
-    RegSection* section = nullptr; // its first section; null while only its subkeys' imply it
+    RegSection* section = nullptr;  // its first section; null while only its subkeys' imply it
 
     RegNode* findChild(std::u16string_view childName) const;
 };
@@ -131,7 +131,7 @@ private:
     std::deque<RegNode> nodes_;
     std::deque<RegSection> sectionStore_;
     RegNode* root_;
-    std::vector<RegSection*> sections_; // in the file's order
+    std::vector<RegSection*> sections_;        // in the file's order
     std::vector<RegNode*> chain_;              // the key path of the last section read
     std::vector<std::string_view> chainParts_; // the same, as its key line wrote it
     std::u16string scratchName_;

@@ -7,6 +7,7 @@
 // a folder of its own, warmed by a first run, as on a machine where corvane ran before.
 //
 //   goals_bench [CORVANE-CLI]   (default: the one built beside it)
+// With CORVANE_BENCH_KEEP set, the libraries and prefixes are kept for a profiler.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -217,6 +218,10 @@ int main(int argc, char** argv) {
     std::printf("  (%zu demo items repaired; scans exit %d %d %d)\n", repairIds.size(),
                 scanDemo.exitCode, scan10k.exitCode, scan100k.exitCode);
 
+    if (std::getenv("CORVANE_BENCH_KEEP")) {
+        std::printf("kept: %s\n", root.c_str());
+        return 0;
+    }
     std::error_code ec;
     fs::remove_all(root, ec);
     return 0;

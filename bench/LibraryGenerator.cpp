@@ -9,9 +9,10 @@ namespace corvane::bench {
 std::string Detection(std::uint64_t seed, int n) {
     std::mt19937_64 rng(seed + static_cast<std::uint64_t>(n));
     auto pick = [&](int k) { return static_cast<int>(rng() % static_cast<unsigned>(k)); };
-    const char* files[] = {"%windir%\\system32\\drivers\\etc\\hosts.bak%d",
-                           "<fonts>\\missing%d.ttf", "%ProgramFiles%\\Bad Tool %d\\bad.exe",
-                           "%APPDATA%\\Junk%d\\*.tmp"};
+    // printf formats: a percent sign of the path is written twice.
+    const char* files[] = {"%%windir%%\\system32\\drivers\\etc\\hosts.bak%d",
+                           "<fonts>\\missing%d.ttf", "%%ProgramFiles%%\\Bad Tool %d\\bad.exe",
+                           "%%APPDATA%%\\Junk%d\\*.tmp"};
     const char* values[] = {"CurrentBuildNumber", "CSDVersion", "CurrentVersion"};
     char buf[256];
     std::string xml = "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules>"

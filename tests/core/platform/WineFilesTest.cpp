@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
 
 #include "core/platform/wine/WinePlatform.h"
 #include "support/TempPrefix.h"
@@ -98,6 +102,26 @@ TEST_F(WineFilesTest, ExistenceOfFilesAndFolders) {
         EXPECT_EQ(platform.fileExists(c.path), c.file) << c.path.substr(0, 40);
         EXPECT_EQ(platform.folderExists(c.path), c.folder) << c.path.substr(0, 40);
     }
+}
+
+// Names matched without regard to case come from a listing of the folder that is
+// kept while the folder is unchanged; an entry added or renamed since is seen.
+TEST_F(WineFilesTest, AFolderChangedSinceItWasListedIsListedAgain) {
+    const fs::path temp = c() / "Temp";
+    const auto age = [&] {
+        const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, temp.c_str(), old, 0), 0);
+    };
+    age();
+    EXPECT_TRUE(platform.fileExists("C:\\temp\\KEEP.TXT"));
+    EXPECT_FALSE(platform.fileExists("C:\\temp\\NEW.TXT"));
+    WriteFile(temp / "New.txt", "added");
+    EXPECT_TRUE(platform.fileExists("C:\\temp\\NEW.TXT"));
+    age();
+    fs::rename(temp / "keep.txt", temp / "Kept.txt");
+    EXPECT_FALSE(platform.fileExists("C:\\temp\\KEEP.TXT"));
+    EXPECT_TRUE(platform.fileExists("C:\\temp\\kept.TXT"));
+    EXPECT_EQ(platform.paths().resolve("C:\\TEMP\\KEPT.TXT"), temp / "Kept.txt");
 }
 
 TEST_F(WineFilesTest, CreatesOneFolderLevel) {

@@ -15,9 +15,9 @@ enum class Kind { Missing, File, Folder, Link };
 // What a path is, links followed; a link whose target is missing is a Link.
 Kind KindOf(const std::filesystem::path& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? Kind::Folder : Kind::File;
-    if (::lstat(path.c_str(), &st) == 0) return Kind::Link;
-    return Kind::Missing;
+    if (::lstat(path.c_str(), &st) != 0) return Kind::Missing;
+    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) return Kind::Link;
+    return S_ISDIR(st.st_mode) ? Kind::Folder : Kind::File;
 }
 
 bool IsLink(const std::filesystem::path& path) {
@@ -130,8 +130,7 @@ bool WineFiles::fileExists(std::string_view path) const {
         const auto matches = MatchingEntries(split->folder, split->last);
         return !matches.empty() && KindOf(split->folder / matches.front()) == Kind::File;
     }
-    const auto resolved = paths_.resolve(path);
-    return resolved && KindOf(*resolved) == Kind::File;
+    return KindOf(split->whole) == Kind::File;
 }
 
 bool WineFiles::folderExists(std::string_view path) const {
@@ -173,9 +172,8 @@ bool WineFiles::remove(std::string_view path) const {
             ok = removeEntry(path, split->folder / name) && ok;
         return ok;
     }
-    const auto resolved = paths_.resolve(path);
-    if (!resolved || KindOf(*resolved) == Kind::Missing) return fail(path, "not found");
-    return removeEntry(path, *resolved);
+    if (KindOf(split->whole) == Kind::Missing) return fail(path, "not found");
+    return removeEntry(path, split->whole);
 }
 
 std::vector<std::filesystem::path> WineFiles::removeTargets(std::string_view path) const {

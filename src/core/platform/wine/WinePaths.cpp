@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <dirent.h>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
+#include <unordered_map>
 
 #include "core/platform/Utf.h"
 
@@ -47,6 +51,79 @@ std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
     return names;
 }
 
+// A folder's names as last listed, each with its case-folded form (empty for a name
+// that is not UTF-8), and the folder's state when it was listed.
+struct Listing {
+    std::vector<std::string> names;
+    std::vector<std::u16string> folded;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{};
+    timespec ctime{};
+};
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Listings of the folders that paths went through. A folder's entries change only
+// with its modification time, so a listing is used again while the folder's stat is
+// as it was when it was listed. A folder modified within the last two seconds is not
+// kept: a file system's clock ticks coarsely, and a change in the same tick as the
+// listing would leave its time as it was.
+class ListingCache {
+public:
+    std::shared_ptr<const Listing> get(const std::filesystem::path& folder) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = listings_.find(folder.native());
+            if (it != listings_.end()) {
+                const Listing& l = *it->second;
+                if (l.dev == st.st_dev && l.ino == st.st_ino && SameTime(l.mtime, st.st_mtim) &&
+                    SameTime(l.ctime, st.st_ctim))
+                    return it->second;
+                listings_.erase(it);
+            }
+        }
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        auto listing = std::make_shared<Listing>();
+        listing->dev = st.st_dev;
+        listing->ino = st.st_ino;
+        listing->mtime = st.st_mtim;
+        listing->ctime = st.st_ctim;
+        listing->names = ListFolder(folder);
+        listing->folded.reserve(listing->names.size());
+        for (const std::string& name : listing->names) {
+            std::u16string key;
+            if (auto units = Utf8ToUtf16(name)) {
+                key.reserve(units->size());
+                for (char16_t c : *units)
+                    key.push_back(FoldCase(c));
+            }
+            listing->folded.push_back(std::move(key));
+        }
+        if (now.tv_sec - st.st_mtim.tv_sec >= 2) {
+            std::lock_guard lock(mutex_);
+            if (listings_.size() >= kMaxFolders) listings_.clear();
+            listings_[folder.native()] = listing;
+        }
+        return listing;
+    }
+
+private:
+    static constexpr std::size_t kMaxFolders = 512;
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::shared_ptr<const Listing>> listings_;
+};
+
+ListingCache& Listings() {
+    static ListingCache cache;
+    return cache;
+}
+
 // Orders names as Windows lists a folder: without regard to case (names that are
 // not UTF-8 by their bytes).
 void SortAsWindows(std::vector<std::string>& names) {
@@ -80,11 +157,16 @@ std::string MatchName(const std::filesystem::path& folder, const std::string& na
     if (Exists(folder / name)) return name;
     const auto wanted = Utf8ToUtf16(name);
     if (!wanted) return {};
+    std::u16string key;
+    key.reserve(wanted->size());
+    for (char16_t c : *wanted)
+        key.push_back(FoldCase(c));
+    const auto listing = Listings().get(folder);
+    if (!listing) return {};
     std::vector<std::string> matches;
-    for (std::string& entry : ListFolder(folder)) {
-        const auto units = Utf8ToUtf16(entry);
-        if (units && EqualsNoCase(*units, *wanted)) matches.push_back(std::move(entry));
-    }
+    for (std::size_t i = 0; i < listing->names.size(); ++i)
+        if (!listing->folded[i].empty() && listing->folded[i] == key)
+            matches.push_back(listing->names[i]);
     if (matches.empty()) return {};
     SortAsWindows(matches);
     return matches.front();
@@ -149,8 +231,10 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 std::vector<std::string> MatchingEntries(const std::filesystem::path& folder,
                                          std::string_view pattern) {
     std::vector<std::string> out;
-    for (std::string& entry : ListFolder(folder))
-        if (WildcardMatch(pattern, entry)) out.push_back(std::move(entry));
+    const auto listing = Listings().get(folder);
+    if (!listing) return out;
+    for (const std::string& entry : listing->names)
+        if (WildcardMatch(pattern, entry)) out.push_back(entry);
     SortAsWindows(out);
     return out;
 }
@@ -210,7 +294,8 @@ std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path) const {
     return parsed;
 }
 
-std::filesystem::path WinePaths::walk(const Parsed& parsed, std::size_t count) const {
+std::filesystem::path WinePaths::walk(const Parsed& parsed, std::size_t count,
+                                      bool* reached) const {
     std::filesystem::path current = parsed.base;
     bool found = true;
     for (std::size_t i = 0; i < count; ++i) {
@@ -225,6 +310,7 @@ std::filesystem::path WinePaths::walk(const Parsed& parsed, std::size_t count) c
         }
         current /= name;
     }
+    if (reached) *reached = found;
     return current;
 }
 
@@ -238,8 +324,14 @@ std::optional<WinePaths::Split> WinePaths::split(std::string_view path) const {
     const auto parsed = parse(path);
     if (!parsed || parsed->names.empty()) return std::nullopt;
     Split out;
-    out.folder = walk(*parsed, parsed->names.size() - 1);
+    bool reached = false;
+    out.folder = walk(*parsed, parsed->names.size() - 1, &reached);
     out.last = parsed->names.back();
+    // The whole path as resolve() gives it, from the folder already walked.
+    std::string match;
+    if (reached && !parsed->linux && !HasWildcard(out.last))
+        match = MatchName(out.folder, out.last);
+    out.whole = out.folder / (match.empty() ? out.last : match);
     out.driveRoot = parsed->drive && parsed->names.size() == 1;
     return out;
 }

@@ -27,7 +27,8 @@ public:
     struct Split {
         std::filesystem::path folder;
         std::string last;
-        bool driveRoot = false; // the folder is a drive's root
+        std::filesystem::path whole; // what resolve() gives for the path (no wildcard)
+        bool driveRoot = false;      // the folder is a drive's root
     };
     std::optional<Split> split(std::string_view path) const;
 
@@ -53,7 +54,9 @@ private:
         bool drive = false;
     };
     std::optional<Parsed> parse(std::string_view path) const;
-    std::filesystem::path walk(const Parsed& parsed, std::size_t count) const;
+    // The path of the first `count` names; `reached` says whether every one existed.
+    std::filesystem::path walk(const Parsed& parsed, std::size_t count,
+                               bool* reached = nullptr) const;
 
     std::filesystem::path prefix_;
     std::filesystem::path appDir_;

@@ -121,7 +121,7 @@ bool WineFiles::mayChange(std::string_view written, const std::filesystem::path&
 }
 
 bool WineFiles::fileExists(std::string_view path) const {
-    const auto split = paths_.split(path);
+    const auto split = paths_.split(path, false);
     if (!split) return false;
     if (HasWildcard(split->last)) {
         // FindFirstFile lists "." and ".." first in every folder but a drive's root;
@@ -130,10 +130,13 @@ bool WineFiles::fileExists(std::string_view path) const {
         const auto matches = MatchingEntries(split->folder, split->last);
         return !matches.empty() && KindOf(split->folder / matches.front()) == Kind::File;
     }
-    return KindOf(split->whole) == Kind::File;
+    return split->found && KindOf(split->whole) == Kind::File;
 }
 
 bool WineFiles::folderExists(std::string_view path) const {
+    // A drive's root has no last component to split off.
+    if (const auto split = paths_.split(path, false))
+        return split->found && KindOf(split->whole) == Kind::Folder;
     const auto resolved = paths_.resolve(path);
     return resolved && KindOf(*resolved) == Kind::Folder;
 }

@@ -56,10 +56,29 @@ std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
 struct Listing {
     std::vector<std::string> names;
     std::vector<std::u16string> folded;
+    std::vector<std::size_t> byFolded; // indexes of `names`, ordered by `folded`
     dev_t dev = 0;
     ino_t ino = 0;
     timespec mtime{};
     timespec ctime{};
+
+    // The names whose folded form is `key`.
+    std::vector<std::string> matching(const std::u16string& key) const {
+        const auto [from, to] = std::equal_range(byFolded.begin(), byFolded.end(), key, Less{this});
+        std::vector<std::string> out;
+        for (auto it = from; it != to; ++it)
+            out.push_back(names[*it]);
+        return out;
+    }
+    struct Less {
+        const Listing* l;
+        bool operator()(std::size_t i, const std::u16string& key) const {
+            return l->folded[i] < key;
+        }
+        bool operator()(const std::u16string& key, std::size_t i) const {
+            return key < l->folded[i];
+        }
+    };
 };
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -73,20 +92,30 @@ bool SameTime(const timespec& a, const timespec& b) {
 // listing would leave its time as it was.
 class ListingCache {
 public:
+    // The folder's listing, read again when it changed; null when it is no folder.
     std::shared_ptr<const Listing> get(const std::filesystem::path& folder) {
         struct stat st {};
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-        {
-            std::lock_guard lock(mutex_);
-            const auto it = listings_.find(folder.native());
-            if (it != listings_.end()) {
-                const Listing& l = *it->second;
-                if (l.dev == st.st_dev && l.ino == st.st_ino && SameTime(l.mtime, st.st_mtim) &&
-                    SameTime(l.ctime, st.st_ctim))
-                    return it->second;
-                listings_.erase(it);
-            }
-        }
+        if (auto listing = kept(folder, st)) return listing;
+        return list(folder, st);
+    }
+
+    // The kept listing of the folder whose stat is `st`, when it is still as listed.
+    std::shared_ptr<const Listing> kept(const std::filesystem::path& folder,
+                                        const struct stat& st) {
+        std::lock_guard lock(mutex_);
+        const auto it = listings_.find(folder.native());
+        if (it == listings_.end()) return nullptr;
+        const Listing& l = *it->second;
+        if (l.dev == st.st_dev && l.ino == st.st_ino && SameTime(l.mtime, st.st_mtim) &&
+            SameTime(l.ctime, st.st_ctim))
+            return it->second;
+        listings_.erase(it);
+        return nullptr;
+    }
+
+    std::shared_ptr<const Listing> list(const std::filesystem::path& folder,
+                                        const struct stat& st) {
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
         auto listing = std::make_shared<Listing>();
@@ -105,6 +134,12 @@ public:
             }
             listing->folded.push_back(std::move(key));
         }
+        listing->byFolded.resize(listing->names.size());
+        for (std::size_t i = 0; i < listing->byFolded.size(); ++i)
+            listing->byFolded[i] = i;
+        std::sort(
+            listing->byFolded.begin(), listing->byFolded.end(),
+            [&](std::size_t x, std::size_t y) { return listing->folded[x] < listing->folded[y]; });
         if (now.tv_sec - st.st_mtim.tv_sec >= 2) {
             std::lock_guard lock(mutex_);
             if (listings_.size() >= kMaxFolders) listings_.clear();
@@ -151,23 +186,33 @@ void SortAsWindows(std::vector<std::string>& names) {
         names[i] = std::move(keyed[i].name);
 }
 
-// The entry of `folder` that `name` means: itself when it exists, else the first
-// entry equal to it without regard to case; empty when there is none.
-std::string MatchName(const std::filesystem::path& folder, const std::string& name) {
-    if (Exists(folder / name)) return name;
-    const auto wanted = Utf8ToUtf16(name);
-    if (!wanted) return {};
+std::u16string Folded(std::u16string_view units) {
     std::u16string key;
-    key.reserve(wanted->size());
-    for (char16_t c : *wanted)
+    key.reserve(units.size());
+    for (char16_t c : units)
         key.push_back(FoldCase(c));
-    const auto listing = Listings().get(folder);
-    if (!listing) return {};
-    std::vector<std::string> matches;
-    for (std::size_t i = 0; i < listing->names.size(); ++i)
-        if (!listing->folded[i].empty() && listing->folded[i] == key)
-            matches.push_back(listing->names[i]);
+    return key;
+}
+
+// The entry of `folder` that `name` means: itself when it exists, else the first
+// entry equal to it without regard to case; empty when there is none. A kept listing
+// of an unchanged folder answers without looking for the name itself.
+std::string MatchName(const std::filesystem::path& folder, const std::string& name) {
+    const auto wanted = Utf8ToUtf16(name);
+    struct stat st {};
+    std::shared_ptr<const Listing> listing;
+    if (wanted) {
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+        listing = Listings().kept(folder, st);
+    }
+    if (!listing) {
+        if (Exists(folder / name)) return name;
+        if (!wanted) return {};
+        listing = Listings().list(folder, st);
+    }
+    std::vector<std::string> matches = listing->matching(Folded(*wanted));
     if (matches.empty()) return {};
+    if (std::find(matches.begin(), matches.end(), name) != matches.end()) return name;
     SortAsWindows(matches);
     return matches.front();
 }
@@ -242,7 +287,7 @@ std::vector<std::string> MatchingEntries(const std::filesystem::path& folder,
 WinePaths::WinePaths(std::filesystem::path prefix, std::filesystem::path appDir)
     : prefix_(std::move(prefix)), appDir_(std::move(appDir)) {}
 
-std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path) const {
+std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path, bool checkDrive) const {
     if (path.empty()) return std::nullopt;
     Parsed parsed;
     std::string_view rest = path;
@@ -263,7 +308,7 @@ std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path) const {
     } else {
         parsed.base = appDir_;
     }
-    if (parsed.drive) {
+    if (parsed.drive && checkDrive) {
         struct stat st {};
         if (::stat(parsed.base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
     }
@@ -320,8 +365,8 @@ std::optional<std::filesystem::path> WinePaths::resolve(std::string_view path) c
     return walk(*parsed, parsed->names.size());
 }
 
-std::optional<WinePaths::Split> WinePaths::split(std::string_view path) const {
-    const auto parsed = parse(path);
+std::optional<WinePaths::Split> WinePaths::split(std::string_view path, bool checkDrive) const {
+    const auto parsed = parse(path, checkDrive);
     if (!parsed || parsed->names.empty()) return std::nullopt;
     Split out;
     bool reached = false;
@@ -332,6 +377,7 @@ std::optional<WinePaths::Split> WinePaths::split(std::string_view path) const {
     if (reached && !parsed->linux && !HasWildcard(out.last))
         match = MatchName(out.folder, out.last);
     out.whole = out.folder / (match.empty() ? out.last : match);
+    out.found = reached && (parsed->linux || !match.empty());
     out.driveRoot = parsed->drive && parsed->names.size() == 1;
     return out;
 }

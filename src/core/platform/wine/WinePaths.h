@@ -23,14 +23,16 @@ public:
     std::optional<std::filesystem::path> resolve(std::string_view path) const;
 
     // A path split for wildcard work: the resolved folder and the last component as
-    // written (it may hold * and ?).
+    // written (it may hold * and ?). Without `checkDrive` a path on an unknown drive
+    // is split too, and found nowhere.
     struct Split {
         std::filesystem::path folder;
         std::string last;
         std::filesystem::path whole; // what resolve() gives for the path (no wildcard)
+        bool found = false;          // every component of `whole` was found (a Linux path: always)
         bool driveRoot = false;      // the folder is a drive's root
     };
-    std::optional<Split> split(std::string_view path) const;
+    std::optional<Split> split(std::string_view path, bool checkDrive = true) const;
 
     // True for the places no delete may take away: "/", a drive's root, the prefix.
     // The Windows path of a local path through the drive of <prefix>/dosdevices whose
@@ -53,7 +55,7 @@ private:
         bool linux = false;
         bool drive = false;
     };
-    std::optional<Parsed> parse(std::string_view path) const;
+    std::optional<Parsed> parse(std::string_view path, bool checkDrive = true) const;
     // The path of the first `count` names; `reached` says whether every one existed.
     std::filesystem::path walk(const Parsed& parsed, std::size_t count,
                                bool* reached = nullptr) const;

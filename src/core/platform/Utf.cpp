@@ -52,6 +52,20 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+bool IsUtf8(std::string_view text) {
+    char32_t cp;
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t len = DecodeUtf8At(text, i, cp);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
+}
+
 static void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));

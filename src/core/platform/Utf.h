@@ -15,6 +15,8 @@ namespace corvane {
 // surrogates) are accepted, so that every UTF-16 text survives a round trip.
 // Text that is not well-formed gives nullopt.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
+// True when Utf8ToUtf16 takes `text`, without converting it.
+bool IsUtf8(std::string_view text);
 
 // Decodes the UTF-8 sequence at text[pos] into `cp`; returns its length, or 0 when
 // it is not well-formed. Surrogates encoded on their own are accepted.

@@ -195,7 +195,7 @@ RuleRow ReadScanRow(const TSQLiteCursor& rows) {
 namespace {
 
 void KeepIfUtf8(std::string& text) {
-    if (!Utf8ToUtf16(text)) text.clear();
+    if (!IsUtf8(text)) text.clear();
 }
 
 } // namespace

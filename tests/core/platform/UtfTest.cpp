@@ -17,6 +17,7 @@ TEST(Utf, Utf8AndUtf16RoundTrip) {
     for (const auto& text : texts) {
         const auto back = Utf8ToUtf16(Utf16ToUtf8(text));
         ASSERT_TRUE(back.has_value());
+        EXPECT_TRUE(IsUtf8(Utf16ToUtf8(text)));
         EXPECT_EQ(*back, text);
     }
     EXPECT_EQ(Utf16ToUtf8(u"中"), "\xe4\xb8\xad");
@@ -26,6 +27,7 @@ TEST(Utf, MalformedUtf8IsRejected) {
     for (std::string_view bad :
          {"\xff", "\xc0\x80", "\xe4\xb8", "\xe4\x41\x41", "a\x80", "\xf4\x90\x80\x80"}) {
         EXPECT_FALSE(Utf8ToUtf16(bad).has_value()) << bad;
+        EXPECT_FALSE(IsUtf8(bad)) << bad;
     }
 }
 

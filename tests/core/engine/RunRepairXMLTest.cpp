@@ -396,10 +396,12 @@ TEST(RunRepairXML, RegistryChangesAreWrittenOnceWhenTheDocumentEnds) {
         }
         bool beforeSave(std::string& reason) override {
             reason = "no save";
+            if (!outside.empty()) WriteFile(file_, ReadFile(file_) + outside);
             return save;
         }
         std::vector<std::string> seen;
         bool save = true;
+        std::string outside; // written to the file by another program before the save
 
     private:
         fs::path file_;
@@ -434,6 +436,18 @@ TEST(RunRepairXML, RegistryChangesAreWrittenOnceWhenTheDocumentEnds) {
     EXPECT_EQ(stopped.refused, std::vector<std::string>{"no save"});
     EXPECT_EQ(ReadFile(m.prefix() / "system.reg"), saved);
     EXPECT_FALSE(RegValueExists(RootKey::LocalMachine, "Software\\Corvane", "C", ""));
+
+    // Another program writes the file while the document runs: its write is kept and
+    // the document's changes are not saved over it.
+    watcher.save = true;
+    watcher.outside = "\n[Software\\\\Outside] 1\n\"X\"=\"1\"\n";
+    const RepairResult raced = RunRepairXML(Repair({}, {set("D", "5")}), m.appDir(), &watcher);
+    ASSERT_EQ(raced.refused.size(), 1u);
+    EXPECT_NE(raced.refused[0].find("another program changed it"), std::string::npos)
+        << raced.refused[0];
+    EXPECT_EQ(ReadFile(m.prefix() / "system.reg"), saved + watcher.outside);
+    EXPECT_FALSE(RegValueExists(RootKey::LocalMachine, "Software\\Corvane", "D", ""));
+    EXPECT_TRUE(RegValueExists(RootKey::LocalMachine, "Software\\Outside", "X", ""));
 }
 
 TEST(RunRepairXML, TheWorkedExampleRepairsWhatDetectionFound) {

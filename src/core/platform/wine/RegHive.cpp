@@ -592,6 +592,17 @@ private:
 
 bool RegHive::save() {
     if (state_ != State::Loaded) return false;
+    // A write by a program that does not take Wine's lock, made since the file was
+    // read, is kept: this save is refused and the file read again as it now is.
+    {
+        struct stat now {};
+        const bool exists = ::stat(file_.c_str(), &now) == 0;
+        if (exists ? SignatureOf(now) != signature_ : signature_ != Signature{}) {
+            saveError_ = "another program changed it since it was read";
+            load();
+            return false;
+        }
+    }
     const std::filesystem::path dir = file_.parent_path();
     std::string tmpl = dir.string();
     tmpl.append(tmpl.empty() ? "." : "/.").append(file_.filename().string()).append(".XXXXXX");

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
+#include "LibraryGenerator.h"
 #include "RegGenerator.h"
 #include "core/engine/RuleTriggered.h"
 #include "core/platform/wine/WinePlatform.h"
@@ -27,36 +27,6 @@ constexpr int kItems = 10000;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-std::string Detection(std::mt19937_64& rng, int n) {
-    auto pick = [&](int k) { return static_cast<int>(rng() % static_cast<unsigned>(k)); };
-    const char* files[] = {"%windir%\\system32\\drivers\\etc\\hosts.bak%d",
-                           "<fonts>\\missing%d.ttf", "%ProgramFiles%\\Bad Tool %d\\bad.exe",
-                           "%APPDATA%\\Junk%d\\*.tmp"};
-    const char* values[] = {"CurrentBuildNumber", "CSDVersion", "CurrentVersion"};
-    char buf[256];
-    std::string xml = "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules>"
-                      "<type opttype=\"files\" mode=\"or\">";
-    for (int i = 0; i < 2; ++i) {
-        std::snprintf(buf, sizeof buf, files[pick(4)], n);
-        xml += "<CHdb FilePath=\"" + std::string(buf) + "\" isFolder=\"" +
-               (pick(4) == 0 ? "1" : "0") + "\" decide=\"file\"/>";
-    }
-    xml += "</type><type opttype=\"regedit\" mode=\"or\">";
-    std::snprintf(buf, sizeof buf, "{BAD%05d-0000-0000-0000-000000000000}", n);
-    xml += "<CHdb root=\"HKLM\" KeyPath=\"Software\\Classes\\CLSID\" KeyValue=\"" +
-           std::string(buf) +
-           "\" KeyType=\"\" compareValue=\"\" decide=\"KeyExists\" PathAbs=\"0\"/>";
-    xml += "<CHdb root=\"HKLM\" KeyPath=\"Software\\Microsoft\\Windows NT\\CurrentVersion\" "
-           "KeyValue=\"" +
-           std::string(values[pick(3)]) +
-           "\" KeyType=\"REG_SZ\" compareValue=\"bad value\" decide=\"Value=\" PathAbs=\"0\"/>";
-    xml += "<CHdb root=\"HKCU\" KeyPath=\"Software\\Policies\\Bad" + std::to_string(n) +
-           "\" KeyValue=\"Enabled\" KeyType=\"REG_DWORD\" compareValue=\"\" decide=\"ValueExists\" "
-           "PathAbs=\"0\"/>";
-    xml += "</type></rules>";
-    return xml;
 }
 
 } // namespace
@@ -77,26 +47,7 @@ int main() {
     PlatformScope scope(platform);
     const RunInputs inputs = InputsBeside((root / "app").string() + "/");
     const LibraryLocation& lib = inputs.library;
-    CreateRuleDatabase(lib);
-    {
-        std::mt19937_64 rng(0x5CA11);
-        auto db = OpenRuleLibrary(lib);
-        db->Execute(RuleSql::InsertWinOS("[xp-only]\nName=XP\nOS=[winxp]\n"));
-        db->OpenTransaction();
-        for (int n = 0; n < kItems; ++n) {
-            RuleItem item;
-            item.Name = "规则项目 " + std::to_string(n);
-            item.Level = n % 5;
-            item.OSId = n % 4 == 0 ? "xp-only" : "all-os";
-            item.Des = "一条用于测速的规则";
-            item.OptText = Detection(rng, n);
-            item.RepairXML =
-                "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\"/>"
-                "<type opttype=\"regedit\"/></rules>";
-            db->Execute(RuleSql::InsertRule(lib.table, item));
-        }
-        db->CommitTransaction();
-    }
+    bench::MakeLibrary(lib, kItems);
 
     // The whole scan, as the window runs it.
     int found = 0;

@@ -6,6 +6,8 @@
 #
 # usage: installed-window.sh CORVANE PREFIX
 set -euo pipefail
+# shellcheck source=/dev/null
+. "$(dirname "$0")/../gui/x11/shown-titles.sh"
 corvane=$1
 prefix=$2
 pid=
@@ -19,17 +21,7 @@ trap cleanup EXIT
 WINEPREFIX=$prefix QT_QPA_PLATFORM=xcb "$corvane" &
 pid=$!
 
-titles=
-for _ in $(seq 1 300); do
-  titles=$(
-    for id in $(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) .*/\1/p'); do
-      xwininfo -id "$id" | grep -q 'Map State: IsViewable' || continue
-      xprop -id "$id" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p'
-    done
-  )
-  [ -n "$titles" ] && break
-  sleep 0.2
-done
+titles=$(shown_titles)
 if [ -z "$titles" ] || grep -qx "提示" <<<"$titles"; then
   echo "installed-window: expected the main window, the X server shows: ${titles:-none}" >&2
   exit 1

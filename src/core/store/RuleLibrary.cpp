@@ -167,21 +167,11 @@ std::unique_ptr<TSQLiteDatabase> OpenRuleLibrary(const LibraryLocation& library)
     }
 }
 
-RuleRow ReadRuleRow(const TSQLiteTable& table) {
-    RuleRow row;
-    row.Id = table.TextByName("Id");
-    row.LevelText = table.TextByName("Level");
-    row.item.Name = table.TextByName("Name");
-    row.item.Level = StoredLevel(row.LevelText);
-    row.item.OSId = table.TextByName("OSId");
-    row.item.Des = table.TextByName("Des");
-    row.item.OptText = table.TextByName("OptText");
-    row.item.RepairXML = table.TextByName("RepairXML");
-    row.item.MessBoxText = table.TextByName("MessBoxText");
-    return row;
-}
+namespace {
 
-RuleRow ReadScanRow(const TSQLiteCursor& rows) {
+// The current row of a whole table or of a cursor; without `whole`, only the columns
+// the scan selects.
+template <typename Rows> RuleRow ReadRow(const Rows& rows, bool whole) {
     RuleRow row;
     row.Id = rows.TextByName("Id");
     row.LevelText = rows.TextByName("Level");
@@ -189,7 +179,22 @@ RuleRow ReadScanRow(const TSQLiteCursor& rows) {
     row.item.Level = StoredLevel(row.LevelText);
     row.item.OSId = rows.TextByName("OSId");
     row.item.OptText = rows.TextByName("OptText");
+    if (whole) {
+        row.item.Des = rows.TextByName("Des");
+        row.item.RepairXML = rows.TextByName("RepairXML");
+        row.item.MessBoxText = rows.TextByName("MessBoxText");
+    }
     return row;
+}
+
+} // namespace
+
+RuleRow ReadRuleRow(const TSQLiteTable& table) {
+    return ReadRow(table, true);
+}
+
+RuleRow ReadScanRow(const TSQLiteCursor& rows) {
+    return ReadRow(rows, false);
 }
 
 namespace {

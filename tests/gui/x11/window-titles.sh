@@ -4,6 +4,8 @@
 # folder (no library: it says so in that box) on a virtual X server and reads the
 # title with xprop. Exit 77 (skipped) when xvfb-run or xprop is missing.
 set -euo pipefail
+# shellcheck source=/dev/null
+. "$(dirname "$0")/shown-titles.sh"
 corvane=$1
 for tool in xvfb-run xprop xwininfo; do
   command -v "$tool" >/dev/null || { echo "window-titles: $tool missing" >&2; exit 77; }
@@ -28,17 +30,7 @@ WINEPREFIX=$dir/prefix QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 "$dir/cor
 pid=$!
 
 # The titles of the windows shown, once there is one.
-titles=
-for _ in $(seq 1 300); do
-  titles=$(
-    for id in $(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) .*/\1/p'); do
-      xwininfo -id "$id" | grep -q 'Map State: IsViewable' || continue
-      xprop -id "$id" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p'
-    done
-  )
-  [ -n "$titles" ] && break
-  sleep 0.2
-done
+titles=$(shown_titles)
 if [ "$titles" != "提示" ]; then
   echo "window-titles: expected one window \"提示\", the X server shows: ${titles:-none}" >&2
   exit 1

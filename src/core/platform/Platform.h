@@ -191,6 +191,15 @@ public:
     // path; empty when it worked. Changes reach only the machine's own files: on
     // Linux, a place whose real location lies outside the Wine prefix is refused.
     virtual std::string fileError() = 0;
+    // Why a change at `hostPath`, a place of this system's own file tree as
+    // deleteTargets and copyTargets name it, would be refused: the check a delete or a
+    // copy makes before it writes. `entryItself`: a link there is the entry changed,
+    // not what it points to. The empty text when the change may be made.
+    virtual std::string refusalAt(const std::string& hostPath, bool entryItself) {
+        (void)hostPath;
+        (void)entryItself;
+        return {};
+    }
 
     // --- Steps ----------------------------------------------------------------------
     // The engine evaluates one rule item, or carries out one repair action, as one step

@@ -112,12 +112,17 @@ bool WineFiles::fail(std::string_view written, std::string_view why) const {
     return false;
 }
 
+std::string WineFiles::refusalAt(const std::filesystem::path& target, bool entryItself) const {
+    const auto real = RealLocation(target, entryItself);
+    if (paths_.insidePrefix(real)) return {};
+    return "refused, it lies outside the prefix " + paths_.prefix().string() + " (at " +
+           (real.empty() ? target : real).string() + ")";
+}
+
 bool WineFiles::mayChange(std::string_view written, const std::filesystem::path& target,
                           bool entryItself) const {
-    const auto real = RealLocation(target, entryItself);
-    if (paths_.insidePrefix(real)) return true;
-    return fail(written, "refused, it lies outside the prefix " + paths_.prefix().string() +
-                             " (at " + (real.empty() ? target : real).string() + ")");
+    const std::string refusal = refusalAt(target, entryItself);
+    return refusal.empty() || fail(written, refusal);
 }
 
 bool WineFiles::fileExists(std::string_view path) const {

@@ -31,6 +31,9 @@ public:
     std::vector<std::filesystem::path> removeTargets(std::string_view path) const;
     std::vector<std::filesystem::path> copyTargets(std::string_view source,
                                                    std::string_view destination) const;
+    // Why a change at `target` (a Linux path) would be refused, naming it; empty when
+    // it may be made. `entryItself`: a link there is itself the entry changed.
+    std::string refusalAt(const std::filesystem::path& target, bool entryItself) const;
     // Why the last change was refused or failed, naming the path; empty when it worked.
     const std::string& error() const { return error_; }
 

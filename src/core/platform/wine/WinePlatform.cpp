@@ -248,6 +248,10 @@ std::string WinePlatform::fileError() {
     return files_.error();
 }
 
+std::string WinePlatform::refusalAt(const std::string& hostPath, bool entryItself) {
+    return files_.refusalAt(hostPath, entryItself);
+}
+
 } // namespace corvane::wine
 
 namespace corvane {

@@ -77,6 +77,7 @@ public:
     bool endBatch() override { return registry_.endBatch(); }
     void cancelBatch() override { registry_.cancelBatch(); }
     std::string fileError() override;
+    std::string refusalAt(const std::string& hostPath, bool entryItself) override;
 
     const WineEnvironment& environment();
 

@@ -374,9 +374,12 @@ TEST_F(DemoPrefixTest, APreviewChangesNothingAndNamesWhatTheRepairRecords) {
         ASSERT_EQ(entry["changes"].size(), previews[i].size()) << found[i].name;
         for (std::size_t c = 0; c < previews[i].size(); ++c) {
             const auto& change = entry["changes"][c];
+            // A change through HKCR is recorded in its branch and names the key it was
+            // made through.
             const std::string target =
-                change.contains("path")
-                    ? change["path"].get<std::string>()
+                change.contains("path") ? change["path"].get<std::string>()
+                : change.contains("via")
+                    ? change["via"].get<std::string>()
                     : change["root"].get<std::string>() + "\\" + change["key"].get<std::string>();
             EXPECT_TRUE(previews[i][c].target.starts_with(target))
                 << previews[i][c].target << " / " << target;

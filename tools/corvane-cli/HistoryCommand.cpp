@@ -1,5 +1,6 @@
 #include "HistoryCommand.h"
 
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "CliCommon.h"
@@ -17,8 +18,10 @@ const char* const kHistoryUsage =
 const char* const kUndoUsage =
     "usage: corvane-cli undo [--prefix DIR] [--json] [--force] [RUN [ID...]]\n"
     "Restores what the last repair run (or run RUN, or only its items ID...) changed,\n"
-    "newest change first, and prints per item: ID, name, \"已撤销\" or \"撤销失败\" and why.\n"
-    "An item changed since its repair is left unless --force is given.\n";
+    "newest change first, and prints per item: ID, name, \"已撤销\" or \"撤销失败\" and why\n"
+    "(what went back and what did not); running it again finishes what was left.\n"
+    "An item changed since its repair is left unless --force is given. While another\n"
+    "repair or undo of the prefix runs, nothing is done and the exit code is 2.\n";
 
 Journal JournalOf(const Session& session) {
     return Journal(session.inputs.journalRoot, session.platform.prefix());
@@ -42,7 +45,9 @@ int RunHistoryCommand(std::span<const std::string> args, std::ostream& out, std:
             nlohmann::json items = nlohmann::json::array();
             if (!options.json) out << run.run << "\t" << run.time << "\n";
             for (const JournalItem& item : run.items) {
-                const std::string result = item.result.empty() ? "未完成" : item.result;
+                const std::string result = !item.problem.empty() ? "记录已损坏: " + item.problem
+                                           : item.result.empty() ? "未完成"
+                                                                 : item.result;
                 if (!options.json)
                     out << "    " << item.id << "\t" << item.name << "\t" << result
                         << (item.undone ? "\t已撤销" : "") << "\n";
@@ -67,12 +72,17 @@ int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::os
             ParseOptions(args, "undo", kUndoUsage, options, out, err, {"--json", "--force"}, false))
         return *code;
     std::optional<int> run;
+    std::string runText;
     std::vector<std::string> ids;
     for (std::size_t i = options.next; i < args.size(); ++i) {
-        if (!run) {
+        if (runText.empty()) {
             if (args[i].empty() || args[i].find_first_not_of("0123456789") != std::string::npos)
                 return UsageError(err, "undo", "not a run number: " + args[i], kUndoUsage);
-            run = std::stoi(args[i]);
+            runText = args[i];
+            // A number too large for any run names none.
+            int number = 0;
+            const char* end = runText.data() + runText.size();
+            if (std::from_chars(runText.data(), end, number).ec == std::errc()) run = number;
         } else {
             ids.push_back(args[i]);
         }
@@ -85,12 +95,11 @@ int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::os
             return 2;
         }
         Journal journal = JournalOf(session);
-        if (!run) run = journal.lastRun();
+        if (runText.empty()) run = journal.lastRun();
         const auto outcomes = run ? journal.undo(*run, ids, options.force) : std::nullopt;
         if (!outcomes) {
-            err << "corvane-cli undo: no repair run " << (run ? std::to_string(*run) : "")
-                << (run ? " " : "") << "in the journal of " << session.platform.prefix().string()
-                << "\n";
+            err << "corvane-cli undo: no repair run " << runText << (runText.empty() ? "" : " ")
+                << "in the journal of " << session.platform.prefix().string() << "\n";
             return 2;
         }
         bool all = true;
@@ -99,11 +108,13 @@ int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::os
             all = all && o.undone;
             if (!options.json)
                 out << o.id << "\t" << o.name << "\t"
-                    << (o.undone ? "已撤销" : "撤销失败: " + o.reason) << "\n";
+                    << (o.undone ? "已撤销" : "撤销失败: " + o.reason)
+                    << (o.note.empty() ? "" : " (" + o.note + ")") << "\n";
             list.push_back({{"id", o.id},
                             {"name", o.name},
                             {"result", o.undone ? "已撤销" : "撤销失败"},
-                            {"reason", o.reason}});
+                            {"reason", o.reason},
+                            {"note", o.note}});
         }
         if (options.json)
             out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";

@@ -2,26 +2,26 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <sstream>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include "core/engine/RegCommon.h"
 #include "core/platform/Platform.h"
+#include "core/run/JournalFiles.h"
+#include "core/run/JournalRecord.h"
 
 namespace corvane {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using namespace journal;
 
 namespace {
-
-constexpr int kMaxDepth = 512; // the deepest key Windows allows
 
 std::string Now() {
     const std::time_t now = std::time(nullptr);
@@ -30,227 +30,6 @@ std::string Now() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
-}
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> Bytes(const std::string& hex) {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-// Writes `text` whole: a temporary file beside the target, fsync, rename, fsync of
-// the folder. False when any step fails; the target is then as it was.
-// Writes `file` whole: a temporary file, synced, renamed into place. With `syncFolder`
-// the rename itself is made durable too; without, a crash may leave the file as it was
-// before, never half written.
-bool WriteWhole(const fs::path& file, const std::string& text, bool syncFolder = true) {
-    std::string pattern = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX"));
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return false;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(pattern.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        ::unlink(pattern.c_str());
-        return false;
-    }
-    const int dir = syncFolder ? ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY) : -1;
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
-std::optional<json> ReadJson(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    try {
-        return json::parse(in);
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
-// Whether `path` is inside `folder` (both real paths).
-bool Inside(const fs::path& path, const fs::path& folder) {
-    const std::string p = path.lexically_normal().string();
-    const std::string f = folder.lexically_normal().string();
-    return p.size() > f.size() && p.compare(0, f.size(), f) == 0 &&
-           (f.back() == '/' || p[f.size()] == '/');
-}
-
-// The real location of `path`: its folder with every link resolved, and its own name
-// (a link itself stays a link).
-fs::path RealLocation(const fs::path& path) {
-    std::error_code ec;
-    const fs::path folder = fs::weakly_canonical(path.parent_path(), ec);
-    return (ec ? path.parent_path() : folder) / path.filename();
-}
-
-bool Exists(const fs::path& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-// Moves `from` to `to`, across file systems by copy and delete when it must.
-bool Move(const fs::path& from, const fs::path& to) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (!ec) return true;
-    if (ec != std::errc::cross_device_link) return false;
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
-    if (ec) {
-        fs::remove_all(to, ec);
-        return false;
-    }
-    fs::remove_all(from, ec);
-    return !ec;
-}
-
-std::uintmax_t SizeOf(const fs::path& path) {
-    std::error_code ec;
-    if (fs::is_regular_file(fs::symlink_status(path, ec))) return fs::file_size(path, ec);
-    std::uintmax_t total = 0;
-    if (fs::is_directory(fs::symlink_status(path, ec)))
-        for (auto it = fs::recursive_directory_iterator(path, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_regular_file(ec)) total += it->file_size(ec);
-    return total;
-}
-
-// --- The registry through the platform's primitives ----------------------------------
-
-std::string FullKey(const std::string& keyPath, const std::string& name) {
-    if (name.empty()) return keyPath;
-    return keyPath.empty() ? name : keyPath + "\\" + name;
-}
-
-class Key {
-public:
-    Key(RegKey root, const std::string& path, std::uint32_t access, bool create = false) {
-        Platform& platform = ActivePlatform();
-        status_ = create ? platform.regCreateKey(root, path, key_)
-                         : platform.regOpenKey(root, path, access, key_);
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key() {
-        if (ok()) (void)ActivePlatform().regCloseKey(key_);
-    }
-    bool ok() const { return status_ == RegStatus::Ok; }
-    RegStatus status() const { return status_; }
-    RegKey get() const { return key_; }
-
-private:
-    RegKey key_ = 0;
-    RegStatus status_ = RegStatus::NotFound;
-};
-
-// A value as stored ({type, data}), null when it is absent; nothing when it cannot be
-// read.
-std::optional<json> ReadValue(const std::string& root, const std::string& keyPath,
-                              const std::string& name) {
-    Key key(RootKeyFromName(root), keyPath, KeyAccess::Read);
-    if (key.status() == RegStatus::NotFound) return json(nullptr);
-    if (!key.ok()) return std::nullopt;
-    std::uint32_t type = 0, size = 0;
-    Platform& platform = ActivePlatform();
-    RegStatus s = platform.regQueryValue(key.get(), name, type, {}, size);
-    if (s == RegStatus::NotFound) return json(nullptr);
-    if (s != RegStatus::Ok && s != RegStatus::MoreData) return std::nullopt;
-    std::vector<std::uint8_t> data(size);
-    s = platform.regQueryValue(key.get(), name, type, data, size);
-    if (s != RegStatus::Ok) return std::nullopt;
-    data.resize(size);
-    return json{{"type", type}, {"data", Hex(data)}};
-}
-
-bool KeyExists(const std::string& root, const std::string& path) {
-    Key key(RootKeyFromName(root), path, KeyAccess::Read);
-    return key.ok();
-}
-
-// A key with every value and subkey, or nothing when it cannot be read whole.
-std::optional<json> ReadTree(RegKey key, int depth) {
-    if (depth > kMaxDepth) return std::nullopt;
-    Platform& platform = ActivePlatform();
-    json values = json::array();
-    for (std::uint32_t i = 0;; ++i) {
-        std::string name;
-        std::uint32_t type = 0;
-        std::vector<std::uint8_t> data;
-        const RegStatus s = platform.regEnumValue(key, i, name, type, data);
-        if (s == RegStatus::NoMoreItems) break;
-        if (s != RegStatus::Ok) return std::nullopt;
-        values.push_back({{"name", name}, {"type", type}, {"data", Hex(data)}});
-    }
-    json keys = json::array();
-    for (std::uint32_t i = 0;; ++i) {
-        std::string name;
-        const RegStatus s = platform.regEnumKey(key, i, name);
-        if (s == RegStatus::NoMoreItems) break;
-        if (s != RegStatus::Ok) return std::nullopt;
-        Key sub(key, name, KeyAccess::Read);
-        if (!sub.ok()) return std::nullopt;
-        auto tree = ReadTree(sub.get(), depth + 1);
-        if (!tree) return std::nullopt;
-        keys.push_back({{"name", name}, {"tree", std::move(*tree)}});
-    }
-    return json{{"values", std::move(values)}, {"keys", std::move(keys)}};
-}
-
-bool WriteTree(RegKey parent, const std::string& path, const json& tree, int depth) {
-    if (depth > kMaxDepth) return false;
-    Key key(parent, path, KeyAccess::AllAccess, true);
-    if (!key.ok()) return false;
-    Platform& platform = ActivePlatform();
-    bool ok = true;
-    for (const json& v : tree.at("values")) {
-        const auto data = Bytes(v.at("data").get<std::string>());
-        ok = platform.regSetValue(key.get(), v.at("name").get<std::string>(),
-                                  v.at("type").get<std::uint32_t>(), data) == RegStatus::Ok &&
-             ok;
-    }
-    for (const json& k : tree.at("keys"))
-        ok = WriteTree(key.get(), k.at("name").get<std::string>(), k.at("tree"), depth + 1) && ok;
-    return ok;
-}
-
-bool WriteValue(const std::string& root, const std::string& keyPath, const std::string& name,
-                const json& value) {
-    Platform& platform = ActivePlatform();
-    if (value.is_null()) {
-        Key key(RootKeyFromName(root), keyPath, KeyAccess::AllAccess);
-        if (key.status() == RegStatus::NotFound) return true;
-        if (!key.ok()) return false;
-        const RegStatus s = platform.regDeleteValue(key.get(), name);
-        return s == RegStatus::Ok || s == RegStatus::NotFound;
-    }
-    Key key(RootKeyFromName(root), keyPath, KeyAccess::AllAccess, true);
-    if (!key.ok()) return false;
-    const auto data = Bytes(value.at("data").get<std::string>());
-    return platform.regSetValue(key.get(), name, value.at("type").get<std::uint32_t>(), data) ==
-           RegStatus::Ok;
 }
 
 std::string KindName(PlannedChange::Kind kind) {
@@ -268,46 +47,52 @@ std::string KindName(PlannedChange::Kind kind) {
     return "value";
 }
 
-std::string RunName(int run) {
-    char name[32];
-    std::snprintf(name, sizeof name, "run-%06d", run);
-    return name;
-}
-
+// The runs of a journal folder, in number order: every "run-N" whose number is the
+// one RunName gives (any count of digits).
 std::vector<int> RunNumbers(const fs::path& folder) {
     std::vector<int> runs;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() == 10 && name.starts_with("run-"))
-            runs.push_back(std::atoi(name.c_str() + 4));
+        if (!name.starts_with("run-")) continue;
+        int run = 0;
+        const char* first = name.data() + 4;
+        const char* last = name.data() + name.size();
+        const auto [end, error] = std::from_chars(first, last, run);
+        if (error == std::errc() && end == last && run > 0 && RunName(run) == name)
+            runs.push_back(run);
     }
     std::sort(runs.begin(), runs.end());
     return runs;
 }
 
-std::vector<fs::path> EntryFiles(const fs::path& runFolder) {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(runFolder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with("item-") && name.ends_with(".json")) files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 JournalItem ItemOf(const json& entry) {
     JournalItem item;
-    item.index = entry.value("index", 0);
-    item.id = entry.value("id", "");
-    item.name = entry.value("name", "");
-    item.level = entry.value("level", 0);
-    item.time = entry.value("time", "");
-    item.result = entry.value("result", "");
-    item.foundAfter = entry.value("foundAfter", false);
-    item.undone = entry.value("undone", false);
+    const long long index = NumberOf(entry, "index");
+    item.index = index > 0 && index < INT_MAX ? static_cast<int>(index) : 0;
+    item.id = IdOf(entry);
+    item.name = TextOf(entry, "name");
+    const long long level = NumberOf(entry, "level");
+    item.level = level >= INT_MIN && level <= INT_MAX ? static_cast<int>(level) : 0;
+    item.time = TextOf(entry, "time");
+    item.result = TextOf(entry, "result");
+    item.foundAfter = FlagOf(entry, "foundAfter");
+    item.undone = FlagOf(entry, "undone");
     return item;
+}
+
+bool IsFileChange(const PlannedChange& change) {
+    return change.kind == PlannedChange::Kind::DeleteFiles ||
+           change.kind == PlannedChange::Kind::CopyFiles;
+}
+
+// The folders a copy to `real` makes: each missing one up to the first that exists,
+// outermost first.
+std::vector<fs::path> MissingFolders(const fs::path& real, const fs::path& machine) {
+    std::vector<fs::path> missing;
+    for (fs::path p = real.parent_path(); Inside(p, machine) && !Exists(p); p = p.parent_path())
+        missing.insert(missing.begin(), p);
+    return missing;
 }
 
 } // namespace
@@ -327,7 +112,8 @@ struct JournalItemRecorder::State {
     fs::path machine;
     json entry;
     int stored = 0;
-    bool pending = false; // registry records not yet on disk
+    std::size_t lastRecords = 0; // records the last change added
+    bool pending = false;        // registry records not yet on disk
 };
 
 JournalItemRecorder::JournalItemRecorder(fs::path entryFile, fs::path machine)
@@ -343,46 +129,102 @@ bool JournalItemRecorder::write() {
     return WriteWhole(state_->file, state_->entry.dump(1));
 }
 
+namespace {
+
+// Moves the entries `moves` of the file record `record` into the journal, each whole
+// before its original goes. Marks each "whole" as it is, or "failed" with why; the
+// record is written after each.
+bool MoveIntoJournal(json& record, const std::vector<std::size_t>& moves, const fs::path& data,
+                     JournalItemRecorder& recorder, std::string& reason) {
+    json& entries = record["entries"];
+    for (std::size_t i : moves) {
+        json& e = entries[i];
+        const fs::path real = e["real"].get<std::string>();
+        const fs::path stored = data / e["stored"].get<std::string>();
+        std::string error;
+        const Placed placed = PlaceWhole(real, stored, error);
+        if (placed == Placed::Failed) {
+            e["failed"] = error;
+            (void)recorder.write();
+            reason = "cannot move " + real.string() + " into the journal: " + error;
+            return false;
+        }
+        e["whole"] = true;
+        const bool written = recorder.write();
+        if (placed == Placed::Renamed) continue;
+        // A copy across file systems: the original goes only once the record says the
+        // copy is whole.
+        std::error_code ec;
+        if (!written) {
+            fs::remove_all(stored, ec);
+            e.erase("whole");
+            e["failed"] = "the journal cannot be written";
+            reason = "the journal cannot be written: " + stored.string();
+            return false;
+        }
+        fs::remove_all(real, ec);
+        SyncFolder(real.parent_path());
+        if (ec) {
+            reason =
+                "cannot delete " + real.string() + " once copied into the journal: " + ec.message();
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
                                                   std::string& reason) {
     State& st = *state_;
-    json record{{"kind", KindName(change.kind)}};
     Platform& platform = ActivePlatform();
-    std::vector<std::pair<fs::path, fs::path>> moves; // real path, stored path
+    std::vector<json> records;
+    std::vector<std::size_t> moves; // entries moved into the journal
     switch (change.kind) {
     case PlannedChange::Kind::SetValue:
-    case PlannedChange::Kind::DeleteValue: {
-        const auto before = ReadValue(change.root, change.keyPath, change.name);
-        if (!before) {
-            reason = "the journal cannot read " + change.root + "\\" + change.keyPath + " " +
-                     change.name + " before changing it";
-            return Answer::Refuse;
+    case PlannedChange::Kind::DeleteValue:
+        for (const auto& [root, key] : Branches(change)) {
+            const auto before = ReadValue(root, key, change.name);
+            if (!before) {
+                reason = "the journal cannot read " + change.root + "\\" + change.keyPath + " " +
+                         change.name + " before changing it";
+                return Answer::Refuse;
+            }
+            records.push_back({{"kind", "value"},
+                               {"root", root},
+                               {"key", key},
+                               {"name", change.name},
+                               {"before", *before}});
         }
-        record.update({{"root", change.root},
-                       {"key", change.keyPath},
-                       {"name", change.name},
-                       {"before", *before}});
         break;
-    }
-    case PlannedChange::Kind::DeleteKey: {
-        const std::string path = FullKey(change.keyPath, change.name);
-        Key key(RootKeyFromName(change.root), path, KeyAccess::Read);
-        std::optional<json> tree;
-        if (key.ok()) tree = ReadTree(key.get(), 0);
-        if (!tree) {
-            reason = "the journal cannot read the key " + change.root + "\\" + path +
+    case PlannedChange::Kind::DeleteKey:
+        for (const auto& [root, key] : Branches(change)) {
+            std::optional<json> tree = ReadTree(root, key);
+            if (!tree && !KeyExists(root, key)) continue; // nothing there to delete
+            if (!tree) {
+                reason =
+                    "the journal cannot read the key " + root + "\\" + key + " before deleting it";
+                return Answer::Refuse;
+            }
+            records.push_back(
+                {{"kind", "key"}, {"root", root}, {"key", key}, {"tree", std::move(*tree)}});
+        }
+        if (records.empty()) {
+            const std::string key =
+                change.keyPath + (change.keyPath.empty() ? "" : "\\") + change.name;
+            reason = "the journal cannot read the key " + change.root + "\\" + key +
                      " before deleting it";
             return Answer::Refuse;
         }
-        record.update({{"root", change.root}, {"key", path}, {"tree", std::move(*tree)}});
         break;
-    }
     case PlannedChange::Kind::DeleteFiles:
     case PlannedChange::Kind::CopyFiles: {
         const bool copy = change.kind == PlannedChange::Kind::CopyFiles;
         const auto targets = copy ? platform.copyTargets(change.source, change.path)
                                   : platform.deleteTargets(change.path);
         json entries = json::array();
+        json made = json::array();
         for (const std::string& target : targets) {
             const fs::path real = RealLocation(target);
             if (!Inside(real, st.machine)) {
@@ -393,19 +235,40 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
             }
             json e{{"real", real.string()}};
             if (Exists(real)) {
-                const std::string stored = std::to_string(++st.stored);
-                e["stored"] = stored;
-                moves.emplace_back(real, st.data / stored);
+                e["stored"] = std::to_string(++st.stored);
+                e["bytes"] = SizeOf(real);
+                moves.push_back(entries.size());
             }
-            if (copy && !Exists(real.parent_path())) e["madeFolder"] = real.parent_path().string();
+            if (copy)
+                for (const fs::path& folder : MissingFolders(real, st.machine))
+                    if (std::find(made.begin(), made.end(), folder.string()) == made.end())
+                        made.push_back(folder.string());
             entries.push_back(std::move(e));
         }
-        record.update({{"path", change.path}, {"source", change.source}, {"entries", entries}});
+        // Outermost first: a shorter path never lies inside a longer one.
+        std::stable_sort(made.begin(), made.end(), [](const json& a, const json& b) {
+            return a.get<std::string>().size() < b.get<std::string>().size();
+        });
+        records.push_back({{"kind", KindName(change.kind)},
+                           {"path", change.path},
+                           {"source", change.source},
+                           {"entries", entries},
+                           {"madeFolders", made}});
         break;
     }
     }
-    record["made"] = false;
-    st.entry["changes"].push_back(record);
+    json& changes = st.entry["changes"];
+    for (json& record : records) {
+        // A change through HKEY_CLASSES_ROOT names the key as the repair did, too.
+        if (change.root == "HKCR" && !IsFileChange(change))
+            record["via"] = change.root + "\\" + change.keyPath +
+                            (change.kind == PlannedChange::Kind::DeleteKey && !change.name.empty()
+                                 ? "\\" + change.name
+                                 : "");
+        record["made"] = false;
+        changes.push_back(std::move(record));
+    }
+    st.lastRecords = records.size();
     // A registry change becomes real when the document's registry files are saved:
     // its record goes to disk then (beforeSave), with every other one of the document.
     if (change.kind == PlannedChange::Kind::SetValue ||
@@ -417,29 +280,27 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
     std::error_code ec;
     if (!moves.empty()) fs::create_directories(st.data, ec);
     if (ec || !write()) {
-        st.entry["changes"].erase(st.entry["changes"].size() - 1);
+        changes.erase(changes.size() - 1);
+        st.lastRecords = 0;
         reason = "the journal cannot be written: " + st.file.string();
         return Answer::Refuse;
     }
     st.pending = false;
     // A deleted or overwritten file goes into the journal: moved, never copied.
-    for (const auto& [real, stored] : moves) {
-        if (!Move(real, stored)) {
-            reason = "cannot move " + real.string() + " into the journal";
-            return Answer::Refuse;
-        }
-    }
+    if (!MoveIntoJournal(changes.back(), moves, st.data, *this, reason)) return Answer::Refuse;
     // Whether a change was made is written with the item's end: the record written
     // above is what undo needs, the moved files themselves say which were moved.
     if (change.kind == PlannedChange::Kind::DeleteFiles) {
-        st.entry["changes"].back()["made"] = true;
+        changes.back()["made"] = true;
         return Answer::Done;
     }
     return Answer::Go;
 }
 
 void JournalItemRecorder::after(const PlannedChange&, bool made) {
-    state_->entry["changes"].back()["made"] = made;
+    json& changes = state_->entry["changes"];
+    for (std::size_t i = 0; i < state_->lastRecords && i < changes.size(); ++i)
+        changes[changes.size() - 1 - i]["made"] = made;
 }
 
 bool JournalItemRecorder::beforeSave(std::string& reason) {
@@ -499,6 +360,19 @@ Journal::Journal(fs::path root, const fs::path& machineFolder) : root_(std::move
     folder_ = root_ / (std::string(id) + "-" + name.substr(0, 40));
 }
 
+Journal::~Journal() = default;
+Journal::Journal(Journal&&) noexcept = default;
+Journal& Journal::operator=(Journal&&) noexcept = default;
+
+void Journal::claim() {
+    if (!lock_) lock_ = std::make_unique<JournalLock>(folder_);
+    if (lock_->state() == JournalLock::State::Busy) {
+        const std::string error = lock_->error();
+        lock_.reset();
+        throw JournalBusy(error);
+    }
+}
+
 std::optional<int> Journal::lastRun() const {
     const auto runs = RunNumbers(folder_);
     if (runs.empty()) return std::nullopt;
@@ -506,21 +380,32 @@ std::optional<int> Journal::lastRun() const {
 }
 
 int Journal::beginRun() {
-    return lastRun().value_or(0) + 1;
+    claim();
+    const int last = lastRun().value_or(0);
+    return last < INT_MAX ? last + 1 : last;
 }
 
 std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::string& id,
                                                         const std::string& name, int level,
                                                         std::string& error) {
-    const fs::path runFolder = folder_ / RunName(run);
-    std::error_code ec;
-    fs::create_directories(runFolder, ec);
-    if (ec) {
-        error = "the journal cannot be written: " + runFolder.string() + ": " + ec.message();
+    if (!lock_ || lock_->state() != JournalLock::State::Held) {
+        error = lock_ ? lock_->error() : "the journal was not claimed for run " + RunName(run);
         return nullptr;
     }
-    if (!fs::exists(folder_ / "prefix")) (void)WriteWhole(folder_ / "prefix", machine_.string());
-    if (!fs::exists(runFolder / "run.json") &&
+    const fs::path runFolder = folder_ / RunName(run);
+    // The run's folder is its claim: made here, never taken over from another command.
+    if (claimedRun_ != run) {
+        if (::mkdir(runFolder.c_str(), 0700) != 0) {
+            error = "the journal cannot be written: " + runFolder.string() + ": " +
+                    (errno == EEXIST ? std::string("another command made this run")
+                                     : std::string(std::strerror(errno)));
+            return nullptr;
+        }
+        claimedRun_ = run;
+        lastIndex_ = 0;
+    }
+    if (!Exists(folder_ / "prefix")) (void)WriteWhole(folder_ / "prefix", machine_.string());
+    if (!Exists(runFolder / "run.json") &&
         !WriteWhole(runFolder / "run.json",
                     json{{"run", run}, {"time", Now()}, {"prefix", machine_.string()}}.dump(1))) {
         error = "the journal cannot be written: " + (runFolder / "run.json").string();
@@ -528,10 +413,6 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
     }
     // Entries are numbered in the order their items began; an entry is written with
     // the item's first change, so the numbers are counted here.
-    if (indexedRun_ != run) {
-        indexedRun_ = run;
-        lastIndex_ = static_cast<int>(EntryFiles(runFolder).size());
-    }
     const int index = ++lastIndex_;
     char file[32];
     std::snprintf(file, sizeof file, "item-%04d.json", index);
@@ -551,9 +432,20 @@ std::vector<JournalRun> Journal::history() const {
         const fs::path runFolder = folder_ / RunName(*it);
         JournalRun run;
         run.run = *it;
-        if (const auto info = ReadJson(runFolder / "run.json")) run.time = info->value("time", "");
-        for (const fs::path& file : EntryFiles(runFolder))
-            if (const auto entry = ReadJson(file)) run.items.push_back(ItemOf(*entry));
+        std::string problem;
+        if (const auto info = ReadEntry(runFolder / "run.json", problem))
+            run.time = TextOf(*info, "time");
+        for (const fs::path& file : EntryFiles(runFolder)) {
+            problem.clear();
+            if (const auto entry = ReadEntry(file, problem)) {
+                run.items.push_back(ItemOf(*entry));
+            } else {
+                JournalItem damaged;
+                damaged.name = file.filename().string();
+                damaged.problem = file.string() + ": " + problem;
+                run.items.push_back(std::move(damaged));
+            }
+        }
         runs.push_back(std::move(run));
     }
     return runs;
@@ -575,121 +467,6 @@ void Journal::prune(std::size_t maxRuns, std::uintmax_t maxBytes) const {
         total -= sizes[i];
         --count;
     }
-}
-
-namespace {
-
-// Whether the machine still holds what the repair left, change by change.
-std::string ChangedSince(const json& entry) {
-    for (const json& change : entry["changes"]) {
-        const std::string kind = change.value("kind", "");
-        if (kind == "value" && change.contains("after")) {
-            const auto now = ReadValue(change["root"], change["key"], change["name"]);
-            if (!now || *now != change["after"])
-                return change["root"].get<std::string>() + "\\" + change["key"].get<std::string>() +
-                       " " + change["name"].get<std::string>();
-        } else if (kind == "key" && change.contains("after")) {
-            if (KeyExists(change["root"], change["key"]) != change["after"].get<bool>())
-                return change["root"].get<std::string>() + "\\" + change["key"].get<std::string>();
-        } else if (kind == "delete") {
-            for (const json& e : change["entries"])
-                if (Exists(e["real"].get<std::string>())) return e["real"].get<std::string>();
-        } else if (kind == "copy") {
-            for (const json& e : change["entries"])
-                if (e.contains("afterSize") &&
-                    SizeOf(e["real"].get<std::string>()) != e["afterSize"].get<std::uintmax_t>())
-                    return e["real"].get<std::string>();
-        }
-    }
-    return {};
-}
-
-// Puts one change back; the reason when it cannot.
-std::string Restore(const json& change, const fs::path& data, const fs::path& machine) {
-    const std::string kind = change.value("kind", "");
-    if (kind == "value") {
-        if (!WriteValue(change["root"], change["key"], change["name"], change["before"]))
-            return "cannot write " + change["root"].get<std::string>() + "\\" +
-                   change["key"].get<std::string>();
-        return {};
-    }
-    if (kind == "key") {
-        if (!WriteTree(RootKeyFromName(change["root"].get<std::string>()),
-                       change["key"].get<std::string>(), change["tree"], 0))
-            return "cannot write " + change["root"].get<std::string>() + "\\" +
-                   change["key"].get<std::string>();
-        return {};
-    }
-    // Files: what a copy made goes, then what was moved into the journal comes back.
-    // Only paths the journal recorded are touched, and only inside the machine.
-    for (const json& e : change["entries"]) {
-        const fs::path real = e["real"].get<std::string>();
-        if (!Inside(RealLocation(real), machine)) return real.string() + " is outside the prefix";
-        std::error_code ec;
-        if (kind == "copy" && Exists(real)) fs::remove_all(real, ec);
-        if (e.contains("stored")) {
-            const fs::path stored = data / e["stored"].get<std::string>();
-            if (!Exists(stored)) continue; // never moved: the repair stopped before it
-            if (Exists(real)) fs::remove_all(real, ec);
-            fs::create_directories(real.parent_path(), ec);
-            if (!Move(stored, real)) return "cannot put back " + real.string();
-        }
-        if (e.contains("madeFolder")) fs::remove(e["madeFolder"].get<std::string>(), ec);
-    }
-    return {};
-}
-
-} // namespace
-
-std::optional<std::vector<UndoOutcome>> Journal::undo(int run, const std::vector<std::string>& ids,
-                                                      bool force) {
-    const fs::path runFolder = folder_ / RunName(run);
-    if (!fs::is_directory(runFolder)) return std::nullopt;
-    std::vector<std::pair<fs::path, json>> entries;
-    for (const fs::path& file : EntryFiles(runFolder)) {
-        auto entry = ReadJson(file);
-        if (!entry) continue;
-        if (!ids.empty() && std::find(ids.begin(), ids.end(), entry->value("id", "")) == ids.end())
-            continue;
-        entries.emplace_back(file, std::move(*entry));
-    }
-    std::vector<UndoOutcome> outcomes(entries.size());
-    // Newest change first: the items backwards, each item's changes backwards.
-    for (std::size_t i = entries.size(); i-- > 0;) {
-        auto& [file, entry] = entries[i];
-        UndoOutcome& out = outcomes[i];
-        out.id = entry.value("id", "");
-        out.name = entry.value("name", "");
-        if (entry.value("undone", false)) {
-            out.reason = "已撤销过";
-            continue;
-        }
-        // An entry the run never ended (a crash) has no state after it to compare.
-        if (!force && !entry.value("result", "").empty()) {
-            if (const std::string changed = ChangedSince(entry); !changed.empty()) {
-                out.reason = "修复后已被更改: " + changed + " (--force 仍然撤销)";
-                continue;
-            }
-        }
-        const fs::path data = file.parent_path() / (file.stem().string() + ".files");
-        // The item's registry values go back together: each registry file written once.
-        const json& changes = entry["changes"];
-        Platform& platform = ActivePlatform();
-        platform.beginBatch();
-        for (std::size_t c = changes.size(); c-- > 0 && out.reason.empty();)
-            out.reason = Restore(changes[c], data, machine_);
-        if (!platform.endBatch() && out.reason.empty()) out.reason = platform.registryError();
-        if (!out.reason.empty()) continue;
-        entry["undone"] = true;
-        if (!WriteWhole(file, entry.dump(1))) {
-            out.reason = "the journal cannot be written: " + file.string();
-            continue;
-        }
-        std::error_code ec;
-        fs::remove_all(data, ec);
-        out.undone = true;
-    }
-    return outcomes;
 }
 
 } // namespace corvane

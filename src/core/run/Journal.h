@@ -6,12 +6,19 @@
 // made: a registry value as it was (or that it was absent), a deleted key with its whole
 // subtree, deleted or overwritten files moved into the journal, and what a copy made.
 // Every record is written whole (a temporary file, fsync, rename) before the change it
-// covers, so that after a crash the journal can undo whatever was done.
+// covers, so that after a crash the journal can undo whatever was done. A file moved
+// into the journal is there whole or not at all; undo marks each change it puts back,
+// so an undo cut short is finished by the next one.
+//
+// One command at a time records into a machine's journal or undoes from it: a repair
+// or an undo claims the journal (a lock file in its folder) for as long as it runs, and
+// one that finds it claimed is refused with JournalBusy.
 #pragma once
 
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,6 +40,7 @@ struct JournalItem {
     std::string result;      // "修复成功", "修复失败", or empty when the run never ended it
     bool foundAfter = false; // detection still found it after the repair
     bool undone = false;
+    std::string problem; // why its entry cannot be read whole; empty when it can
 };
 
 struct JournalRun {
@@ -45,20 +53,37 @@ struct JournalRun {
 struct UndoOutcome {
     std::string id, name;
     bool undone = false;
-    std::string reason; // why not, when not
+    std::string reason; // why not, when not: what went back and what did not
+    std::string note;   // when undone: what the repair itself had left as it was
+};
+
+// Another command claims the journal: it is repairing or undoing on the same machine.
+class JournalBusy : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 class JournalItemRecorder;
+namespace journal {
+class JournalLock;
+}
 
 class Journal {
 public:
     // The journal of the machine in `machineFolder` under `root`.
     Journal(std::filesystem::path root, const std::filesystem::path& machineFolder);
+    ~Journal();
+    Journal(Journal&&) noexcept;
+    Journal& operator=(Journal&&) noexcept;
 
-    // The runs, newest first. An entry that cannot be read is left out.
+    // The runs, newest first. An entry that cannot be read is listed with its problem
+    // (and its file's name as its name).
     std::vector<JournalRun> history() const;
 
-    // Starts a run. Nothing is written until its first item.
+    // Claims the journal for this object's lifetime and starts a run: its number is
+    // claimed with its folder, made with its first item. Throws JournalBusy when
+    // another command claims the journal; a journal that cannot be claimed otherwise
+    // fails each item (beginItem).
     int beginRun();
     // Starts the entry of one item of the run `run`, written with the item's first
     // change; a journal whose run folder cannot be made gives nothing and `error` says
@@ -70,8 +95,11 @@ public:
     void prune(std::size_t maxRuns = 100, std::uintmax_t maxBytes = 500ull << 20) const;
 
     // Undoes the items `ids` of run `run` (every item when empty), newest change first.
-    // An item changed since its repair is left unless `force`. Returns one outcome per
-    // item, in run order; nothing for a run that does not exist.
+    // An item changed since its repair is left unless `force`; an item whose undo was
+    // cut short is finished. Returns one outcome per item, in run order, then one for
+    // each ID the run does not hold; nothing for a run that does not exist. Claims the
+    // journal as beginRun does (JournalBusy; std::runtime_error when it cannot be
+    // locked).
     std::optional<std::vector<UndoOutcome>> undo(int run, const std::vector<std::string>& ids,
                                                  bool force);
     // The newest run, if any.
@@ -80,11 +108,16 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
 
 private:
+    void claim();
+    std::vector<UndoOutcome> undoClaimed(const std::filesystem::path& runFolder, int run,
+                                         const std::vector<std::string>& ids, bool force);
+
     std::filesystem::path root_;
     std::filesystem::path machine_; // the machine folder's real path
     std::filesystem::path folder_;  // this machine's journal folder
-    int indexedRun_ = 0;            // the run whose entries lastIndex_ counts
-    int lastIndex_ = 0;
+    std::unique_ptr<journal::JournalLock> lock_;
+    int claimedRun_ = 0; // the run whose folder this object made
+    int lastIndex_ = 0;  // the entries of claimedRun_ so far
 };
 
 // Records the changes of one item's repair, before each is made.

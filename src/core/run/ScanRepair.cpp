@@ -106,7 +106,11 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
 
 void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
                const RepairEvents& events) {
-    // Declared first so that it runs last: after the library is closed. A library that
+    // The machine's journal is claimed for the whole run before anything else: another
+    // repair or undo of the machine refuses this one (JournalBusy) before it begins.
+    Journal journal(inputs.journalRoot, ActivePlatform().machinePlace().path);
+    const int run = journal.beginRun();
+    // Declared before the library so that it runs after it is closed. A library that
     // cannot be opened ends the run without a date.
     bool opened = false;
     Closing close([&] {
@@ -114,8 +118,6 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
     });
     const auto db = OpenRuleLibrary(inputs.library);
     opened = true;
-    Journal journal(inputs.journalRoot, ActivePlatform().machinePlace().path);
-    const int run = journal.beginRun();
     if (events.journaled) events.journaled(run);
     for (const RepairRow& row : rows) {
         const auto item = db->Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));

@@ -74,7 +74,8 @@ struct RepairEvents {
 // cannot be written is not repaired and fails. An item fails when detection still finds
 // it or a change was refused. The library is closed and FixTime written however the run
 // ends, once the library was opened; errors of the library propagate after that. (The
-// question before the run is the caller's.)
+// question before the run is the caller's.) Throws JournalBusy, before anything is
+// done, while another repair or undo of the machine runs.
 void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
                const RepairEvents& events);
 

@@ -58,7 +58,9 @@ void TfrmHistory::reload() {
         for (const JournalItem& item : run.items) {
             auto* child = new QTreeWidgetItem(
                 parent, {QString(), ui::ToQ(item.time), ui::ToQ(item.id), ui::ToQ(item.name),
-                         ui::ToQ(item.result), item.undone ? "是" : "否"});
+                         ui::ToQ(item.problem.empty() ? item.result : "记录已损坏"),
+                         item.undone ? "是" : "否"});
+            if (!item.problem.empty()) child->setToolTip(4, ui::ToQ(item.problem));
             child->setData(0, Qt::UserRole, run.run);
             child->setData(2, Qt::UserRole, ui::ToQ(item.id));
         }

@@ -297,7 +297,7 @@ void Tfrmmain::buildRepairTab() {
     menuHistory->setObjectName("menuHistory");
     menuDetails = PopupMenu1->addAction("查看详情");
     menuDetails->setObjectName("menuDetails");
-    connect(menuUndo, &QAction::triggered, this, &Tfrmmain::menuUndoClick);
+    ui::Wire(menuUndo, &QAction::triggered, this, &Tfrmmain::menuUndoClick);
     connect(menuHistory, &QAction::triggered, this, &Tfrmmain::menuHistoryClick);
     connect(menuDetails, &QAction::triggered, this, &Tfrmmain::menuDetailsClick);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -1,0 +1,380 @@
+// The repair journal on real prefixes: files moved into it whole even across file
+// systems, one command at a time, undo confined to the prefix and its own folder of the
+// journal, undo that says what went back and finishes what an earlier one left, and
+// damaged records that fail only themselves.
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include "core/engine/RegCommon.h"
+#include "core/engine/RunRepairXML.h"
+#include "core/run/Journal.h"
+#include "core/run/ScanRepair.h"
+#include "core/store/RulePack.h"
+#include "support/DemoPrefix.h"
+#include "support/TempPrefix.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::ReadFile;
+
+constexpr const char* kTaskMgr = "任务管理器被禁用";
+constexpr const char* kAutorun = "C 盘根目录的 autorun.inf";
+constexpr const char* kPanda = "熊猫烧香病毒（spo0lsv.exe）";
+constexpr const char* kLnk = "快捷方式（lnkfile）打开命令被劫持";
+constexpr const char* kPolicy = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+
+std::string RandomBytes(std::size_t size) {
+    std::mt19937 random(42);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::CopyDemoPrefix(prefix());
+        fs::create_directory(root.dir() / "app");
+        inputs = InputsBeside((root.dir() / "app").string() + "/");
+        inputs.journalRoot = (root.dir() / "journal").string();
+        CreateRuleDatabase(inputs.library);
+        ImportRuleLibrary(inputs.library, ReadRulePack(ReadFile(test::kStarterPack)));
+        for (const RuleItem& item : ReadRulePack(ReadFile(test::kStarterPack)).items)
+            names_.push_back(item.Name);
+    }
+
+    fs::path prefix() const { return root.dir() / "prefix"; }
+    Journal journal() const { return Journal(inputs.journalRoot, prefix()); }
+
+    // Repairs the starter items named, as one run; the reasons of failed items.
+    int repair(const std::vector<std::string>& names, std::vector<std::string>* reasons = nullptr) {
+        std::vector<RepairRow> rows;
+        for (const std::string& name : names) {
+            const auto at = std::find(names_.begin(), names_.end(), name);
+            EXPECT_NE(at, names_.end()) << name;
+            rows.push_back({rows.size(), std::to_string(at - names_.begin() + 1)});
+        }
+        int run = 0;
+        RepairEvents events;
+        events.journaled = [&](int r) { run = r; };
+        events.failed = [&](std::size_t, const std::string& reason) {
+            if (reasons) reasons->push_back(reason);
+        };
+        RunRepair(inputs, rows, events);
+        return run;
+    }
+
+    fs::path entryFile(int run, int index) const {
+        char name[48];
+        std::snprintf(name, sizeof name, "run-%06d/item-%04d.json", run, index);
+        return journal().folder() / name;
+    }
+    json entry(int run, int index) const { return json::parse(ReadFile(entryFile(run, index))); }
+    void rewrite(int run, int index, const json& e) const {
+        test::WriteFile(entryFile(run, index), e.dump(1));
+    }
+    fs::path stored(int run, int index, const std::string& name) const {
+        const fs::path file = entryFile(run, index);
+        return file.parent_path() / (file.stem().string() + ".files") / name;
+    }
+
+    test::TempPrefix root;
+    RunInputs inputs;
+    wine::WinePlatform platform{prefix(), test::Options(root.dir(), root.dir() / "app")};
+    PlatformScope scope{platform};
+
+private:
+    std::vector<std::string> names_;
+};
+
+std::string TaskMgrValue() {
+    std::string value;
+    if (!ReadRegValueText(RootKey::CurrentUser, kPolicy, "DisableTaskMgr", "REG_DWORD", value))
+        return "(absent)";
+    return value;
+}
+
+// A file moved into a journal on another file system is copied whole before the
+// original goes; a copy cut short (the file size limit) leaves the original, and undo
+// never puts back a stored copy that is not whole, nor removes what is there for it.
+TEST_F(JournalTest, AMoveAcrossFileSystemsLeavesTheOriginalOrAWholeCopy) {
+    char pattern[] = "/dev/shm/corvane-journal-XXXXXX";
+    struct stat shm {
+    }, here{};
+    if (!::mkdtemp(pattern) || ::stat(pattern, &shm) != 0 || ::stat(prefix().c_str(), &here) != 0 ||
+        shm.st_dev == here.st_dev)
+        GTEST_SKIP() << "no second file system (tmpfs at /dev/shm) for the journal";
+    const fs::path other = pattern;
+    inputs.journalRoot = (other / "journal").string();
+    const fs::path autorun = prefix() / "drive_c/autorun.inf";
+    const std::string bytes = RandomBytes(3 << 20);
+    test::WriteFile(autorun, bytes);
+
+    // Cut short: every write past 1 MB fails.
+    std::vector<std::string> reasons;
+    int run = 0;
+    {
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit small = saved;
+        small.rlim_cur = 1 << 20;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        run = repair({kAutorun}, &reasons);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_NE(reasons[0].find("cannot move"), std::string::npos) << reasons[0];
+    EXPECT_EQ(ReadFile(autorun), bytes);
+    Journal j = journal();
+    auto outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->size() == 1);
+    EXPECT_TRUE(outcomes->front().undone) << outcomes->front().reason;
+    EXPECT_NE(outcomes->front().note.find(autorun.string()), std::string::npos);
+    EXPECT_EQ(ReadFile(autorun), bytes);
+
+    // Whole: the original goes, the copy comes back byte for byte.
+    run = repair({kAutorun});
+    EXPECT_FALSE(fs::exists(autorun));
+    outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->front().undone) << outcomes->front().reason;
+    EXPECT_EQ(ReadFile(autorun), bytes);
+
+    // A stored copy that is not whole is never put back over what is there.
+    run = repair({kAutorun});
+    const fs::path copy = stored(run, 1, "1");
+    fs::resize_file(copy, 1000);
+    test::WriteFile(autorun, "made since");
+    outcomes = j.undo(run, {}, true);
+    ASSERT_TRUE(outcomes);
+    EXPECT_FALSE(outcomes->front().undone);
+    EXPECT_NE(outcomes->front().reason.find("incomplete"), std::string::npos);
+    EXPECT_EQ(ReadFile(autorun), "made since");
+    fs::remove_all(other);
+}
+
+// Two commands never share a journal: the second is refused while the first runs.
+TEST_F(JournalTest, ASecondCommandIsRefusedWhileOneHoldsTheJournal) {
+    Journal first = journal();
+    const int run = first.beginRun();
+    Journal second = journal();
+    EXPECT_THROW(second.beginRun(), JournalBusy);
+    EXPECT_THROW(repair({kTaskMgr}), JournalBusy);
+    std::string error;
+    ASSERT_TRUE(first.beginItem(run, "1", "x", 1, error)) << error;
+    EXPECT_THROW(second.undo(run, {}, false), JournalBusy);
+    first = journal(); // lets the claim go
+    EXPECT_EQ(second.beginRun(), run + 1);
+}
+
+// A tampered record cannot lead undo outside the prefix and the item's own folder of
+// the journal: the item fails with the reason and nothing outside is touched.
+TEST_F(JournalTest, ATamperedRecordCannotLeadUndoOutside) {
+    const fs::path victim = root.dir() / "victim";
+    fs::create_directories(victim / "empty");
+    test::WriteFile(victim / "secret.txt", "secret");
+    test::WriteFile(victim / "id_rsa", "key");
+    fs::create_directory_symlink(victim, prefix() / "drive_c/out");
+    const fs::path autorun = prefix() / "drive_c/autorun.inf";
+    const std::string original = ReadFile(autorun);
+    const std::vector<std::pair<std::string, std::function<void(json&)>>> tampers = {
+        {"madeFolders outside",
+         [&](json& e) { e["madeFolders"] = json::array({(victim / "empty").string()}); }},
+        {"stored outside",
+         [&](json& e) { e["entries"][0]["stored"] = "../../../../victim/id_rsa"; }},
+        {"real through ..",
+         [&](json& e) {
+             e["entries"][0]["real"] = (prefix() / "drive_c/../../victim/secret.txt").string();
+         }},
+        {"real through a link",
+         [&](json& e) {
+             e["entries"][0]["real"] = (prefix() / "drive_c/out/secret.txt").string();
+         }},
+        {"madeFolders through a link",
+         [&](json& e) {
+             e["madeFolders"] = json::array({(prefix() / "drive_c/out/empty").string()});
+         }},
+    };
+    for (const auto& [what, tamper] : tampers) {
+        SCOPED_TRACE(what);
+        test::WriteFile(autorun, original);
+        const int run = repair({kAutorun});
+        json e = entry(run, 1);
+        tamper(e["changes"][0]);
+        rewrite(run, 1, e);
+        const auto outcomes = journal().undo(run, {}, true);
+        ASSERT_TRUE(outcomes && outcomes->size() == 1);
+        EXPECT_FALSE(outcomes->front().undone);
+        EXPECT_NE(outcomes->front().reason.find("记录已损坏"), std::string::npos)
+            << outcomes->front().reason;
+        EXPECT_EQ(ReadFile(victim / "secret.txt"), "secret");
+        EXPECT_EQ(ReadFile(victim / "id_rsa"), "key");
+        EXPECT_TRUE(fs::is_directory(victim / "empty"));
+        EXPECT_FALSE(fs::exists(autorun));
+    }
+}
+
+// An item whose registry values went back but whose file could not says so, stays not
+// undone, and the next undo finishes it without --force.
+TEST_F(JournalTest, AnUndoThatCouldNotPutEverythingBackIsFinishedByTheNext) {
+    const fs::path virus = prefix() / "drive_c/windows/system32/drivers/spo0lsv.exe";
+    const std::string bytes = ReadFile(virus);
+    const int run = repair({kPanda});
+    ASSERT_FALSE(fs::exists(virus));
+    const fs::path copy = stored(run, 1, "1");
+    test::WriteFile(copy, "cut");
+    Journal j = journal();
+    auto outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->size() == 1);
+    const UndoOutcome first = outcomes->front();
+    EXPECT_FALSE(first.undone);
+    EXPECT_NE(first.reason.find("已恢复: HKCU"), std::string::npos) << first.reason;
+    EXPECT_NE(first.reason.find("未恢复"), std::string::npos) << first.reason;
+    EXPECT_FALSE(j.history().front().items.front().undone);
+    EXPECT_FALSE(fs::exists(virus));
+    test::WriteFile(copy, bytes);
+    outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->front().undone) << outcomes->front().reason;
+    EXPECT_EQ(ReadFile(virus), bytes);
+}
+
+// An undo cut short after a value went back but before the journal marked it: the next
+// undo finishes it without --force; an undo that never began still checks.
+TEST_F(JournalTest, AnUndoCutShortIsFinishedWithoutForce) {
+    const int run = repair({kTaskMgr});
+    ASSERT_EQ(TaskMgrValue(), "(absent)");
+    ASSERT_TRUE(WriteRegValue(RootKey::CurrentUser, kPolicy, "DisableTaskMgr", "REG_DWORD", "1"));
+    Journal j = journal();
+    auto outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes);
+    EXPECT_FALSE(outcomes->front().undone);
+    json e = entry(run, 1);
+    e["undoBegun"] = true;
+    rewrite(run, 1, e);
+    outcomes = j.undo(run, {}, false);
+    EXPECT_TRUE(outcomes->front().undone) << outcomes->front().reason;
+    EXPECT_EQ(TaskMgrValue(), "1");
+}
+
+// A key of HKEY_CLASSES_ROOT in both the user's and the machine's classes: each gets
+// its own values back.
+TEST_F(JournalTest, UndoGivesEachClassesBranchItsOwnValues) {
+    const std::string key = "Software\\Classes\\lnkfile\\shell\\open\\command";
+    ASSERT_TRUE(WriteRegValue(RootKey::CurrentUser, key, "", "REG_SZ", "user.exe"));
+    ASSERT_TRUE(WriteRegValue(RootKey::LocalMachine, key, "", "REG_SZ", "machine.exe"));
+    ASSERT_TRUE(WriteRegValue(RootKey::LocalMachine, key, "Only", "REG_SZ", "machine"));
+    const auto before = [&] {
+        std::map<std::string, std::string> values;
+        for (const auto& [root, name] :
+             std::vector<std::pair<RegKey, std::string>>{{RootKey::CurrentUser, ""},
+                                                         {RootKey::CurrentUser, "Only"},
+                                                         {RootKey::LocalMachine, ""},
+                                                         {RootKey::LocalMachine, "Only"}}) {
+            std::string value = "(absent)";
+            (void)ReadRegValueText(root, key, name, "REG_SZ", value);
+            values[std::to_string(root) + name] = value;
+        }
+        return values;
+    };
+    const auto expected = before();
+    const int run = repair({kLnk});
+    const auto outcomes = journal().undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->front().undone) << outcomes->front().reason;
+    EXPECT_EQ(before(), expected);
+}
+
+// A damaged record fails its own item, named; every other item lists and undoes. An ID
+// the run does not hold is said so.
+TEST_F(JournalTest, ADamagedRecordFailsOnlyItself) {
+    const int run = repair({kTaskMgr, kAutorun});
+    json first = entry(run, 1), second = entry(run, 2);
+    first["changes"][0].erase("root");
+    second["id"] = 46;
+    rewrite(run, 1, first);
+    rewrite(run, 2, second);
+    const fs::path third = entryFile(run, 3);
+    test::WriteFile(third, "{\"id\": [");
+    Journal j = journal();
+    const auto runs = j.history();
+    ASSERT_EQ(runs.size(), 1u);
+    ASSERT_EQ(runs[0].items.size(), 3u);
+    EXPECT_EQ(runs[0].items[1].id, "46");
+    EXPECT_NE(runs[0].items[2].problem.find(third.string()), std::string::npos);
+    const auto outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->size() == 3);
+    EXPECT_FALSE((*outcomes)[0].undone);
+    EXPECT_NE((*outcomes)[0].reason.find(entryFile(run, 1).string()), std::string::npos);
+    EXPECT_TRUE((*outcomes)[1].undone) << (*outcomes)[1].reason;
+    EXPECT_FALSE((*outcomes)[2].undone);
+    EXPECT_TRUE(fs::exists(prefix() / "drive_c/autorun.inf"));
+    const auto missing = j.undo(run, {"99"}, false);
+    ASSERT_TRUE(missing && missing->size() == 1);
+    EXPECT_FALSE(missing->front().undone);
+    EXPECT_NE(missing->front().reason.find("99"), std::string::npos);
+}
+
+// Runs are numbered past six digits and read as numbers: history, undo and pruning
+// see every run in order.
+TEST_F(JournalTest, RunsPastSixDigitsAreSeenInOrder) {
+    const int old = repair({kTaskMgr});
+    fs::rename(journal().folder() / "run-000001", journal().folder() / "run-999999");
+    ASSERT_EQ(old, 1);
+    const int run = repair({kAutorun});
+    EXPECT_EQ(run, 1000000);
+    Journal j = journal();
+    EXPECT_EQ(j.lastRun(), 1000000);
+    const auto runs = j.history();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].run, 1000000);
+    EXPECT_EQ(runs[1].run, 999999);
+    ASSERT_TRUE(j.undo(1000000, {}, false)->front().undone);
+    j.prune(1);
+    ASSERT_EQ(j.history().size(), 1u);
+    EXPECT_EQ(j.history()[0].run, 1000000);
+}
+
+// Undoing a copy into new nested folders removes every folder it made; a file it
+// replaced comes back.
+TEST_F(JournalTest, UndoingACopyRemovesTheFoldersItMade) {
+    const fs::path source = root.dir() / "app/payload.txt";
+    test::WriteFile(source, "payload");
+    const fs::path autorun = prefix() / "drive_c/autorun.inf";
+    const std::string original = ReadFile(autorun);
+    const std::string doc =
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\">"
+        "<CHdb FilePath=\"C:\\new1\\new2\\new3\\x.txt\" FromPath=\"" +
+        source.string() +
+        "\" decide=\"copy\"/>"
+        "<CHdb FilePath=\"C:\\autorun.inf\" FromPath=\"" +
+        source.string() + "\" decide=\"copy\"/></type><type opttype=\"regedit\"/></rules>";
+    Journal j = journal();
+    const int run = j.beginRun();
+    std::string error;
+    auto recorder = j.beginItem(run, "900", "copy", 1, error);
+    ASSERT_TRUE(recorder) << error;
+    const RepairResult result = RunRepairXML(doc, inputs.appDir, recorder.get());
+    ASSERT_TRUE(recorder->finish("修复成功", false));
+    ASSERT_EQ(result.refused, std::vector<std::string>{});
+    ASSERT_EQ(ReadFile(prefix() / "drive_c/new1/new2/new3/x.txt"), "payload");
+    ASSERT_EQ(ReadFile(autorun), "payload");
+    recorder.reset();
+    const auto outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->front().undone) << outcomes->front().reason;
+    EXPECT_FALSE(fs::exists(prefix() / "drive_c/new1"));
+    EXPECT_EQ(ReadFile(autorun), original);
+}
+
+} // namespace
+} // namespace corvane

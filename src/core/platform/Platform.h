@@ -44,8 +44,11 @@ inline constexpr std::uint32_t Write = ReadControl | SetValue | CreateSubKey;
 inline constexpr std::uint32_t AllAccess = 0x000F003F;
 } // namespace KeyAccess
 
-// Options of regOpenKey, with their Windows values.
+// Options of regOpenKey and regCreateKey, with their Windows values.
 namespace KeyOption {
+// regCreateKey: a key made is a link key; its SymbolicLinkValue (REG_LINK) names the
+// key it points to.
+inline constexpr std::uint32_t CreateLink = 0x00000002;
 // A link key named last in the path is opened itself, not the key it points to.
 inline constexpr std::uint32_t OpenLink = 0x00000008;
 } // namespace KeyOption
@@ -139,7 +142,9 @@ public:
     virtual RegStatus regDeleteKey(RegKey key, std::string_view path) = 0;
     // Opens `path` below `parent`, making the keys of it that are missing (what undoing
     // a deleted key needs).
-    virtual RegStatus regCreateKey(RegKey parent, std::string_view path, RegKey& result) = 0;
+    // With KeyOption::CreateLink, the last key made is a link key and is opened itself.
+    virtual RegStatus regCreateKey(RegKey parent, std::string_view path, RegKey& result,
+                                   std::uint32_t options = 0) = 0;
     // The value at `index` of an opened key, in stored order; NoMoreItems past the last.
     virtual RegStatus regEnumValue(RegKey key, std::uint32_t index, std::string& name,
                                    std::uint32_t& type, std::vector<std::uint8_t>& data) = 0;

@@ -84,6 +84,7 @@ bool IsValue(const json& value) {
 }
 
 bool IsTree(const json& tree, int depth) {
+    if (tree.is_object() && tree.contains("link") && !tree.at("link").is_boolean()) return false;
     if (depth > kMaxDepth || !tree.is_object() || !tree.contains("values") ||
         !tree.at("values").is_array() || !tree.contains("keys") || !tree.at("keys").is_array())
         return false;
@@ -98,10 +99,12 @@ bool IsTree(const json& tree, int depth) {
 
 class Key {
 public:
-    Key(RegKey root, const std::string& path, std::uint32_t access, bool create = false) {
+    // `options`: KeyOption::OpenLink when opening, CreateLink when creating.
+    Key(RegKey root, const std::string& path, std::uint32_t access, bool create = false,
+        std::uint32_t options = 0) {
         Platform& platform = ActivePlatform();
-        status_ = create ? platform.regCreateKey(root, path, key_)
-                         : platform.regOpenKey(root, path, access, key_);
+        status_ = create ? platform.regCreateKey(root, path, key_, options)
+                         : platform.regOpenKey(root, path, access, key_, options);
     }
     Key(const Key&) = delete;
     Key& operator=(const Key&) = delete;
@@ -117,10 +120,13 @@ private:
     RegStatus status_ = RegStatus::NotFound;
 };
 
+// A key read as it is: a link key as a link (its SymbolicLinkValue), never as the key
+// it points to.
 std::optional<json> ReadTreeOf(RegKey key, int depth) {
     if (depth > kMaxDepth) return std::nullopt;
     Platform& platform = ActivePlatform();
     json values = json::array();
+    bool link = false;
     for (std::uint32_t i = 0;; ++i) {
         std::string name;
         std::uint32_t type = 0;
@@ -128,15 +134,17 @@ std::optional<json> ReadTreeOf(RegKey key, int depth) {
         const RegStatus s = platform.regEnumValue(key, i, name, type, data);
         if (s == RegStatus::NoMoreItems) break;
         if (s != RegStatus::Ok) return std::nullopt;
+        link = link || (type == RegType::Link && name == "SymbolicLinkValue");
         values.push_back({{"name", name}, {"type", type}, {"data", Hex(data)}});
     }
+    if (link) return json{{"values", std::move(values)}, {"keys", json::array()}, {"link", true}};
     json keys = json::array();
     for (std::uint32_t i = 0;; ++i) {
         std::string name;
         const RegStatus s = platform.regEnumKey(key, i, name);
         if (s == RegStatus::NoMoreItems) break;
         if (s != RegStatus::Ok) return std::nullopt;
-        Key sub(key, name, KeyAccess::Read);
+        Key sub(key, name, KeyAccess::Read, false, KeyOption::OpenLink);
         if (!sub.ok()) return std::nullopt;
         auto tree = ReadTreeOf(sub.get(), depth + 1);
         if (!tree) return std::nullopt;
@@ -147,7 +155,8 @@ std::optional<json> ReadTreeOf(RegKey key, int depth) {
 
 bool WriteTreeOf(RegKey parent, const std::string& path, const json& tree, int depth) {
     if (depth > kMaxDepth) return false;
-    Key key(parent, path, KeyAccess::AllAccess, true);
+    const bool link = tree.contains("link") && tree.at("link") == true;
+    Key key(parent, path, KeyAccess::AllAccess, true, link ? KeyOption::CreateLink : 0);
     if (!key.ok()) return false;
     Platform& platform = ActivePlatform();
     bool ok = true;
@@ -341,7 +350,7 @@ bool KeyExists(const std::string& root, const std::string& key) {
 }
 
 std::optional<json> ReadTree(const std::string& root, const std::string& key) {
-    Key k(RootKeyFromName(root), key, KeyAccess::Read);
+    Key k(RootKeyFromName(root), key, KeyAccess::Read, false, KeyOption::OpenLink);
     if (!k.ok()) return std::nullopt;
     return ReadTreeOf(k.get(), 0);
 }

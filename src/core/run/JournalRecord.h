@@ -10,7 +10,8 @@
 //          "name", "before" (null: absent, else
 //          {"type", "data" in hex}), "after" once the item ended;
 //   key:   "root", "key", "tree" ({"values": [{"name","type","data"}], "keys":
-//          [{"name","tree"}]}), "after" (whether it exists) once the item ended;
+//          [{"name","tree"}], "link": true for a link key, whose only value is its
+//          SymbolicLinkValue}), "after" (whether it exists) once the item ended;
 //   delete, copy: "path", "source", "entries": [{"real", "stored" (a name in the
 //          item's files folder), "bytes", "whole" (the stored copy is complete),
 //          "failed" (why it could not be moved), "afterSize"}], "madeFolders" (every

@@ -376,5 +376,49 @@ TEST_F(JournalTest, UndoingACopyRemovesTheFoldersItMade) {
     EXPECT_EQ(ReadFile(autorun), original);
 }
 
+// A deleted key that holds a link key comes back with the link as a link, not as a
+// copy of the key it points to.
+TEST_F(JournalTest, ALinkKeyComesBackAsALink) {
+    std::string target;
+    for (char16_t c : std::u16string(u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Target")) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "%s%02x,%02x", target.empty() ? "" : ",", c & 0xff,
+                      c >> 8);
+        target += byte;
+    }
+    test::WriteFile(prefix() / "user.reg",
+                    ReadFile(prefix() / "user.reg") +
+                        "\n[Software\\\\LinkTest] 1\n\"A\"=\"1\"\n"
+                        "\n[Software\\\\LinkTest\\\\Lnk] 1\n#link\n\"SymbolicLinkValue\"=hex(6):" +
+                        target + "\n\n[Software\\\\Target] 1\n\"T\"=\"target\"\n");
+    const std::string doc =
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\"/>"
+        "<type opttype=\"regedit\"><CHdb root=\"HKCU\" KeyPath=\"Software\" "
+        "KeyValue=\"LinkTest\" KeyType=\"\" ValueContent=\"\" decide=\"DelKey\" "
+        "PathAbs=\"\"/></type></rules>";
+    Journal j = journal();
+    const int run = j.beginRun();
+    std::string error;
+    auto recorder = j.beginItem(run, "901", "link", 1, error);
+    ASSERT_TRUE(recorder) << error;
+    const RepairResult result = RunRepairXML(doc, inputs.appDir, recorder.get());
+    ASSERT_TRUE(recorder->finish("修复成功", false));
+    ASSERT_EQ(result.refused, std::vector<std::string>{});
+    ASSERT_FALSE(RegKeyExists(RootKey::CurrentUser, "Software", "LinkTest"));
+    recorder.reset();
+    const auto outcomes = j.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->front().undone) << outcomes->front().reason;
+    const std::string text = ReadFile(prefix() / "user.reg");
+    const auto section = text.find("[Software\\\\LinkTest\\\\Lnk]");
+    ASSERT_NE(section, std::string::npos);
+    EXPECT_NE(text.find("#link", section), std::string::npos);
+    EXPECT_LT(text.find("#link", section), text.find("SymbolicLinkValue", section));
+    EXPECT_EQ(text.find("\"T\"="), text.rfind("\"T\"=")) << "the target's value was copied";
+    std::string value;
+    ASSERT_TRUE(
+        ReadRegValueText(RootKey::CurrentUser, "Software\\LinkTest\\Lnk", "T", "REG_SZ", value));
+    EXPECT_EQ(value, "target");
+}
+
 } // namespace
 } // namespace corvane

@@ -512,6 +512,17 @@ RegNode& RegHive::addKey(RegNode& node, std::u16string_view name) {
     return *child;
 }
 
+void RegHive::markLink(RegNode& node) {
+    if (isLink(node)) return;
+    RegSection* section = node.section ? node.section : addSection(node, firstSectionBelow(node));
+    parseSection(*section);
+    RegItem item;
+    item.raw = "#link\n";
+    section->items.insert(section->items.begin(), std::move(item));
+    section->link = true;
+    section->dirty = true;
+}
+
 void RegHive::appendSection(const RegSection& section, std::string& out) const {
     if (!section.dirty) {
         out += section.text;

@@ -99,6 +99,8 @@ public:
     // The subkey `name` of `node`, with a section of its own (as Wine writes a key that
     // exists), made when missing.
     RegNode& addKey(RegNode& node, std::u16string_view name);
+    // Makes `node` a link key: its section gets a "#link" line.
+    void markLink(RegNode& node);
     bool save();
     // Why the last save() failed.
     const std::string& saveError() const { return saveError_; }

@@ -235,8 +235,9 @@ std::vector<std::string> WinePlatform::copyTargets(std::string_view source,
     return Texts(files_.copyTargets(source, destination));
 }
 
-RegStatus WinePlatform::regCreateKey(RegKey parent, std::string_view path, RegKey& result) {
-    return registry_.createKey(parent, path, result);
+RegStatus WinePlatform::regCreateKey(RegKey parent, std::string_view path, RegKey& result,
+                                     std::uint32_t options) {
+    return registry_.createKey(parent, path, result, options);
 }
 
 RegStatus WinePlatform::regEnumValue(RegKey key, std::uint32_t index, std::string& name,

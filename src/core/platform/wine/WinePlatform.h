@@ -48,7 +48,8 @@ public:
                               std::uint32_t& maxSubKeyLen) override;
     RegStatus regEnumKey(RegKey key, std::uint32_t index, std::string& name) override;
     RegStatus regDeleteKey(RegKey key, std::string_view path) override;
-    RegStatus regCreateKey(RegKey parent, std::string_view path, RegKey& result) override;
+    RegStatus regCreateKey(RegKey parent, std::string_view path, RegKey& result,
+                           std::uint32_t options = 0) override;
     RegStatus regEnumValue(RegKey key, std::uint32_t index, std::string& name, std::uint32_t& type,
                            std::vector<std::uint8_t>& data) override;
     RegWriteState regWriteState() override;

@@ -609,7 +609,8 @@ RegStatus WineRegistry::enumKey(RegKey key, std::uint32_t index, std::string& na
     return RegStatus::Ok;
 }
 
-RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& result) {
+RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& result,
+                                  std::uint32_t options) {
     Handle base;
     if (RegStatus s = handleOf(parent, base); s != RegStatus::Ok) return s;
     const auto path16 = Utf8ToUtf16(path);
@@ -639,11 +640,14 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
     // The longest part of the path that exists (links followed), then the rest made.
     Found found;
     std::size_t have = names.size();
+    const bool link = options & KeyOption::CreateLink;
     for (;; --have) {
         std::u16string part = !path16->empty() && (*path16)[0] == u'\\' ? u"\\" : u"";
         for (std::size_t i = 0; i < have; ++i)
             part += (i ? u"\\" : u"") + names[i];
-        if (find(base, Utf16ToUtf8(part), found) == RegStatus::Ok) break;
+        // A link asked for is looked up itself, never followed.
+        if (find(base, Utf16ToUtf8(part), found, link && have == names.size()) == RegStatus::Ok)
+            break;
         if (have == 0) return RegStatus::NotFound;
     }
     if (have < names.size()) {
@@ -655,6 +659,7 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
             node = &hive.addKey(*node, names[i]);
             found.at.names.push_back(node->name);
         }
+        if (link) hive.markLink(*node);
         if (RegStatus s = save(found.at.hive); s != RegStatus::Ok) return s;
     }
     result = nextHandle_++;

@@ -47,7 +47,9 @@ public:
     RegStatus queryInfoKey(RegKey key, std::uint32_t& subKeys, std::uint32_t& maxSubKeyLen);
     RegStatus enumKey(RegKey key, std::uint32_t index, std::string& name);
     RegStatus deleteKey(RegKey key, std::string_view path);
-    RegStatus createKey(RegKey parent, std::string_view path, RegKey& result);
+    // KeyOption::CreateLink makes the last key, when it is made, a link key ("#link").
+    RegStatus createKey(RegKey parent, std::string_view path, RegKey& result,
+                        std::uint32_t options = 0);
     RegStatus enumValue(RegKey key, std::uint32_t index, std::string& name, std::uint32_t& type,
                         std::vector<std::uint8_t>& data);
     RegWriteState writeState();

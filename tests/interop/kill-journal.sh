@@ -155,8 +155,8 @@ if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
     cp -a "$demo" "$work/p"
     # shellcheck disable=SC2086
     "$cli" repair --prefix "$work/p" --library "$work/cvdb.db" $ids >/dev/null 2>&1
-    strace -f -o /dev/null -e inject=rename,renameat,renameat2:signal=SIGKILL:when=$n \
-      "$cli" undo --prefix "$work/p" >/dev/null 2>&1
+    (strace -f -o /dev/null -e inject=rename,renameat,renameat2:signal=SIGKILL:when=$n \
+      "$cli" undo --prefix "$work/p") >/dev/null 2>&1
     undo_all "undo killed at rename $n"
     if [ "$(state "$work/p")" != "$before" ]; then
       echo "FAIL: undo killed at rename $n: the prefix differs after undo"

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 
 #include "core/engine/RuleDocument.h"
 #include "core/platform/wine/WineServer.h"
+#include "core/run/Journal.h"
 #include "core/store/RulePack.h"
 #include "support/FakeHome.h"
 #include "support/TempPrefix.h"
@@ -511,6 +514,46 @@ TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
         EXPECT_EQ(r.code, 2) << args[1];
         EXPECT_TRUE(r.out.empty()) << args[1];
     }
+}
+
+// Undo names what it cannot find: a run number too large for any run (exit 2), an ID
+// the run does not hold (exit 1); and it is refused, exit 2, while another command
+// holds the prefix's journal.
+TEST(CliUndoTest, SaysWhatItCannotFindAndWaitsForNobody) {
+    namespace fs = std::filesystem;
+    TempPrefix root;
+    const fs::path prefix = root.dir() / "prefix";
+    fs::copy(CORVANE_SOURCE_DIR "/data/demo-prefix", prefix,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const std::string library = root.file("cvdb.db").string();
+    ASSERT_EQ(
+        RunCli({"rules", "import", CORVANE_SOURCE_DIR "/rules/starter.xml", "--library", library})
+            .code,
+        0);
+    ASSERT_EQ(RunCli({"repair", "--prefix", prefix.string(), "--library", library, "1"}).code, 0);
+    const Result huge = RunCli({"undo", "--prefix", prefix.string(), "99999999999999999999"});
+    EXPECT_EQ(huge.code, 2);
+    EXPECT_NE(huge.err.find("no repair run 99999999999999999999"), std::string::npos) << huge.err;
+    const Result missing = RunCli({"undo", "--prefix", prefix.string(), "1", "99"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.out.find("99\t\t撤销失败"), std::string::npos) << missing.out;
+
+    const Journal journal(DefaultJournalRoot(), prefix);
+    const int lock = ::open((journal.folder() / "lock").c_str(), O_RDWR);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"undo", "--prefix", prefix.string()},
+          {"repair", "--prefix", prefix.string(), "--library", library, "46"}}) {
+        const Result busy = RunCli(args);
+        EXPECT_EQ(busy.code, 2) << args[0];
+        EXPECT_NE(busy.err.find("another Corvane command is changing this prefix"),
+                  std::string::npos)
+            << busy.err;
+    }
+    ::close(lock);
+    EXPECT_TRUE(fs::exists(prefix / "drive_c/autorun.inf"));
+    EXPECT_EQ(RunCli({"undo", "--prefix", prefix.string()}).code, 0);
 }
 
 } // namespace

@@ -184,7 +184,7 @@ Placed PlaceWhole(const fs::path& from, const fs::path& to, std::string& error) 
         return Placed::Failed;
     }
     // Another file system: a whole copy first, under a name nobody reads.
-    const fs::path temp = to.parent_path() / ("." + to.filename().string() + ".part");
+    const fs::path temp = to.parent_path() / ("." + to.filename().string() + ".corvane-part");
     std::error_code ec;
     fs::remove_all(temp, ec);
     if (!CopyEntry(from, temp, error)) {

@@ -35,7 +35,7 @@ enum class Placed {
 };
 
 // Puts `from` at `to` so that `to` is never seen partly written: a rename, or across
-// file systems a copy under a temporary name beside `to` (".NAME.part"), synced file
+// file systems a copy under a temporary name beside `to` (".NAME.corvane-part"), synced file
 // by file and folder by folder, then renamed to `to`. A file at `to` is replaced at
 // once; a folder at `to` must not exist. Links are copied as links. `error` says why
 // it failed.

@@ -34,6 +34,7 @@ if [ $otherfs = 1 ] && [ -z "${KILL_JOURNAL_TMPFS:-}" ]; then
     echo "SKIP: cannot mount a tmpfs in a private mount namespace (needs root and unshare)"
     exit 77
   fi
+  # shellcheck disable=SC2016 # expanded by the inner shell
   exec unshare -m sh -c 'mount -t tmpfs -o size=1g tmpfs /mnt &&
     KILL_JOURNAL_TMPFS=/mnt exec "$0" --other-fs "$@"' "$0" "$@"
 fi

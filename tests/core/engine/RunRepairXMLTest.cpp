@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -112,26 +113,36 @@ TEST(RunRepairXML, ActionsOnTheProgramsFolder) {
     EXPECT_EQ(ReadFile(m.drive() / "data/s.ini"), "[Setting]\n");
 }
 
+// Every file and folder below `folder` with what each file holds.
+std::map<std::string, std::string> Tree(const fs::path& folder) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        tree[fs::relative(entry.path(), folder).string()] =
+            entry.is_regular_file() ? ReadFile(entry.path()) : "(folder)";
+    return tree;
+}
+
 // Every way a path can lead out of the prefix: Wine's z: drive, a Linux path, a link in
-// drive_c, a shell folder linked to the home folder, a variable the prefix sets. Each
-// change is refused with a reason naming the path, and the file outside stays.
+// drive_c, a shell folder linked to the home folder, a variable the prefix sets, a
+// missing folder and ".." in front of a link (as a path and as the prefix's APPDATA).
+// Each change is refused with a reason naming the path, and nothing outside changes.
 TEST(RunRepairXML, ChangesOutsideThePrefixAreRefused) {
-    struct Case {
-        FileActionRow row;
-        std::string_view created; // below root/outside: must not appear
+    const FileActionRow cases[] = {
+        {"Z:<root>\\outside\\victim.txt", "", "delete"},
+        {"<root>/outside/victim.txt", "", "delete"},
+        {"C:\\outlink\\victim.txt", "", "delete"},
+        {"C:\\outlink\\*.txt", "", "delete"},
+        {"C:\\users\\tester\\Desktop\\victim.txt", "", "delete"},
+        {"%OUTSIDE%\\victim.txt", "", "delete"},
+        {"C:\\outlink\\new.txt", "C:\\data\\file.txt", "copy"},
+        {"C:\\users\\tester\\Desktop", "C:\\data\\sub", "copy"},
+        {"Z:<root>\\outside\\made\\x.txt", "C:\\data\\file.txt", "copy"},
+        {"<root>/prefix/x/../drive_c/outlink/pwned.ini", "C:\\data\\file.txt", "copy"},
+        {"<root>/prefix/x/y/../../drive_c/outlink/made", "C:\\data\\sub", "copy"},
+        {"<root>/prefix/x/../drive_c/outlink", "C:\\data\\*.log", "copy"},
+        {"%APPDATA%\\pwned.ini", "C:\\data\\file.txt", "copy"},
     };
-    const Case cases[] = {
-        {{"Z:<root>\\outside\\victim.txt", "", "delete"}, ""},
-        {{"<root>/outside/victim.txt", "", "delete"}, ""},
-        {{"C:\\outlink\\victim.txt", "", "delete"}, ""},
-        {{"C:\\outlink\\*.txt", "", "delete"}, ""},
-        {{"C:\\users\\tester\\Desktop\\victim.txt", "", "delete"}, ""},
-        {{"%OUTSIDE%\\victim.txt", "", "delete"}, ""},
-        {{"C:\\outlink\\new.txt", "C:\\data\\file.txt", "copy"}, "new.txt"},
-        {{"C:\\users\\tester\\Desktop", "C:\\data\\sub", "copy"}, "sub"},
-        {{"Z:<root>\\outside\\made\\x.txt", "C:\\data\\file.txt", "copy"}, "made"},
-    };
-    for (const Case& c : cases) {
+    for (const FileActionRow& c : cases) {
         EnginePrefix m;
         const fs::path out = m.root.dir() / "outside";
         fs::create_directories(out);
@@ -142,10 +153,14 @@ TEST(RunRepairXML, ChangesOutsideThePrefixAreRefused) {
         fs::create_directory_symlink("/", m.prefix() / "dosdevices/z:");
         std::string winRoot = m.root.dir().string();
         std::replace(winRoot.begin(), winRoot.end(), '/', '\\');
-        WriteFile(m.prefix() / "user.reg", ReadFile(m.prefix() / "user.reg") +
-                                               "\n[Environment] 1\n\"OUTSIDE\"=\"Z:" +
-                                               EnginePrefix::Escaped(winRoot) + "\\\\outside\"\n");
-        FileActionRow row = c.row;
+        WriteFile(m.prefix() / "user.reg",
+                  ReadFile(m.prefix() / "user.reg") + "\n[Environment] 1\n\"OUTSIDE\"=\"Z:" +
+                      EnginePrefix::Escaped(winRoot) + "\\\\outside\"\n\"APPDATA\"=\"" +
+                      EnginePrefix::Escaped((m.prefix() / "x/../drive_c/outlink").string()) +
+                      "\"\n");
+        const auto outsideBefore = Tree(out);
+        const auto prefixBefore = Tree(m.prefix());
+        FileActionRow row = c;
         for (std::string* path : {&row.FilePath, &row.FromPath})
             if (const auto at = path->find("<root>"); at != std::string::npos)
                 path->replace(at, 6, path->starts_with("Z:") ? winRoot : m.root.dir().string());
@@ -154,10 +169,8 @@ TEST(RunRepairXML, ChangesOutsideThePrefixAreRefused) {
         const RepairResult result = RunRepairXML(Repair({row}), m.appDir());
         ASSERT_EQ(result.refused.size(), 1u) << what;
         EXPECT_NE(result.refused[0].find("outside the prefix"), std::string::npos) << what;
-        EXPECT_EQ(ReadFile(out / "victim.txt"), "mine") << what;
-        if (!c.created.empty()) {
-            EXPECT_FALSE(fs::exists(out / c.created)) << what;
-        }
+        EXPECT_EQ(Tree(out), outsideBefore) << what;
+        EXPECT_EQ(Tree(m.prefix()), prefixBefore) << what; // no folder made on the way
     }
 }
 

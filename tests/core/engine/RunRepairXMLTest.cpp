@@ -10,6 +10,7 @@
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleTriggered.h"
 #include "core/engine/RunRepairXML.h"
+#include "core/run/Preview.h"
 
 namespace corvane {
 namespace {
@@ -80,6 +81,7 @@ TEST(RunRepairXML, FileActions) {
     };
     for (const Case& c : cases) {
         EnginePrefix m;
+        EXPECT_FALSE(AnyRefused(PreviewRepair(Repair({c.row}), m.appDir()))) << c.row.FilePath;
         EXPECT_EQ(RunRepairXML(Repair({c.row}), m.appDir()).refused, std::vector<std::string>{});
         const std::string what = c.row.decide + " " + c.row.FilePath + " " + c.row.FromPath;
         for (std::string_view path : c.gone)
@@ -166,9 +168,16 @@ TEST(RunRepairXML, ChangesOutsideThePrefixAreRefused) {
                 path->replace(at, 6, path->starts_with("Z:") ? winRoot : m.root.dir().string());
         const std::string what = row.decide + " " + row.FilePath;
 
+        // The preview says so before: the same check, in the same words.
+        const std::vector<PreviewAction> preview = PreviewRepair(Repair({row}), m.appDir());
+        ASSERT_EQ(preview.size(), 1u) << what;
+        EXPECT_TRUE(preview[0].refusal.starts_with("refused, it lies outside the prefix"))
+            << what << ": " << preview[0].after;
         const RepairResult result = RunRepairXML(Repair({row}), m.appDir());
         ASSERT_EQ(result.refused.size(), 1u) << what;
-        EXPECT_NE(result.refused[0].find("outside the prefix"), std::string::npos) << what;
+        const std::string said = preview[0].refusal.substr(0, preview[0].refusal.find(" (at "));
+        EXPECT_NE(result.refused[0].find(said), std::string::npos)
+            << what << ": " << result.refused[0];
         EXPECT_EQ(Tree(out), outsideBefore) << what;
         EXPECT_EQ(Tree(m.prefix()), prefixBefore) << what; // no folder made on the way
     }

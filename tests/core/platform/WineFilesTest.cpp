@@ -134,6 +134,24 @@ TEST_F(WineFilesTest, CreatesOneFolderLevel) {
     EXPECT_FALSE(platform.createFolder("C:\\Temp\\keep.txt\\x"));
 }
 
+// A new folder whose real place, ".." taken after a folder that is missing and a link
+// followed, lies outside is refused, and no folder is made on the way.
+TEST_F(WineFilesTest, ANewFolderIsMadeOnlyInsideThePrefix) {
+    fs::create_directory_symlink(root.dir() / "outside", drive() / "evil");
+    const std::string p = (root.dir() / "prefix").string();
+    const std::string paths[] = {p + "/x/../drive_c/evil/new", p + "/x/y/../../drive_c/evil/new",
+                                 "C:\\evil\\new"};
+    for (const std::string& path : paths) {
+        EXPECT_FALSE(platform.createFolder(path)) << path;
+        EXPECT_NE(platform.fileError().find("outside the prefix"), std::string::npos)
+            << platform.fileError();
+    }
+    EXPECT_FALSE(fs::exists(root.dir() / "outside/new"));
+    EXPECT_FALSE(fs::exists(root.dir() / "prefix/x"));
+    EXPECT_TRUE(platform.createFolder(p + "/x/../drive_c/Temp/new")) << platform.fileError();
+    EXPECT_TRUE(fs::is_directory(drive() / "Temp/new"));
+}
+
 TEST_F(WineFilesTest, DeletesFilesTreesAndWildcardMatches) {
     EXPECT_TRUE(platform.shellDelete("C:\\temp\\*.log"));
     EXPECT_FALSE(fs::exists(drive() / "Temp/a.log"));

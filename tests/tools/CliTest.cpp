@@ -123,7 +123,8 @@ TEST_F(CliTest, PrintsResultsAndExitsByThem) {
 }
 
 // A repair whose delete would reach outside the prefix (through Wine's z: drive) fails
-// with the reason, though detection no longer finds the item; the file stays.
+// with the reason, though detection no longer finds the item; the file stays. Its
+// preview shows the refusal and exits 1 too.
 TEST_F(CliTest, ARepairRefusedOutsideThePrefixFailsWithItsReason) {
     namespace fs = std::filesystem;
     TempPrefix outside;
@@ -162,6 +163,18 @@ TEST_F(CliTest, ARepairRefusedOutsideThePrefixFailsWithItsReason) {
             EXPECT_TRUE(list.at(0).at("reason").get<std::string>().starts_with(victim)) << r.out;
         } else {
             EXPECT_EQ(r.out, "1\toutside\t修复失败\n");
+        }
+        // The preview shows the same refusal, and exits as the repair does.
+        args.insert(args.begin() + 1, "--dry-run");
+        const Result preview = RunCli(args);
+        EXPECT_EQ(preview.code, 1) << preview.err;
+        const std::string refusal = "refused, it lies outside the prefix";
+        if (json) {
+            const auto action = nlohmann::json::parse(preview.out).at(0).at("actions").at(0);
+            EXPECT_TRUE(action.at("refusal").get<std::string>().starts_with(refusal))
+                << preview.out;
+        } else {
+            EXPECT_NE(preview.out.find("(4 bytes) → " + refusal), std::string::npos) << preview.out;
         }
     }
     EXPECT_EQ(outside.read("victim.txt"), "mine");

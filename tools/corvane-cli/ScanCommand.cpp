@@ -15,12 +15,16 @@ namespace corvane::cli {
 
 namespace {
 
-// What `repair --dry-run` prints: per item every change its repair would make.
+// What `repair --dry-run` prints: per item every change its repair would make. A change
+// the repair would refuse shows why, and makes the exit code 1, as the item's repair
+// would fail.
 int PrintPreview(const std::vector<RepairRow>& rows, const std::vector<std::string>& names,
                  const std::vector<std::vector<PreviewAction>>& previews, bool json,
                  std::ostream& out) {
     nlohmann::json list = nlohmann::json::array();
+    bool refused = false;
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        refused = refused || AnyRefused(previews[i]);
         nlohmann::json actions = nlohmann::json::array();
         if (!json) out << rows[i].id << "\t" << names[i] << "\n";
         for (const PreviewAction& a : previews[i]) {
@@ -31,11 +35,12 @@ int PrintPreview(const std::vector<RepairRow>& rows, const std::vector<std::stri
                                {"target", a.target},
                                {"before", a.before},
                                {"after", a.after}});
+            if (!a.refusal.empty()) actions.back()["refusal"] = a.refusal;
         }
         list.push_back({{"id", std::stoll(rows[i].id)}, {"name", names[i]}, {"actions", actions}});
     }
     if (json) out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-    return 0;
+    return refused ? 1 : 0;
 }
 
 // A registry file that cannot be read would hide what it holds from a scan, and a
@@ -68,7 +73,8 @@ const char* const kRepairUsage =
     "error and the exit code is 2. Every change is first recorded in the prefix's\n"
     "journal (see corvane-cli history, undo).\n"
     "With --dry-run, prints every change each item's repair would make, with the state\n"
-    "now and after, and changes nothing.\n";
+    "now and after, and changes nothing; a change the repair would refuse shows why\n"
+    "after the arrow, and the exit code is then 1.\n";
 
 bool LibraryMissing(const Session& session, std::ostream& err, std::string_view command) {
     const std::string& file = session.inputs.library.file;

@@ -184,11 +184,18 @@ public:
     [[nodiscard]] virtual bool shellDelete(std::string_view path) = 0;
     // The shell's silent copy: overwrites a file, copies into an existing folder,
     // creates a missing destination as the copy, copies folders whole and every
-    // wildcard match into the destination folder.
+    // wildcard match into the destination folder. A folder copied onto an existing one
+    // is merged into it file by file; what the copy does not name stays. A file where a
+    // folder goes, or a folder where a file goes, fails that part.
     [[nodiscard]] virtual bool shellCopy(std::string_view source, std::string_view destination) = 0;
-    // The entries of this system's own file tree that shellDelete(path) would take away
-    // and that shellCopy(source, destination) would write, as they stand now.
+    // The entries of this system's own file tree that shellDelete(path) would take away,
+    // as they stand now.
     virtual std::vector<std::string> deleteTargets(std::string_view path) = 0;
+    // Every entry shellCopy(source, destination) will write, as it stands now: each file
+    // and link, down into folders that exist already (those are merged into and not
+    // listed), and each folder it makes whole, as one entry. Moving each listed entry
+    // that exists away before the copy, and taking each listed entry away and putting
+    // the moved ones back after it, gives back the tree as it was.
     virtual std::vector<std::string> copyTargets(std::string_view source,
                                                  std::string_view destination) = 0;
 
@@ -198,8 +205,9 @@ public:
     virtual std::string fileError() = 0;
     // Why a change at `hostPath`, a place of this system's own file tree as
     // deleteTargets and copyTargets name it, would be refused: the check a delete or a
-    // copy makes before it writes. `entryItself`: a link there is the entry changed,
-    // not what it points to. The empty text when the change may be made.
+    // copy makes before it writes. The entry must lie inside the machine and, unless
+    // `entryItself` (a link there is the entry changed), so must what it points to.
+    // The empty text when the change may be made.
     virtual std::string refusalAt(const std::string& hostPath, bool entryItself) {
         (void)hostPath;
         (void)entryItself;

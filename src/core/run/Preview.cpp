@@ -1,5 +1,6 @@
 #include "core/run/Preview.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "core/engine/RegCommon.h"
@@ -40,6 +41,29 @@ std::string ValueShown(RegKey root, const std::string& keyPath, const std::strin
     return "(a value of another type)";
 }
 
+// Why the repair would refuse a change at one of `targets`: the check the machine makes
+// before it deletes (a link taken away itself) or copies; empty when it would not.
+std::string Refusal(Platform& platform, const std::vector<std::string>& targets, bool entryItself) {
+    for (const std::string& target : targets)
+        if (std::string refusal = platform.refusalAt(target, entryItself); !refusal.empty())
+            return refusal;
+    return {};
+}
+
+// What a copy writes, entry by entry: the state of its one entry, or each entry by
+// its Windows path with its state (a replaced file shows its size).
+std::string CopyShown(Platform& platform, const std::vector<std::string>& targets) {
+    if (targets.empty()) return "(absent)";
+    if (targets.size() == 1) return Described(targets.front());
+    std::string shown;
+    for (const std::string& target : targets) {
+        std::string name = platform.windowsPathOf(target);
+        if (name.empty()) name = target;
+        shown += (shown.empty() ? "" : ", ") + name + " " + Described(target);
+    }
+    return shown;
+}
+
 class Preview : public RepairWatcher {
 public:
     std::vector<PreviewAction> actions;
@@ -51,31 +75,38 @@ public:
         if (!change.name.empty()) regTarget += "\\" + change.name;
         switch (change.kind) {
         case PlannedChange::Kind::SetValue:
-            actions.push_back({"SetValue", regTarget, ValueShown(root, change.keyPath, change.name),
-                               change.typeName + " " + change.data});
+            actions.push_back({"SetValue",
+                               regTarget,
+                               ValueShown(root, change.keyPath, change.name),
+                               change.typeName + " " + change.data,
+                               {}});
             break;
         case PlannedChange::Kind::DeleteValue:
-            actions.push_back({"DeleteValue", regTarget,
-                               ValueShown(root, change.keyPath, change.name), "(deleted)"});
+            actions.push_back({"DeleteValue",
+                               regTarget,
+                               ValueShown(root, change.keyPath, change.name),
+                               "(deleted)",
+                               {}});
             break;
         case PlannedChange::Kind::DeleteKey:
-            actions.push_back({"DeleteKey", regTarget, "(key)", "(deleted)"});
+            actions.push_back({"DeleteKey", regTarget, "(key)", "(deleted)", {}});
             break;
         case PlannedChange::Kind::DeleteFiles: {
             const auto targets = platform.deleteTargets(change.path);
             std::string before;
             for (const std::string& target : targets)
                 before += (before.empty() ? "" : ", ") + Described(target);
-            actions.push_back(
-                {"DeleteFiles", change.path, before.empty() ? "(absent)" : before, "(deleted)"});
+            const std::string refusal = Refusal(platform, targets, true);
+            actions.push_back({"DeleteFiles", change.path, before.empty() ? "(absent)" : before,
+                               refusal.empty() ? "(deleted)" : refusal, refusal});
             break;
         }
         case PlannedChange::Kind::CopyFiles: {
-            std::string before;
-            for (const std::string& target : platform.copyTargets(change.source, change.path))
-                before += (before.empty() ? "" : ", ") + Described(target);
-            actions.push_back({"CopyFiles", change.path, before.empty() ? "(absent)" : before,
-                               "(copy of " + change.source + ")"});
+            const auto targets = platform.copyTargets(change.source, change.path);
+            const std::string refusal = Refusal(platform, targets, false);
+            actions.push_back({"CopyFiles", change.path, CopyShown(platform, targets),
+                               refusal.empty() ? "(copy of " + change.source + ")" : refusal,
+                               refusal});
             break;
         }
         }
@@ -85,6 +116,11 @@ public:
 };
 
 } // namespace
+
+bool AnyRefused(const std::vector<PreviewAction>& actions) {
+    return std::any_of(actions.begin(), actions.end(),
+                       [](const PreviewAction& action) { return !action.refusal.empty(); });
+}
 
 std::vector<PreviewAction> PreviewRepair(std::string_view repairXml, std::string_view appDir) {
     Preview preview;

@@ -13,8 +13,14 @@ struct PreviewAction {
     std::string action; // "SetValue", "DeleteValue", "DeleteKey", "DeleteFiles", "CopyFiles"
     std::string target; // ROOT\key path\name, or the expanded path
     std::string before; // e.g. "REG_DWORD 1", "(absent)", "(1,204 bytes)"
-    std::string after;  // e.g. "REG_DWORD 0", "(deleted)"
+    std::string after;  // e.g. "REG_DWORD 0", "(deleted)", or the refusal
+    // Why the repair would refuse this change (it would reach outside the machine), in
+    // the words a repair gives; empty when it would make it. `after` says it too.
+    std::string refusal;
 };
+
+// Whether the repair would refuse any of these changes.
+[[nodiscard]] bool AnyRefused(const std::vector<PreviewAction>& actions);
 
 // Walks a repair document as the repair would, describing each change instead of
 // making it.

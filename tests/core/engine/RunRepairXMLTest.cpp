@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleTriggered.h"
 #include "core/engine/RunRepairXML.h"
+#include "core/run/Preview.h"
 
 namespace corvane {
 namespace {
@@ -79,6 +81,7 @@ TEST(RunRepairXML, FileActions) {
     };
     for (const Case& c : cases) {
         EnginePrefix m;
+        EXPECT_FALSE(AnyRefused(PreviewRepair(Repair({c.row}), m.appDir()))) << c.row.FilePath;
         EXPECT_EQ(RunRepairXML(Repair({c.row}), m.appDir()).refused, std::vector<std::string>{});
         const std::string what = c.row.decide + " " + c.row.FilePath + " " + c.row.FromPath;
         for (std::string_view path : c.gone)
@@ -112,26 +115,36 @@ TEST(RunRepairXML, ActionsOnTheProgramsFolder) {
     EXPECT_EQ(ReadFile(m.drive() / "data/s.ini"), "[Setting]\n");
 }
 
+// Every file and folder below `folder` with what each file holds.
+std::map<std::string, std::string> Tree(const fs::path& folder) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        tree[fs::relative(entry.path(), folder).string()] =
+            entry.is_regular_file() ? ReadFile(entry.path()) : "(folder)";
+    return tree;
+}
+
 // Every way a path can lead out of the prefix: Wine's z: drive, a Linux path, a link in
-// drive_c, a shell folder linked to the home folder, a variable the prefix sets. Each
-// change is refused with a reason naming the path, and the file outside stays.
+// drive_c, a shell folder linked to the home folder, a variable the prefix sets, a
+// missing folder and ".." in front of a link (as a path and as the prefix's APPDATA).
+// Each change is refused with a reason naming the path, and nothing outside changes.
 TEST(RunRepairXML, ChangesOutsideThePrefixAreRefused) {
-    struct Case {
-        FileActionRow row;
-        std::string_view created; // below root/outside: must not appear
+    const FileActionRow cases[] = {
+        {"Z:<root>\\outside\\victim.txt", "", "delete"},
+        {"<root>/outside/victim.txt", "", "delete"},
+        {"C:\\outlink\\victim.txt", "", "delete"},
+        {"C:\\outlink\\*.txt", "", "delete"},
+        {"C:\\users\\tester\\Desktop\\victim.txt", "", "delete"},
+        {"%OUTSIDE%\\victim.txt", "", "delete"},
+        {"C:\\outlink\\new.txt", "C:\\data\\file.txt", "copy"},
+        {"C:\\users\\tester\\Desktop", "C:\\data\\sub", "copy"},
+        {"Z:<root>\\outside\\made\\x.txt", "C:\\data\\file.txt", "copy"},
+        {"<root>/prefix/x/../drive_c/outlink/pwned.ini", "C:\\data\\file.txt", "copy"},
+        {"<root>/prefix/x/y/../../drive_c/outlink/made", "C:\\data\\sub", "copy"},
+        {"<root>/prefix/x/../drive_c/outlink", "C:\\data\\*.log", "copy"},
+        {"%APPDATA%\\pwned.ini", "C:\\data\\file.txt", "copy"},
     };
-    const Case cases[] = {
-        {{"Z:<root>\\outside\\victim.txt", "", "delete"}, ""},
-        {{"<root>/outside/victim.txt", "", "delete"}, ""},
-        {{"C:\\outlink\\victim.txt", "", "delete"}, ""},
-        {{"C:\\outlink\\*.txt", "", "delete"}, ""},
-        {{"C:\\users\\tester\\Desktop\\victim.txt", "", "delete"}, ""},
-        {{"%OUTSIDE%\\victim.txt", "", "delete"}, ""},
-        {{"C:\\outlink\\new.txt", "C:\\data\\file.txt", "copy"}, "new.txt"},
-        {{"C:\\users\\tester\\Desktop", "C:\\data\\sub", "copy"}, "sub"},
-        {{"Z:<root>\\outside\\made\\x.txt", "C:\\data\\file.txt", "copy"}, "made"},
-    };
-    for (const Case& c : cases) {
+    for (const FileActionRow& c : cases) {
         EnginePrefix m;
         const fs::path out = m.root.dir() / "outside";
         fs::create_directories(out);
@@ -142,22 +155,31 @@ TEST(RunRepairXML, ChangesOutsideThePrefixAreRefused) {
         fs::create_directory_symlink("/", m.prefix() / "dosdevices/z:");
         std::string winRoot = m.root.dir().string();
         std::replace(winRoot.begin(), winRoot.end(), '/', '\\');
-        WriteFile(m.prefix() / "user.reg", ReadFile(m.prefix() / "user.reg") +
-                                               "\n[Environment] 1\n\"OUTSIDE\"=\"Z:" +
-                                               EnginePrefix::Escaped(winRoot) + "\\\\outside\"\n");
-        FileActionRow row = c.row;
+        WriteFile(m.prefix() / "user.reg",
+                  ReadFile(m.prefix() / "user.reg") + "\n[Environment] 1\n\"OUTSIDE\"=\"Z:" +
+                      EnginePrefix::Escaped(winRoot) + "\\\\outside\"\n\"APPDATA\"=\"" +
+                      EnginePrefix::Escaped((m.prefix() / "x/../drive_c/outlink").string()) +
+                      "\"\n");
+        const auto outsideBefore = Tree(out);
+        const auto prefixBefore = Tree(m.prefix());
+        FileActionRow row = c;
         for (std::string* path : {&row.FilePath, &row.FromPath})
             if (const auto at = path->find("<root>"); at != std::string::npos)
                 path->replace(at, 6, path->starts_with("Z:") ? winRoot : m.root.dir().string());
         const std::string what = row.decide + " " + row.FilePath;
 
+        // The preview says so before: the same check, in the same words.
+        const std::vector<PreviewAction> preview = PreviewRepair(Repair({row}), m.appDir());
+        ASSERT_EQ(preview.size(), 1u) << what;
+        EXPECT_TRUE(preview[0].refusal.starts_with("refused, it lies outside the prefix"))
+            << what << ": " << preview[0].after;
         const RepairResult result = RunRepairXML(Repair({row}), m.appDir());
         ASSERT_EQ(result.refused.size(), 1u) << what;
-        EXPECT_NE(result.refused[0].find("outside the prefix"), std::string::npos) << what;
-        EXPECT_EQ(ReadFile(out / "victim.txt"), "mine") << what;
-        if (!c.created.empty()) {
-            EXPECT_FALSE(fs::exists(out / c.created)) << what;
-        }
+        const std::string said = preview[0].refusal.substr(0, preview[0].refusal.find(" (at "));
+        EXPECT_NE(result.refused[0].find(said), std::string::npos)
+            << what << ": " << result.refused[0];
+        EXPECT_EQ(Tree(out), outsideBefore) << what;
+        EXPECT_EQ(Tree(m.prefix()), prefixBefore) << what; // no folder made on the way
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "core/platform/wine/HeldFolder.h"
 #include "core/platform/wine/WinePlatform.h"
 #include "support/TempPrefix.h"
 
@@ -133,6 +134,24 @@ TEST_F(WineFilesTest, CreatesOneFolderLevel) {
     EXPECT_FALSE(platform.createFolder("C:\\Temp\\keep.txt\\x"));
 }
 
+// A new folder whose real place, ".." taken after a folder that is missing and a link
+// followed, lies outside is refused, and no folder is made on the way.
+TEST_F(WineFilesTest, ANewFolderIsMadeOnlyInsideThePrefix) {
+    fs::create_directory_symlink(root.dir() / "outside", drive() / "evil");
+    const std::string p = (root.dir() / "prefix").string();
+    const std::string paths[] = {p + "/x/../drive_c/evil/new", p + "/x/y/../../drive_c/evil/new",
+                                 "C:\\evil\\new"};
+    for (const std::string& path : paths) {
+        EXPECT_FALSE(platform.createFolder(path)) << path;
+        EXPECT_NE(platform.fileError().find("outside the prefix"), std::string::npos)
+            << platform.fileError();
+    }
+    EXPECT_FALSE(fs::exists(root.dir() / "outside/new"));
+    EXPECT_FALSE(fs::exists(root.dir() / "prefix/x"));
+    EXPECT_TRUE(platform.createFolder(p + "/x/../drive_c/Temp/new")) << platform.fileError();
+    EXPECT_TRUE(fs::is_directory(drive() / "Temp/new"));
+}
+
 TEST_F(WineFilesTest, DeletesFilesTreesAndWildcardMatches) {
     EXPECT_TRUE(platform.shellDelete("C:\\temp\\*.log"));
     EXPECT_FALSE(fs::exists(drive() / "Temp/a.log"));
@@ -168,6 +187,102 @@ TEST_F(WineFilesTest, RootsAndThePrefixAreNeverDeleted) {
     EXPECT_TRUE(fs::exists(drive() / "AUTOEXEC.BAT"));
     EXPECT_TRUE(fs::exists(root.dir() / "prefix/other"));
     EXPECT_TRUE(fs::exists(root.dir() / "outside/precious.txt"));
+}
+
+// Where a path really is, walked as the kernel walks it: links followed, ".." taken
+// against the real folder reached so far, a missing folder taken as written (and left
+// again by a ".." after it).
+TEST_F(WineFilesTest, TheRealLocationIsWhereTheKernelGoes) {
+    const fs::path p = root.dir() / "prefix";
+    const fs::path out = root.dir() / "outside";
+    fs::create_directory_symlink(out, drive() / "evil");
+    fs::create_directory_symlink("../../../outside", drive() / "Temp/up");
+    fs::create_symlink("loop2", drive() / "loop1");
+    fs::create_symlink("loop1", drive() / "loop2");
+    fs::create_symlink(out / "precious.txt", drive() / "file-link");
+    const fs::path real = fs::canonical(p);
+    struct Case {
+        fs::path path;
+        bool entryItself;
+        fs::path expected;
+    };
+    const Case cases[] = {
+        {p / "x/../drive_c/evil/pwned.ini", false, out / "pwned.ini"},
+        {p / "x/y/../../drive_c/evil", false, out},
+        {p / "drive_c/evil/../Temp", false, root.dir() / "Temp"},
+        {p / "drive_c/Temp/up/../prefix", false, real},
+        {p / "dosdevices/c:/new/../../drive_c/Temp", false, real / "drive_c/Temp"},
+        {p / "drive_c/new/sub/file.txt", false, real / "drive_c/new/sub/file.txt"},
+        {p / "drive_c/evil", true, real / "drive_c/evil"},
+        {p / "drive_c/evil/", true, out},
+        {p / "drive_c/file-link", true, real / "drive_c/file-link"},
+        {p / "drive_c/file-link", false, out / "precious.txt"},
+        {p / "drive_c/loop1/x", false, {}},
+        {"/..", false, "/"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RealLocation(c.path, c.entryItself), c.expected) << c.path;
+}
+
+// A folder is held while a change is made in it: a link swapped in for a folder on
+// the way stops the change, and a folder held before the swap keeps the change.
+TEST_F(WineFilesTest, ALinkSwappedInAfterTheCheckIsNotFollowed) {
+    const fs::path out = root.dir() / "outside";
+    const auto outsideBefore = ReadFile(out / "precious.txt");
+    const fs::path real = RealLocation(drive() / "Temp/sub", false);
+    FolderError error;
+    const HeldFolder held = OpenRealFolder(real, false, error);
+    ASSERT_TRUE(held) << error.text;
+    // The folder is moved away and a link to the outside takes its place.
+    fs::rename(drive() / "Temp/sub", drive() / "Temp/moved");
+    fs::create_directory_symlink(out, drive() / "Temp/sub");
+    EXPECT_TRUE(held.writeFile("new.txt", drive() / "Temp/a.log", error)) << error.text;
+    EXPECT_EQ(ReadFile(drive() / "Temp/moved/new.txt"), "Temp/a.log");
+    // Opened again, the same path is refused.
+    EXPECT_FALSE(OpenRealFolder(real / "deeper", true, error));
+    EXPECT_TRUE(error.linkInTheWay) << error.text;
+    EXPECT_FALSE(OpenRealFolder(real, false, error));
+    EXPECT_FALSE(fs::exists(out / "new.txt"));
+    EXPECT_FALSE(fs::exists(out / "deeper"));
+    EXPECT_EQ(ReadFile(out / "precious.txt"), outsideBefore);
+}
+
+// A folder copied onto an existing one is merged into it: each file it holds is
+// written in its place, files the copy does not name stay; a file where a folder goes,
+// or a folder where a file goes, fails that part. copyTargets names each entry the
+// copy writes, and only those.
+TEST_F(WineFilesTest, AFolderCopiedOntoAFolderIsMergedIntoIt) {
+    const fs::path src = drive() / "src/dir";
+    const fs::path dst = drive() / "dst/dir";
+    for (const fs::path& dir :
+         {src / "sub", src / "newsub", src / "clash-file", dst / "sub", dst / "clash-folder"})
+        fs::create_directories(dir);
+    for (const char* file : {"same.txt", "new.txt", "sub/deep.txt", "newsub/n.txt",
+                             "clash-file/x.txt", "clash-folder"})
+        WriteFile(src / file, std::string("new ") + file);
+    fs::create_symlink("same.txt", src / "link");
+    for (const char* file : {"same.txt", "untouched.txt", "sub/deep.txt", "sub/kept.txt",
+                             "clash-file", "clash-folder/y.txt"})
+        WriteFile(dst / file, std::string("old ") + file);
+
+    std::vector<std::string> targets = platform.copyTargets("C:\\src\\dir", "C:\\dst");
+    std::sort(targets.begin(), targets.end());
+    const fs::path c = this->c() / "dst/dir";
+    EXPECT_EQ(targets, (std::vector<std::string>{c / "link", c / "new.txt", c / "newsub",
+                                                 c / "same.txt", c / "sub/deep.txt"}));
+
+    EXPECT_FALSE(platform.shellCopy("C:\\src\\dir", "C:\\dst"));
+    EXPECT_NE(platform.fileError().find("is in the way"), std::string::npos)
+        << platform.fileError();
+    const std::pair<std::string_view, std::string_view> contents[] = {
+        {"same.txt", "new same.txt"},           {"new.txt", "new new.txt"},
+        {"sub/deep.txt", "new sub/deep.txt"},   {"newsub/n.txt", "new newsub/n.txt"},
+        {"untouched.txt", "old untouched.txt"}, {"sub/kept.txt", "old sub/kept.txt"},
+        {"clash-file", "old clash-file"},       {"clash-folder/y.txt", "old clash-folder/y.txt"},
+    };
+    for (const auto& [file, content] : contents)
+        EXPECT_EQ(ReadFile(dst / file), content) << file;
+    EXPECT_EQ(fs::read_symlink(dst / "link"), "same.txt");
 }
 
 TEST_F(WineFilesTest, CopiesAsTheShellDoes) {

@@ -1,125 +1,102 @@
 #include "core/platform/wine/WineFiles.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
+
+#include "core/platform/wine/HeldFolder.h"
 
 namespace corvane::wine {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 enum class Kind { Missing, File, Folder, Link };
 
 // What a path is, links followed; a link whose target is missing is a Link.
-Kind KindOf(const std::filesystem::path& path) {
+Kind KindOf(const fs::path& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return Kind::Missing;
     if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) return Kind::Link;
     return S_ISDIR(st.st_mode) ? Kind::Folder : Kind::File;
 }
 
-bool IsLink(const std::filesystem::path& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-bool Inside(const std::filesystem::path& inner, const std::filesystem::path& outer) {
-    std::error_code ec;
-    const auto a = std::filesystem::weakly_canonical(inner, ec);
-    const auto b = std::filesystem::weakly_canonical(outer, ec);
+// Whether `inner` is `outer` or lies inside it, both where they really are.
+bool Inside(const fs::path& inner, const fs::path& outer) {
+    const auto a = RealLocation(inner, false);
+    const auto b = RealLocation(outer, false);
     const auto [end, unused] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
     return end == b.end();
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+// One entry a copy writes.
+struct Write {
+    enum class What { File, Link, Folder } what; // Folder: a new one, with all it holds
+    fs::path from;
+    fs::path to;
+};
+
+// What copying `from` onto `to` writes, entry by entry, as things stand: a file or a
+// link replaces what is there, a folder is made whole where nothing is and merged,
+// entry by entry, into a folder that is there. A part that cannot be copied (a folder
+// where a file goes, a file where a folder goes, a source that is neither) goes to
+// `failed` with the reason. The source named by the copy is taken through a link; a
+// link inside a copied folder is copied as a link.
+void PlanCopy(const fs::path& from, const fs::path& to, bool named, std::vector<Write>& writes,
+              std::vector<std::string>& failed) {
+    struct stat st {};
+    if ((named ? ::stat(from.c_str(), &st) : ::lstat(from.c_str(), &st)) != 0) {
+        failed.push_back(from.string() + ": not found");
+        return;
     }
-    return true;
+    const Kind there = KindOf(to);
+    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+        if (there == Kind::Folder)
+            failed.push_back(to.string() + ": a folder is in the way");
+        else
+            writes.push_back(
+                {S_ISLNK(st.st_mode) ? Write::What::Link : Write::What::File, from, to});
+    } else if (!S_ISDIR(st.st_mode)) {
+        failed.push_back(from.string() + ": neither a file nor a folder, not copied");
+    } else if (there == Kind::Missing) {
+        writes.push_back({Write::What::Folder, from, to});
+    } else if (there != Kind::Folder) {
+        failed.push_back(to.string() + ": a file is in the way");
+    } else {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(from, ec))
+            names.push_back(entry.path().filename().string());
+        if (ec) failed.push_back(from.string() + ": " + ec.message());
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names)
+            PlanCopy(from / name, to / name, false, writes, failed);
+    }
 }
 
 } // namespace
 
-bool CopyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    struct stat st {};
-    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(in);
-        return false;
-    }
-    std::string tmpl = (to.parent_path() / ("." + to.filename().string() + ".XXXXXX")).string();
-    const int out = ::mkstemp(tmpl.data());
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    char buf[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(in, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        if (!WriteAll(out, buf, static_cast<std::size_t>(n))) {
-            ok = false;
-            break;
-        }
-    }
-    ::close(in);
-    ok = ok && ::fchmod(out, st.st_mode & 07777) == 0 && ::fsync(out) == 0;
-    if (::close(out) != 0) ok = false;
-    // A folder in the way is not replaced: rename() refuses it.
-    if (ok && ::rename(tmpl.c_str(), to.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(tmpl.c_str());
-    return ok;
-}
-
-bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to,
-              const std::function<bool(const std::filesystem::path&)>& allowed) {
-    std::error_code ec;
-    if (!allowed(to)) return false;
-    const Kind there = KindOf(to);
-    if (there == Kind::File) return false;
-    if (there == Kind::Missing && !std::filesystem::create_directory(to, ec)) return false;
-    bool ok = true;
-    for (const auto& entry : std::filesystem::directory_iterator(from, ec)) {
-        const auto target = to / entry.path().filename();
-        std::error_code inner;
-        if (entry.is_symlink(inner)) {
-            std::filesystem::remove(target, inner);
-            std::filesystem::copy_symlink(entry.path(), target, inner);
-            ok = ok && !inner;
-        } else if (entry.is_directory(inner)) {
-            ok = CopyTree(entry.path(), target, allowed) && ok;
-        } else if (entry.is_regular_file(inner)) {
-            ok = allowed(target) && CopyFileAtomically(entry.path(), target) && ok;
-        } else {
-            ok = false; // devices, pipes and sockets are not copied
-        }
-    }
-    return ok && !ec;
-}
-
 bool WineFiles::fail(std::string_view written, std::string_view why) const {
-    error_ = std::string(written) + ": " + std::string(why);
+    // The first failure of a change is the one it reports.
+    if (error_.empty()) error_ = std::string(written) + ": " + std::string(why);
     return false;
 }
 
-std::string WineFiles::refusalAt(const std::filesystem::path& target, bool entryItself) const {
-    const auto real = RealLocation(target, entryItself);
-    if (paths_.insidePrefix(real)) return {};
-    return "refused, it lies outside the prefix " + paths_.prefix().string() + " (at " +
-           (real.empty() ? target : real).string() + ")";
+std::string WineFiles::refusalAt(const fs::path& target, bool entryItself) const {
+    // The entry itself, then (unless it is the entry that changes) what it leads to.
+    for (const bool itself : {true, false}) {
+        if (!itself && entryItself) break;
+        const auto real = RealLocation(target, itself);
+        if (!paths_.insidePrefix(real))
+            return "refused, it lies outside the prefix " + paths_.prefix().string() + " (at " +
+                   (real.empty() ? target : real).string() + ")";
+    }
+    return {};
 }
 
-bool WineFiles::mayChange(std::string_view written, const std::filesystem::path& target,
+bool WineFiles::mayChange(std::string_view written, const fs::path& target,
                           bool entryItself) const {
     const std::string refusal = refusalAt(target, entryItself);
     return refusal.empty() || fail(written, refusal);
@@ -151,21 +128,25 @@ bool WineFiles::createFolder(std::string_view path) const {
     const auto resolved = paths_.resolve(path);
     if (!resolved) return fail(path, "names no place of the machine");
     if (!mayChange(path, *resolved, false)) return false;
-    if (KindOf(resolved->parent_path()) != Kind::Folder) return fail(path, "its folder is missing");
-    if (::mkdir(resolved->c_str(), 0777) == 0) return true;
-    return fail(path, std::error_code(errno, std::generic_category()).message());
+    const fs::path real = RealLocation(*resolved, true);
+    FolderError error;
+    const HeldFolder parent = OpenRealFolder(real.parent_path(), false, error);
+    if (!parent)
+        return fail(path, !error.linkInTheWay && (error.code == ENOENT || error.code == ENOTDIR)
+                              ? "its folder is missing"
+                              : error.text);
+    return parent.makeFolder(real.filename().string(), error) || fail(path, error.text);
 }
 
-bool WineFiles::removeEntry(std::string_view written, const std::filesystem::path& target) const {
+bool WineFiles::removeEntry(std::string_view written, const fs::path& target) const {
     if (!mayChange(written, target, true)) return false;
     if (paths_.isProtected(target)) return fail(written, "refused, it is a drive or the prefix");
-    std::error_code ec;
-    // remove_all takes links away as links: it never follows one out of the tree.
-    if (IsLink(target) || KindOf(target) == Kind::File)
-        std::filesystem::remove(target, ec);
-    else
-        std::filesystem::remove_all(target, ec);
-    return ec ? fail(written, ec.message()) : true;
+    // Taken away inside the folder that was checked; a link goes as a link, never
+    // followed out of the tree.
+    const fs::path real = RealLocation(target, true);
+    FolderError error;
+    const HeldFolder folder = OpenRealFolder(real.parent_path(), false, error);
+    return (folder && folder.remove(real.filename().string(), error)) || fail(written, error.text);
 }
 
 bool WineFiles::remove(std::string_view path) const {
@@ -184,8 +165,8 @@ bool WineFiles::remove(std::string_view path) const {
     return removeEntry(path, split->whole);
 }
 
-std::vector<std::filesystem::path> WineFiles::removeTargets(std::string_view path) const {
-    std::vector<std::filesystem::path> targets;
+std::vector<fs::path> WineFiles::removeTargets(std::string_view path) const {
+    std::vector<fs::path> targets;
     const auto split = paths_.split(path);
     if (!split) return targets;
     if (HasWildcard(split->last)) {
@@ -199,21 +180,71 @@ std::vector<std::filesystem::path> WineFiles::removeTargets(std::string_view pat
     return targets;
 }
 
-std::vector<std::filesystem::path> WineFiles::copyTargets(std::string_view source,
-                                                          std::string_view destination) const {
-    std::vector<std::filesystem::path> targets;
+std::vector<fs::path> WineFiles::copyTargets(std::string_view source,
+                                             std::string_view destination) const {
+    std::vector<fs::path> targets;
     const auto split = paths_.split(source);
     const auto to = paths_.resolve(destination);
     if (!split || !to) return targets;
+    std::vector<std::pair<fs::path, fs::path>> pairs;
     if (HasWildcard(split->last)) {
+        const Kind there = KindOf(*to);
+        if (there != Kind::Missing && there != Kind::Folder) return targets;
         for (const auto& name : MatchingEntries(split->folder, split->last))
-            targets.push_back(*to / name);
-        return targets;
+            pairs.emplace_back(split->folder / name, *to / name);
+    } else if (const auto from = paths_.resolve(source); from && KindOf(*from) != Kind::Missing) {
+        pairs.emplace_back(*from, KindOf(*to) == Kind::Folder ? *to / from->filename() : *to);
     }
-    const auto from = paths_.resolve(source);
-    if (!from || KindOf(*from) == Kind::Missing) return targets;
-    targets.push_back(KindOf(*to) == Kind::Folder ? *to / from->filename() : *to);
+    for (const auto& [from, target] : pairs) {
+        if (Inside(target, from)) continue; // refused whole by the copy
+        std::vector<Write> writes;
+        std::vector<std::string> failed;
+        PlanCopy(from, target, true, writes, failed);
+        for (const Write& write : writes)
+            targets.push_back(write.to);
+    }
     return targets;
+}
+
+bool WineFiles::copyEntry(std::string_view destination, const fs::path& from,
+                          const fs::path& target) const {
+    // A folder copied into itself would never end; a file onto itself is lost.
+    if (Inside(target, from)) return fail(destination, "lies inside the source");
+    if (!mayChange(destination, target, false)) return false;
+    std::vector<Write> writes;
+    std::vector<std::string> failed;
+    PlanCopy(from, target, true, writes, failed);
+    bool ok = true;
+    for (const Write& write : writes) {
+        // Each entry is checked where it really is, then written inside the folder that
+        // was checked; the shell makes the folders the destination needs.
+        if (!mayChange(destination, write.to, false)) {
+            ok = false;
+            continue;
+        }
+        const fs::path real = RealLocation(write.to, true);
+        const std::string name = real.filename().string();
+        FolderError error;
+        const HeldFolder folder = OpenRealFolder(real.parent_path(), true, error);
+        bool done = false;
+        if (folder) {
+            switch (write.what) {
+            case Write::What::File:
+                done = folder.writeFile(name, write.from, error);
+                break;
+            case Write::What::Link:
+                done = folder.writeLink(name, write.from, error);
+                break;
+            case Write::What::Folder:
+                done = folder.writeFolder(name, write.from, error);
+                break;
+            }
+        }
+        if (!done) ok = fail(destination, error.text);
+    }
+    for (const std::string& why : failed)
+        ok = fail(destination, why);
+    return ok;
 }
 
 bool WineFiles::copy(std::string_view source, std::string_view destination) const {
@@ -222,39 +253,34 @@ bool WineFiles::copy(std::string_view source, std::string_view destination) cons
     const auto to = paths_.resolve(destination);
     if (!split) return fail(source, "names no place of the machine");
     if (!to) return fail(destination, "names no place of the machine");
-    const auto allowed = [&](const std::filesystem::path& target) {
-        return mayChange(destination, target, false);
-    };
-    std::error_code ec;
-    auto copyOne = [&](const std::filesystem::path& from, const std::filesystem::path& target) {
-        const Kind kind = KindOf(from);
-        if (kind != Kind::Folder && kind != Kind::File) return fail(source, "not found");
-        // A folder copied into itself would never end; a file onto itself is lost.
-        if (Inside(target, from)) return fail(destination, "lies inside the source");
-        if (!allowed(target)) return false;
-        // The shell makes the folders the destination needs.
-        std::filesystem::create_directories(target.parent_path(), ec);
-        const bool ok = kind == Kind::Folder ? CopyTree(from, target, allowed)
-                                             : CopyFileAtomically(from, target);
-        return ok || !error_.empty() ? ok : fail(destination, "could not be written");
-    };
     if (HasWildcard(split->last)) {
-        // Every match goes into the destination folder.
+        // Every match goes into the destination folder, made when missing.
         const auto matches = MatchingEntries(split->folder, split->last);
         if (matches.empty()) return fail(source, "nothing matches");
-        if (!allowed(*to)) return false;
-        if (KindOf(*to) == Kind::Missing) std::filesystem::create_directories(*to, ec);
+        if (!mayChange(destination, *to, false)) return false;
+        if (KindOf(*to) == Kind::Missing) {
+            FolderError error;
+            if (!OpenRealFolder(RealLocation(*to, true), true, error))
+                return fail(destination, error.text);
+        }
         if (KindOf(*to) != Kind::Folder) return fail(destination, "is not a folder");
         bool ok = true;
-        for (const auto& name : matches)
-            ok = copyOne(split->folder / name, *to / name) && ok;
+        for (const auto& name : matches) {
+            const fs::path from = split->folder / name;
+            const Kind kind = KindOf(from);
+            const bool done = kind == Kind::Folder || kind == Kind::File
+                                  ? copyEntry(destination, from, *to / name)
+                                  : fail(source, "not found");
+            ok = done && ok;
+        }
         return ok;
     }
     const auto from = paths_.resolve(source);
-    if (!from || KindOf(*from) == Kind::Missing) return fail(source, "not found");
+    const Kind kind = from ? KindOf(*from) : Kind::Missing;
+    if (kind != Kind::Folder && kind != Kind::File) return fail(source, "not found");
     // An existing folder receives the source inside it; anything else is the copy.
-    const auto target = KindOf(*to) == Kind::Folder ? *to / from->filename() : *to;
-    return copyOne(*from, target);
+    return copyEntry(destination, *from,
+                     KindOf(*to) == Kind::Folder ? *to / from->filename() : *to);
 }
 
 } // namespace corvane::wine

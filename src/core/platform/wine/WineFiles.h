@@ -3,12 +3,14 @@
 // silent delete and copy.
 //
 // Changes stay inside the prefix: a delete, a copy's destination and a new folder
-// whose real location (links resolved) lies outside the prefix folder are refused.
-// Tests for existence and a copy's source may look anywhere.
+// whose real location (RealLocation: links resolved, ".." taken against the real
+// folder) lies outside the prefix folder are refused. Each change is then made through
+// folders opened one component at a time without following a link, missing ones made
+// and opened the same way, so that a link put in the way after the check is not
+// followed. Tests for existence and a copy's source may look anywhere.
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,20 +27,32 @@ public:
     bool folderExists(std::string_view path) const;
     bool createFolder(std::string_view path) const;
     bool remove(std::string_view path) const;
+    // The shell's copy. A folder copied onto an existing folder is merged into it, as
+    // Windows merges: each file is written in its place, files the copy does not name
+    // stay. A file where the copy needs a folder, or a folder where it needs a file,
+    // fails that part (the rest is still copied, and the copy is false).
     bool copy(std::string_view source, std::string_view destination) const;
-    // What remove(path) would take away, and what copy(source, destination) would
-    // write, as they stand now.
+    // What remove(path) would take away, as it stands now.
     std::vector<std::filesystem::path> removeTargets(std::string_view path) const;
+    // Every entry copy(source, destination) will write, as it stands now: each file
+    // and link it writes, down into the folders that exist already, and each folder it
+    // makes whole (one entry for the folder and all it will hold). Folders it merges
+    // into are not listed: they stay. Parts that fail are not listed.
     std::vector<std::filesystem::path> copyTargets(std::string_view source,
                                                    std::string_view destination) const;
     // Why a change at `target` (a Linux path) would be refused, naming it; empty when
-    // it may be made. `entryItself`: a link there is itself the entry changed.
+    // it may be made. The entry itself must lie inside the prefix and, unless
+    // `entryItself`, so must what a link there points to.
     std::string refusalAt(const std::filesystem::path& target, bool entryItself) const;
     // Why the last change was refused or failed, naming the path; empty when it worked.
     const std::string& error() const { return error_; }
 
 private:
     bool removeEntry(std::string_view written, const std::filesystem::path& target) const;
+    // Copies `from` (a file or folder) onto the entry `target`, merging into a folder
+    // there.
+    bool copyEntry(std::string_view destination, const std::filesystem::path& from,
+                   const std::filesystem::path& target) const;
     // True when `target` may be changed; else records the refusal and is false.
     bool mayChange(std::string_view written, const std::filesystem::path& target,
                    bool entryItself) const;
@@ -46,13 +60,5 @@ private:
     const WinePaths& paths_;
     mutable std::string error_;
 };
-
-// Copies one file through a temporary name in the destination's folder and a
-// rename, so that the destination is never half written.
-bool CopyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
-// Copies a folder with everything in it into `to` (made when missing); links inside
-// are copied as links. A destination `allowed` refuses is not written.
-bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to,
-              const std::function<bool(const std::filesystem::path&)>& allowed);
 
 } // namespace corvane::wine

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <ctime>
 #include <dirent.h>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "core/platform/Utf.h"
@@ -249,14 +252,60 @@ bool MatchUnits(std::basic_string_view<Char> p, std::basic_string_view<Char> s) 
 } // namespace
 
 std::filesystem::path RealLocation(const std::filesystem::path& linuxPath, bool entryItself) {
-    std::error_code ec;
-    struct stat st {};
-    const bool link = entryItself && ::lstat(linuxPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    auto real =
-        link ? std::filesystem::weakly_canonical(linuxPath.parent_path(), ec) / linuxPath.filename()
-             : std::filesystem::weakly_canonical(linuxPath, ec);
     // A location that cannot be worked out lies nowhere: the empty path is inside nothing.
+    if (linuxPath.empty()) return {};
+    std::error_code ec;
+    const std::filesystem::path whole =
+        linuxPath.is_absolute() ? linuxPath : std::filesystem::current_path(ec) / linuxPath;
     if (ec) return {};
+    // The names still to walk, the next one last; a link's target takes its place.
+    std::vector<std::string> pending;
+    for (const auto& name : whole.relative_path())
+        pending.push_back(name.string());
+    std::reverse(pending.begin(), pending.end());
+    std::filesystem::path real = "/";
+    std::size_t missing = 0; // how many of the last names of `real` do not exist yet
+    int hops = 0;
+    while (!pending.empty()) {
+        const std::string name = std::move(pending.back());
+        pending.pop_back();
+        if (name.empty() || name == ".") continue;
+        if (name == "..") {
+            // `real` holds no link, so its parent is the real parent; a missing folder
+            // that will be made is left again as the kernel will leave it.
+            if (real.has_relative_path()) real = real.parent_path();
+            if (missing > 0) --missing;
+            continue;
+        }
+        const std::filesystem::path next = real / name;
+        if (missing == 0) {
+            struct stat st {};
+            if (::lstat(next.c_str(), &st) == 0) {
+                if (S_ISLNK(st.st_mode) && !(entryItself && pending.empty())) {
+                    // Followed as the kernel follows it, with the kernel's limit.
+                    if (++hops > 40) return {};
+                    std::string target(PATH_MAX, '\0');
+                    const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
+                    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return {};
+                    target.resize(static_cast<std::size_t>(n));
+                    const std::filesystem::path to = target;
+                    if (to.is_absolute()) real = "/";
+                    std::vector<std::string> names;
+                    for (const auto& part : to.relative_path())
+                        names.push_back(part.string());
+                    pending.insert(pending.end(), names.rbegin(), names.rend());
+                    continue;
+                }
+                real = next;
+                continue;
+            }
+            // A place that cannot be looked at lies nowhere.
+            if (errno != ENOENT && errno != ENOTDIR) return {};
+        }
+        // A missing folder is made where it is named.
+        real = next;
+        ++missing;
+    }
     return real;
 }
 
@@ -396,23 +445,19 @@ bool WinePaths::insidePrefix(const std::filesystem::path& location) const {
 }
 
 bool WinePaths::isProtected(const std::filesystem::path& linuxPath) const {
-    std::error_code ec;
     // A link is judged by where it stands, not by where it points.
-    struct stat st {};
-    const bool link = ::lstat(linuxPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    const auto target =
-        link ? std::filesystem::weakly_canonical(linuxPath.parent_path(), ec) / linuxPath.filename()
-             : std::filesystem::weakly_canonical(linuxPath, ec);
-    if (ec || target == "/" || target.empty()) return true;
+    const auto target = RealLocation(linuxPath, true);
+    if (target == "/" || target.empty()) return true;
     // The prefix itself and every folder that holds it.
-    const auto prefix = std::filesystem::weakly_canonical(prefix_, ec);
+    const auto prefix = RealLocation(prefix_, false);
     const auto [end, unused] =
         std::mismatch(target.begin(), target.end(), prefix.begin(), prefix.end());
     if (end == target.end()) return true;
+    std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(prefix_ / "dosdevices", ec)) {
         std::error_code inner;
         if (std::filesystem::is_directory(entry.path(), inner) &&
-            std::filesystem::weakly_canonical(entry.path(), inner) == target)
+            RealLocation(entry.path(), false) == target)
             return true;
     }
     return false;

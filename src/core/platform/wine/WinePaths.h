@@ -64,9 +64,14 @@ private:
     std::filesystem::path appDir_;
 };
 
-// Where `linuxPath` really is: every link resolved, "." and ".." taken away, and a
-// missing tail kept as written. With `entryItself`, a last component that is a link
-// stays as it stands (taking a link away does not touch what it points to).
+// Where `linuxPath` really is: the place the kernel reaches once the missing folders
+// on the way are made. The components are walked in order; a link is followed as the
+// kernel follows it (at most 40 of them), ".." leaves the real folder reached so far
+// (after its links), and a missing component is taken as written, so that a ".." after
+// it comes back out of it. With `entryItself`, a last component that is a link stays as
+// it stands (taking a link away does not touch what it points to). The result holds no
+// link and no "." or ".."; it is empty (inside nothing) when the place cannot be worked
+// out: too many links, or a folder that cannot be looked at.
 std::filesystem::path RealLocation(const std::filesystem::path& linuxPath, bool entryItself);
 
 bool HasWildcard(std::string_view name);

@@ -16,8 +16,8 @@ namespace corvane::test {
 class FakeWineServer {
 public:
     explicit FakeWineServer(const std::filesystem::path& prefix,
-                            const std::filesystem::path& tmpRoot = "/tmp")
-        : dir_(wine::WineServerDir(prefix, tmpRoot)) {
+                            const wine::ServerRoots& roots = {})
+        : dir_(wine::WineServerDir(prefix, roots)) {
         std::filesystem::create_directories(dir_);
         const std::string lockFile = (dir_ / "lock").string();
         int ready[2], stop[2];

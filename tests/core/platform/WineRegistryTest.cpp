@@ -349,7 +349,11 @@ TEST_F(WineRegistryTest, ChangesRemoveStaleTemporaryFiles) {
 }
 
 TEST_F(WineRegistryTest, DebiansWineserverFileNamesTheServerFolder) {
+    // Without the user's runtime folder, Debian's Wine takes the folder the prefix's
+    // "wineserver" file (mode 0400) names.
+    std::filesystem::remove_all(tmpRoot.dir() / "run-user");
     prefix.write("wineserver", "wine-development\n");
+    std::filesystem::permissions(prefix.file("wineserver"), std::filesystem::perms::owner_read);
     const auto dir = WineServerDir(prefix.dir(), tmpRoot.dir());
     EXPECT_EQ(dir.parent_path(), tmpRoot.dir() / "wine-development");
     ServerLock lock(dir);

@@ -15,9 +15,19 @@ namespace corvane::test {
 
 class FakeWineServer {
 public:
+    // Where the lock is held: byte 0 as a wineserver holds it, or bytes 0 and 1 as a
+    // Corvane command changing the registry holds them.
+    struct At {
+        std::filesystem::path dir;
+        bool corvane = false;
+    };
+
     explicit FakeWineServer(const std::filesystem::path& prefix,
-                            const std::filesystem::path& tmpRoot = "/tmp")
-        : dir_(wine::WineServerDir(prefix, tmpRoot)) {
+                            const wine::ServerRoots& roots = {})
+        : FakeWineServer(At{wine::WineServerDir(prefix, roots)}) {}
+
+    explicit FakeWineServer(const At& at) : dir_(at.dir) {
+        const off_t bytes = at.corvane ? 2 : 1;
         std::filesystem::create_directories(dir_);
         const std::string lockFile = (dir_ / "lock").string();
         int ready[2], stop[2];
@@ -34,7 +44,7 @@ public:
             struct flock lock {};
             lock.l_type = F_WRLCK;
             lock.l_whence = SEEK_SET;
-            lock.l_len = 1;
+            lock.l_len = bytes;
             const char held = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? '1' : '0';
             if (::write(ready[1], &held, 1) != 1) ::_exit(1);
             char end;

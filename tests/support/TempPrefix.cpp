@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace corvane::test {
 
@@ -25,6 +26,11 @@ wine::WineOptions Options(const std::filesystem::path& tmpRoot, const std::files
                           std::vector<std::string> environment) {
     wine::WineOptions options;
     options.tmpRoot = tmpRoot;
+    // The user's runtime folder is there, as in a desktop session, so that locks are
+    // taken below the test's folder and never name a folder in the prefix.
+    options.runUserRoot = tmpRoot / "run-user";
+    std::error_code ec;
+    std::filesystem::create_directories(options.runUserRoot / std::to_string(::getuid()), ec);
     options.appDir = appDir.empty() ? tmpRoot : appDir;
     options.unix.userName = "tester";
     options.unix.hostName = "TESTHOST";

@@ -80,10 +80,13 @@ protected:
                            "\"Dw\"=dword:ffffffff\n\n[Software\\\\Test\\\\Sub\\\\Deeper] 1\n");
     }
     void TearDown() override {
-        // The server folder a write made for the prefix, as wineserver leaves it.
+        // The server folder a write made for the prefix, as wineserver leaves it, and
+        // the folder holding it when nothing else is left there.
         std::error_code ec;
-        if (const auto dir = wine::WineServerDir(prefix.dir()); !dir.empty())
+        if (const auto dir = wine::WineServerDir(prefix.dir()); !dir.empty()) {
             std::filesystem::remove_all(dir, ec);
+            std::filesystem::remove(dir.parent_path(), ec);
+        }
     }
     Result reg(std::vector<std::string> args) {
         args.insert(args.begin(), {"reg", "--prefix", prefix.dir().string()});

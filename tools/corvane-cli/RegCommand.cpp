@@ -107,6 +107,11 @@ int RunRegCommand(std::span<const std::string> args, std::ostream& out, std::ost
                "\"wineserver -k\" first)\n";
         return 2;
     }
+    if (op->second.writes && platform.regWriteState() == RegWriteState::OtherWriter) {
+        err << "corvane-cli reg: another Corvane command is changing this prefix ("
+            << prefix.string() << "); nothing was written, try again when it has finished\n";
+        return 2;
+    }
     if (auto code = RegistryError(platform, err)) return *code;
     // The answer is printed only when it is the machine's.
     std::ostringstream answer;

@@ -94,6 +94,13 @@ private:
             // A file action that did not go through says why, when the machine knows.
             if (std::string why = ActivePlatform().fileError(); !why.empty())
                 result.refused.push_back(std::move(why));
+        } else if (!made && ActivePlatform().regWriteState() != RegWriteState::Writable) {
+            // A registry action fails quietly when there is nothing to change; one that
+            // failed because a running Wine or another Corvane command holds the
+            // registry says so.
+            std::string why = ActivePlatform().registryError();
+            result.refused.push_back(why.empty() ? "the registry could not be written"
+                                                 : std::move(why));
         }
         return true;
     }

@@ -85,6 +85,7 @@ enum class [[nodiscard]] RegStatus : std::int32_t{
 enum class RegWriteState {
     Writable,
     ServerRunning, // a program of the machine owns the registry (a running wineserver)
+    OtherWriter,   // another Corvane command is changing the registry just now
     NoMachine,     // there is no machine to write to (a missing prefix)
 };
 

@@ -226,6 +226,12 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
         json entries = json::array();
         json made = json::array();
         for (const std::string& target : targets) {
+            // The check the change itself makes, before anything is moved into the
+            // journal: a copy writes through a link, a delete removes the link.
+            if (std::string refusal = platform.refusalAt(target, !copy); !refusal.empty()) {
+                reason = change.path + ": " + refusal;
+                return Answer::Refuse;
+            }
             const fs::path real = RealLocation(target);
             if (!Inside(real, st.machine)) {
                 // Said as the machine says it when it refuses a change there.

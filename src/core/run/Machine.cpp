@@ -32,6 +32,8 @@ std::string RepairRefusal() {
                " 中运行，注册表由它掌管，修复无法进行。\n请先关闭该前缀中的程序，或结束 Wine:\n"
                "WINEPREFIX=" +
                ShellWord(prefix) + " wineserver -k";
+    case RegWriteState::OtherWriter:
+        return "另一个 Corvane 命令正在修改前缀 " + prefix + "，修复无法进行。\n请等它结束后再试。";
     case RegWriteState::NoMachine:
         break;
     }

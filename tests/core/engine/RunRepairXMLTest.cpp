@@ -11,6 +11,7 @@
 #include "core/engine/RuleTriggered.h"
 #include "core/engine/RunRepairXML.h"
 #include "core/run/Preview.h"
+#include "support/FakeWineServer.h"
 
 namespace corvane {
 namespace {
@@ -470,6 +471,25 @@ TEST(RunRepairXML, RegistryChangesAreWrittenOnceWhenTheDocumentEnds) {
     EXPECT_EQ(ReadFile(m.prefix() / "system.reg"), saved + watcher.outside);
     EXPECT_FALSE(RegValueExists(RootKey::LocalMachine, "Software\\Corvane", "D", ""));
     EXPECT_TRUE(RegValueExists(RootKey::LocalMachine, "Software\\Outside", "X", ""));
+}
+
+// A registry action refused because Wine or another Corvane command holds the
+// registry gives its item that reason; one with nothing to do gives none.
+TEST(RunRepairXML, RegistryActionsRefusedByALockSayWhy) {
+    EnginePrefix m;
+    const std::string document =
+        Repair({}, {{"HKLM", "Software\\Corvane", "A", "REG_SZ", "1", "SetValue", ""},
+                    {"HKLM", "Software\\Corvane", "None", "", "", "DelValue", ""}});
+    for (const bool corvane : {false, true}) {
+        test::FakeWineServer holder({wine::WineServerDir(m.prefix(), m.root.dir()), corvane});
+        const RepairResult result = RunRepairXML(document, m.appDir());
+        ASSERT_FALSE(result.refused.empty());
+        EXPECT_NE(result.refused[0].find(corvane ? "another Corvane command" : "Wine is running"),
+                  std::string::npos)
+            << result.refused[0];
+    }
+    EXPECT_EQ(RunRepairXML(document, m.appDir()).refused, std::vector<std::string>{});
+    EXPECT_EQ(ValueInFiles(m, "HKLM", "Software\\Corvane", "A", "REG_SZ"), "1");
 }
 
 TEST(RunRepairXML, TheWorkedExampleRepairsWhatDetectionFound) {

@@ -9,6 +9,7 @@
 #include "core/platform/Utf.h"
 #include "core/platform/wine/WinePlatform.h"
 #include "core/platform/wine/WineServer.h"
+#include "support/FakeWineServer.h"
 #include "support/TempPrefix.h"
 
 namespace corvane::wine {
@@ -349,12 +350,51 @@ TEST_F(WineRegistryTest, ChangesRemoveStaleTemporaryFiles) {
 }
 
 TEST_F(WineRegistryTest, DebiansWineserverFileNamesTheServerFolder) {
+    // Without the user's runtime folder, Debian's Wine takes the folder the prefix's
+    // "wineserver" file (mode 0400) names.
+    std::filesystem::remove_all(tmpRoot.dir() / "run-user");
     prefix.write("wineserver", "wine-development\n");
+    std::filesystem::permissions(prefix.file("wineserver"), std::filesystem::perms::owner_read);
     const auto dir = WineServerDir(prefix.dir(), tmpRoot.dir());
     EXPECT_EQ(dir.parent_path(), tmpRoot.dir() / "wine-development");
     ServerLock lock(dir);
     ASSERT_TRUE(lock.locked());
     EXPECT_EQ(platform.regWriteState(), RegWriteState::ServerRunning);
+}
+
+// A wineserver is seen in every folder where one may hold its lock, and a Corvane
+// command holding the lock is told apart from it.
+TEST_F(WineRegistryTest, LockHoldersAreSeenInEveryPlace) {
+    const auto leaf = WineServerDir(prefix.dir(), tmpRoot.dir()).filename();
+    const std::string uid = std::to_string(::getuid());
+    // A name file of another mode than 0400 is replaced by Wine, but a server started
+    // before may still use it.
+    prefix.write("wineserver", "wine-named\n");
+    const std::filesystem::path places[] = {
+        tmpRoot.dir() / "run-user" / uid / "wine" / leaf,
+        tmpRoot.dir() / ("wine-named") / leaf,
+        tmpRoot.dir() / (".wine-" + uid) / leaf,
+    };
+    for (const auto& place : places) {
+        for (const bool corvane : {false, true}) {
+            {
+                test::FakeWineServer holder({place, corvane});
+                EXPECT_EQ(platform.regWriteState(),
+                          corvane ? RegWriteState::OtherWriter : RegWriteState::ServerRunning)
+                    << place;
+                EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"),
+                          RegStatus::LockViolation)
+                    << place;
+                EXPECT_NE(platform.registryError().find(
+                              corvane ? "another Corvane command is changing this prefix"
+                                      : "Wine is running for"),
+                          std::string::npos)
+                    << platform.registryError();
+            }
+            EXPECT_EQ(platform.regWriteState(), RegWriteState::Writable) << place;
+        }
+    }
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"), RegStatus::Ok);
 }
 
 TEST(WineRegistryMissing, AMissingPrefixIsAnEmptyMachineThatIsNeverCreated) {

@@ -376,6 +376,32 @@ TEST_F(JournalTest, UndoingACopyRemovesTheFoldersItMade) {
     EXPECT_EQ(ReadFile(autorun), original);
 }
 
+// A copy onto a link that leads outside is refused before the journal moves anything:
+// the link stays where it was and what it leads to is untouched.
+TEST_F(JournalTest, ACopyOntoALinkOutsideIsRefusedBeforeAnythingMoves) {
+    const fs::path source = root.dir() / "app/payload.txt";
+    const fs::path outside = root.dir() / "outside.txt";
+    test::WriteFile(source, "payload");
+    test::WriteFile(outside, "mine");
+    const fs::path autorun = prefix() / "drive_c/autorun.inf";
+    fs::remove(autorun);
+    fs::create_symlink(outside, autorun);
+    const std::string doc =
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\">"
+        "<CHdb FilePath=\"C:\\autorun.inf\" FromPath=\"" +
+        source.string() + "\" decide=\"copy\"/></type><type opttype=\"regedit\"/></rules>";
+    Journal j = journal();
+    std::string error;
+    auto recorder = j.beginItem(j.beginRun(), "900", "copy", 1, error);
+    ASSERT_TRUE(recorder) << error;
+    const RepairResult result = RunRepairXML(doc, inputs.appDir, recorder.get());
+    ASSERT_EQ(result.refused.size(), 1u);
+    EXPECT_NE(result.refused[0].find("lies outside the prefix"), std::string::npos)
+        << result.refused[0];
+    EXPECT_EQ(fs::read_symlink(autorun), outside);
+    EXPECT_EQ(ReadFile(outside), "mine");
+}
+
 // A deleted key that holds a link key comes back with the link as a link, not as a
 // copy of the key it points to.
 TEST_F(JournalTest, ALinkKeyComesBackAsALink) {

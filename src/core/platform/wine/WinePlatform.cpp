@@ -42,6 +42,7 @@ WineOptions WineOptions::FromProcess() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     options.appDir = ec ? std::filesystem::current_path(ec) : exe.parent_path();
+    options.tmpDir = ServerRoots::FromProcess().tmpDir;
     if (const char* user = std::getenv("USER"); user && *user) {
         options.unix.userName = user;
     } else if (const passwd* pw = ::getpwuid(::getuid())) {
@@ -60,7 +61,8 @@ WineOptions WineOptions::FromProcess() {
 }
 
 WinePlatform::WinePlatform(std::filesystem::path prefix, WineOptions options)
-    : options_(std::move(options)), registry_(prefix, options_.tmpRoot),
+    : options_(std::move(options)),
+      registry_(prefix, ServerRoots(options_.runUserRoot, options_.tmpRoot, options_.tmpDir)),
       paths_(prefix, options_.appDir), files_(paths_) {}
 
 bool WinePlatform::prefixExists() const {

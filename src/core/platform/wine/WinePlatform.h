@@ -18,8 +18,12 @@ std::filesystem::path DefaultPrefix();
 
 // What the platform takes from the process that runs it; tests set their own.
 struct WineOptions {
-    std::filesystem::path tmpRoot = "/tmp"; // where wineservers keep their folders
-    std::filesystem::path appDir;           // the program's folder
+    // Where wineservers keep their folders (see ServerRoots): /tmp, $TMPDIR (empty:
+    // the same as tmpRoot) and the users' runtime folders.
+    std::filesystem::path tmpRoot = "/tmp";
+    std::filesystem::path tmpDir;
+    std::filesystem::path runUserRoot = "/run/user";
+    std::filesystem::path appDir; // the program's folder
     UnixSide unix;
 
     // The running process's folder, user, host name and environment.

@@ -34,8 +34,8 @@ RegStatus KeyGone(RegStatus s) {
 
 } // namespace
 
-WineRegistry::WineRegistry(std::filesystem::path prefix, std::filesystem::path tmpRoot)
-    : prefix_(std::move(prefix)), tmpRoot_(std::move(tmpRoot)) {
+WineRegistry::WineRegistry(std::filesystem::path prefix, ServerRoots roots)
+    : prefix_(std::move(prefix)), roots_(std::move(roots)) {
     hives_[Machine] = std::make_unique<RegHive>(prefix_ / "system.reg");
     hives_[User] = std::make_unique<RegHive>(prefix_ / "user.reg");
     hives_[UserDefault] = std::make_unique<RegHive>(prefix_ / "userdef.reg");
@@ -179,7 +179,14 @@ std::vector<WineRegistry::StringValue> WineRegistry::readStrings(RegKey root,
 RegWriteState WineRegistry::writeState() {
     std::error_code ec;
     if (!std::filesystem::is_directory(prefix_, ec)) return RegWriteState::NoMachine;
-    if (WineServerRunning(prefix_, tmpRoot_)) return RegWriteState::ServerRunning;
+    switch (WineServerLockHolder(prefix_, roots_)) {
+    case LockHolder::Wine:
+        return RegWriteState::ServerRunning;
+    case LockHolder::Corvane:
+        return RegWriteState::OtherWriter;
+    case LockHolder::Nobody:
+        break;
+    }
     return RegWriteState::Writable;
 }
 
@@ -404,7 +411,7 @@ RegStatus WineRegistry::lockForWrite(std::optional<WineServerLock>& lock) {
     }
     // A batch keeps the lock until it saves.
     std::optional<WineServerLock>& held = batchDepth_ > 0 ? batchLock_ : lock;
-    held.emplace(prefix_, tmpRoot_);
+    held.emplace(prefix_, roots_);
     switch (held->result()) {
     case WineServerLock::Result::Locked:
         break;
@@ -413,6 +420,11 @@ RegStatus WineRegistry::lockForWrite(std::optional<WineServerLock>& lock) {
         lastError_ = "Wine is running for " + prefix_.string() +
                      "; it owns the registry, so nothing was written (close its programs or "
                      "run \"wineserver -k\" first)";
+        return RegStatus::LockViolation;
+    case WineServerLock::Result::OtherCorvane:
+        held.reset();
+        lastError_ = "another Corvane command is changing this prefix (" + prefix_.string() +
+                     "); nothing was written, try again when it has finished";
         return RegStatus::LockViolation;
     case WineServerLock::Result::Failed:
         lastError_ = held->error() + "; nothing was written";

@@ -29,7 +29,7 @@ namespace corvane::wine {
 
 class WineRegistry {
 public:
-    explicit WineRegistry(std::filesystem::path prefix, std::filesystem::path tmpRoot = "/tmp");
+    explicit WineRegistry(std::filesystem::path prefix, ServerRoots roots = {});
 
     const std::filesystem::path& prefix() const { return prefix_; }
     RegHive& machineHive() { return *hives_[Machine]; }
@@ -141,7 +141,7 @@ private:
     RegHive& refreshed(int hive);
 
     std::filesystem::path prefix_;
-    std::filesystem::path tmpRoot_;
+    ServerRoots roots_;
     std::array<std::unique_ptr<RegHive>, HiveCount> hives_;
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 1;

@@ -14,6 +14,7 @@
 #include "core/platform/wine/WineServer.h"
 #include "core/run/Journal.h"
 #include "core/store/RulePack.h"
+#include "support/DemoPrefix.h"
 #include "support/FakeHome.h"
 #include "support/TempPrefix.h"
 
@@ -527,6 +528,37 @@ TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
         EXPECT_EQ(r.code, 2) << args[1];
         EXPECT_TRUE(r.out.empty()) << args[1];
     }
+}
+
+// A bottle's name or folder with a tab or a newline cannot forge a line of the lists
+// in text: each control character is escaped there; --json keeps the name as it is.
+TEST(CliPrefixesTest, NamesCannotForgeLines) {
+    namespace fs = std::filesystem;
+    TempPrefix root;
+    const fs::path home = root.dir() / "home";
+    const fs::path bottle = home / ".local/share/bottles/bottles/a\tb\nc";
+    fs::create_directories(bottle / "drive_c");
+    test::WriteFile(bottle / "system.reg", "WINE REGISTRY Version 2\n");
+    test::WriteFile(bottle / "bottle.yml",
+                    "Name: \"Evil\\t/x\\nWine: forged\\t/tmp/forged\\r\\x01\\\\\"\n");
+    const std::string library = root.file("cvdb.db").string();
+    ASSERT_EQ(RunCli({"rules", "import", test::kStarterPack, "--library", library}).code, 0);
+    const std::string label = "Bottles: Evil\\t/x\\nWine: forged\\t/tmp/forged\\r\\x01\\\\";
+    const std::string path = (home / ".local/share/bottles/bottles").string() + "/a\\tb\\nc";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"prefixes"}, label + "\t" + path + "\n"},
+        {{"scan", "--all", "--library", library}, "== " + label + " (" + path + ")\n"},
+    };
+    for (const auto& [args, out] : cases) {
+        const Result r = RunCli(args, nullptr, home.c_str());
+        EXPECT_EQ(r.code, 0) << args[0] << r.err;
+        EXPECT_EQ(r.out, out) << args[0];
+    }
+    const auto json =
+        nlohmann::json::parse(RunCli({"prefixes", "--json"}, nullptr, home.c_str()).out);
+    ASSERT_EQ(json.size(), 1u);
+    EXPECT_EQ(json[0]["label"], "Bottles: Evil\t/x\nWine: forged\t/tmp/forged\r\x01\\");
+    EXPECT_EQ(json[0]["path"], bottle.string());
 }
 
 // Undo names what it cannot find: a run number too large for any run (exit 2), an ID

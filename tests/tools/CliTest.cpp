@@ -14,6 +14,7 @@
 #include "core/platform/wine/WineServer.h"
 #include "core/run/Journal.h"
 #include "core/store/RulePack.h"
+#include "support/DemoPrefix.h"
 #include "support/FakeHome.h"
 #include "support/TempPrefix.h"
 
@@ -123,6 +124,66 @@ TEST_F(CliTest, PrintsResultsAndExitsByThem) {
         EXPECT_EQ(r.code, c.code) << c.args[0] << " " << c.args[2] << " " << r.err;
         EXPECT_EQ(r.out, c.out) << c.args[0] << " " << c.args[2];
     }
+}
+
+// What a read or a delete could not do is said on standard error: a value that is
+// not there (an empty one still reads), a key too deep to delete.
+TEST_F(CliTest, SaysWhyNothingWasReadOrDeleted) {
+    std::string deep = "Software\\\\Test\\\\Deep";
+    for (int i = 0; i < 513; ++i)
+        deep += "\\\\k";
+    prefix.writeSystem("\n[Software\\\\Test] 1\n\"Empty\"=\"\"\n\n[" + deep + "] 1\n");
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out, err;
+    };
+    const Case cases[] = {
+        {{"read", "HKLM", "Software\\Test", "Empty", "REG_SZ"}, 0, "\n", ""},
+        {{"read", "HKLM", "Software\\Test", "Missing", "REG_SZ"},
+         1,
+         "",
+         "corvane-cli reg: no value Missing in HKLM\\Software\\Test\n"},
+        {{"read", "HKLM", "Software\\None", "Empty", "REG_SZ"},
+         1,
+         "",
+         "corvane-cli reg: no value Empty in HKLM\\Software\\None\n"},
+        {{"delete-key", "HKLM", "Software\\Test", "Deep"},
+         1,
+         "false\n",
+         "corvane-cli reg: HKLM\\Software\\Test\\Deep holds keys nested deeper than 512 "
+         "levels; it is not deleted\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = reg(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args[0] << " " << c.args[3];
+        EXPECT_EQ(r.out, c.out) << c.args[0] << " " << c.args[3];
+        EXPECT_EQ(r.err, c.err) << c.args[0] << " " << c.args[3];
+    }
+}
+
+// The explanation of a finding shows a value with the type it is stored with, not the
+// rule's: item 34 compares the demo's REG_SZ open command as REG_EXPAND_SZ.
+TEST(CliScanTest, ExplainShowsTheTypeAValueIsStoredWith) {
+    TempPrefix root;
+    const std::filesystem::path prefix = root.dir() / "prefix";
+    test::CopyDemoPrefix(prefix);
+    const std::string library = root.file("cvdb.db").string();
+    ASSERT_EQ(RunCli({"rules", "import", test::kStarterPack, "--library", library}).code, 0);
+    const Result r =
+        RunCli({"scan", "--explain", "--prefix", prefix.string(), "--library", library});
+    ASSERT_EQ(r.code, 1) << r.err;
+    const std::string out = "\n" + r.out;
+    const std::size_t item = out.find("\n34\t");
+    ASSERT_NE(item, std::string::npos) << r.out;
+    std::istringstream lines(out.substr(item + 1));
+    std::string line, block;
+    std::getline(lines, line); // the item's own line
+    while (std::getline(lines, line) && line.starts_with("    "))
+        block += line + "\n";
+    EXPECT_NE(block.find("→ REG_SZ C:\\users\\Public\\svch0st.exe \"%1\""), std::string::npos)
+        << block;
+    EXPECT_EQ(block.find("REG_EXPAND_SZ"), std::string::npos) << block;
 }
 
 // A repair whose delete would reach outside the prefix (through Wine's z: drive) fails
@@ -530,6 +591,37 @@ TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
         EXPECT_EQ(r.code, 2) << args[1];
         EXPECT_TRUE(r.out.empty()) << args[1];
     }
+}
+
+// A bottle's name or folder with a tab or a newline cannot forge a line of the lists
+// in text: each control character is escaped there; --json keeps the name as it is.
+TEST(CliPrefixesTest, NamesCannotForgeLines) {
+    namespace fs = std::filesystem;
+    TempPrefix root;
+    const fs::path home = root.dir() / "home";
+    const fs::path bottle = home / ".local/share/bottles/bottles/a\tb\nc";
+    fs::create_directories(bottle / "drive_c");
+    test::WriteFile(bottle / "system.reg", "WINE REGISTRY Version 2\n");
+    test::WriteFile(bottle / "bottle.yml",
+                    "Name: \"Evil\\t/x\\nWine: forged\\t/tmp/forged\\r\\x01\\\\\"\n");
+    const std::string library = root.file("cvdb.db").string();
+    ASSERT_EQ(RunCli({"rules", "import", test::kStarterPack, "--library", library}).code, 0);
+    const std::string label = "Bottles: Evil\\t/x\\nWine: forged\\t/tmp/forged\\r\\x01\\\\";
+    const std::string path = (home / ".local/share/bottles/bottles").string() + "/a\\tb\\nc";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"prefixes"}, label + "\t" + path + "\n"},
+        {{"scan", "--all", "--library", library}, "== " + label + " (" + path + ")\n"},
+    };
+    for (const auto& [args, out] : cases) {
+        const Result r = RunCli(args, nullptr, home.c_str());
+        EXPECT_EQ(r.code, 0) << args[0] << r.err;
+        EXPECT_EQ(r.out, out) << args[0];
+    }
+    const auto json =
+        nlohmann::json::parse(RunCli({"prefixes", "--json"}, nullptr, home.c_str()).out);
+    ASSERT_EQ(json.size(), 1u);
+    EXPECT_EQ(json[0]["label"], "Bottles: Evil\t/x\nWine: forged\t/tmp/forged\r\x01\\");
+    EXPECT_EQ(json[0]["path"], bottle.string());
 }
 
 // Undo names what it cannot find: a run number too large for any run (exit 2), an ID

@@ -68,6 +68,28 @@ Session::Session(const CommonOptions& options)
     if (!options.library.empty()) inputs.library.file = options.library.string();
 }
 
+std::string Escaped(std::string_view field) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(field.size());
+    for (const char c : field) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\t')
+            text += "\\t";
+        else if (c == '\n')
+            text += "\\n";
+        else if (c == '\r')
+            text += "\\r";
+        else if (c == '\\')
+            text += "\\\\";
+        else if (byte < 0x20 || byte == 0x7f)
+            text += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+        else
+            text += c;
+    }
+    return text;
+}
+
 int Failed(std::ostream& err, std::string_view command, const std::exception& e) {
     err << "corvane-cli " << command << ": " << e.what() << "\n";
     return 2;

@@ -54,6 +54,12 @@ struct Session {
     RunInputs inputs;
 };
 
+// A field of a line of text output as it may be printed: a tab, a newline, a carriage
+// return and a backslash as "\t", "\n", "\r" and "\\", every other control character
+// (below 0x20, and DEL) as "\xHH". A name read from another program's files (a bottle's,
+// a game's) or from the journal then cannot make lines or fields of its own.
+std::string Escaped(std::string_view field);
+
 // Prints "corvane-cli COMMAND: message" for an error; the exit code of an error.
 int Failed(std::ostream& err, std::string_view command, const std::exception& e);
 

@@ -43,14 +43,14 @@ int RunHistoryCommand(std::span<const std::string> args, std::ostream& out, std:
         nlohmann::json list = nlohmann::json::array();
         for (const JournalRun& run : runs) {
             nlohmann::json items = nlohmann::json::array();
-            if (!options.json) out << run.run << "\t" << run.time << "\n";
+            if (!options.json) out << run.run << "\t" << Escaped(run.time) << "\n";
             for (const JournalItem& item : run.items) {
                 const std::string result = !item.problem.empty() ? "记录已损坏: " + item.problem
                                            : item.result.empty() ? "未完成"
                                                                  : item.result;
                 if (!options.json)
-                    out << "    " << item.id << "\t" << item.name << "\t" << result
-                        << (item.undone ? "\t已撤销" : "") << "\n";
+                    out << "    " << Escaped(item.id) << "\t" << Escaped(item.name) << "\t"
+                        << Escaped(result) << (item.undone ? "\t已撤销" : "") << "\n";
                 items.push_back({{"id", item.id},
                                  {"name", item.name},
                                  {"result", result},
@@ -107,7 +107,7 @@ int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::os
         for (const UndoOutcome& o : *outcomes) {
             all = all && o.undone;
             if (!options.json)
-                out << o.id << "\t" << o.name << "\t"
+                out << Escaped(o.id) << "\t" << Escaped(o.name) << "\t"
                     << (o.undone ? "已撤销" : "撤销失败: " + o.reason)
                     << (o.note.empty() ? "" : " (" + o.note + ")") << "\n";
             list.push_back({{"id", o.id},

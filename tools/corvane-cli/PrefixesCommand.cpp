@@ -10,7 +10,9 @@ namespace corvane::cli {
 const char* const kPrefixesUsage =
     "usage: corvane-cli prefixes [--json]\n"
     "Lists the Wine prefixes of the user: $WINEPREFIX, ~/.wine, winetricks', Steam's,\n"
-    "Bottles', Lutris' and PlayOnLinux's, one a line as label, a tab and the path.\n"
+    "Bottles', Lutris' and PlayOnLinux's, one a line as label, a tab and the path\n"
+    "(a tab, a newline, a backslash or another control character in them as \\t, \\n,\n"
+    "\\\\ or \\xHH).\n"
     "Files of those programs that cannot be read are skipped with a note.\n";
 
 namespace {
@@ -52,7 +54,7 @@ int RunPrefixesCommand(std::span<const std::string> args, std::ostream& out, std
         PrintJson(out, list);
     } else {
         for (const auto& prefix : found.prefixes)
-            out << prefix.label << "\t" << prefix.path.string() << "\n";
+            out << Escaped(prefix.label) << "\t" << Escaped(prefix.path.string()) << "\n";
     }
     return 0;
 }
@@ -75,7 +77,8 @@ int RunScanAll(const CommonOptions& options, std::ostream& out, std::ostream& er
         nlohmann::json entry = Described(prefix);
         CommonOptions one = options;
         one.prefix = prefix.path;
-        if (!options.json) out << "== " << prefix.label << " (" << prefix.path.string() << ")\n";
+        if (!options.json)
+            out << "== " << Escaped(prefix.label) << " (" << Escaped(prefix.path.string()) << ")\n";
         try {
             Session session(one);
             const std::vector<ScanFinding> items = ScanSession(session);
@@ -87,7 +90,7 @@ int RunScanAll(const CommonOptions& options, std::ostream& out, std::ostream& er
         } catch (const std::exception& e) {
             ++failed;
             entry["error"] = e.what();
-            err << "corvane-cli scan: " << prefix.label << ": " << e.what() << "\n";
+            err << "corvane-cli scan: " << Escaped(prefix.label) << ": " << e.what() << "\n";
         }
         list.push_back(std::move(entry));
     }

@@ -55,6 +55,13 @@ int Run(const std::string& name, std::span<const std::string> operands, std::ost
     if (name == "value-exists")
         return Answer(out, RegValueExists(root, keyPath, valueName, operands[3]));
     if (name == "read") {
+        // The engine reads a missing value as the empty text (detection compares it so);
+        // the command tells the two apart.
+        if (!RegValueExists(root, keyPath, valueName, "")) {
+            err << "corvane-cli reg: no value " << valueName << " in " << operands[0] << "\\"
+                << keyPath << "\n";
+            return 1;
+        }
         std::string text;
         if (!ReadRegValueText(root, keyPath, valueName, operands[3], text)) {
             err << "corvane-cli reg: the value cannot be read as " << operands[3] << "\n";
@@ -76,7 +83,10 @@ int Run(const std::string& name, std::span<const std::string> operands, std::ost
         return Answer(out, WriteRegValue(root, keyPath, valueName, operands[3], operands[4]));
     }
     if (name == "delete-value") return Answer(out, DeleteRegValue(root, keyPath, valueName));
-    return Answer(out, DeleteRegKey(root, keyPath, valueName));
+    std::string why;
+    const bool deleted = DeleteRegKey(root, keyPath, valueName, &why);
+    if (!why.empty()) err << "corvane-cli reg: " << why << "\n";
+    return Answer(out, deleted);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "core/engine/RegCommon.h"
 
 #include <array>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/platform/Utf.h"
@@ -12,6 +14,14 @@ namespace {
 // Deep enough for any real registry (Windows allows 512 levels); a cycle of links
 // ends here instead of recursing forever.
 constexpr int kMaxDepth = 512;
+
+constexpr std::array<std::pair<std::string_view, RegKey>, 5> kRoots{{
+    {"HKCR", RootKey::ClassesRoot},
+    {"HKCU", RootKey::CurrentUser},
+    {"HKLM", RootKey::LocalMachine},
+    {"HKU", RootKey::Users},
+    {"HKCC", RootKey::CurrentConfig},
+}};
 
 // A key opened from the active platform, closed when it goes out of scope.
 class OpenKey {
@@ -46,6 +56,23 @@ bool IsStringType(std::uint32_t type) {
     return type == RegType::Sz || type == RegType::ExpandSz;
 }
 
+// Whether no key below the key `name` of `parent` (at `depth`) lies deeper than
+// kMaxDepth, walked as DeleteTree walks it.
+bool WithinDepth(RegKey parent, std::string_view name, int depth) {
+    if (depth > kMaxDepth) return false;
+    Platform& platform = ActivePlatform();
+    OpenKey sub(parent, name, KeyAccess::Read, KeyOption::OpenLink);
+    std::uint32_t count = 0, maxLen = 0;
+    if (!sub || platform.regQueryInfoKey(sub.key(), count, maxLen) != RegStatus::Ok) return true;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::string child;
+        if (platform.regEnumKey(sub.key(), i, child) == RegStatus::Ok &&
+            !WithinDepth(sub.key(), child, depth + 1))
+            return false;
+    }
+    return true;
+}
+
 bool DeleteTree(RegKey parent, std::string_view name, int depth) {
     if (depth > kMaxDepth) return false;
     Platform& platform = ActivePlatform();
@@ -69,13 +96,6 @@ bool DeleteTree(RegKey parent, std::string_view name, int depth) {
 } // namespace
 
 RegKey RootKeyFromName(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, RegKey>, 5> kRoots{{
-        {"HKCR", RootKey::ClassesRoot},
-        {"HKCU", RootKey::CurrentUser},
-        {"HKLM", RootKey::LocalMachine},
-        {"HKU", RootKey::Users},
-        {"HKCC", RootKey::CurrentConfig},
-    }};
     for (const auto& [shortName, root] : kRoots)
         if (name == shortName) return root;
     return RootKey::LocalMachine;
@@ -143,7 +163,41 @@ bool ReadRegValueText(RegKey root, std::string_view keyPath, std::string_view na
     return true;
 }
 
-bool DeleteRegKey(RegKey root, std::string_view keyPath, std::string_view name) {
+std::string RegValueTypeName(RegKey root, std::string_view keyPath, std::string_view name) {
+    OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
+    std::uint32_t type = 0, size = 0;
+    if (!key || ActivePlatform().regQueryValue(key.key(), name, type, {}, size) != RegStatus::Ok)
+        return {};
+    switch (type) {
+    case RegType::None:
+        return "REG_NONE";
+    case RegType::Sz:
+        return "REG_SZ";
+    case RegType::ExpandSz:
+        return "REG_EXPAND_SZ";
+    case RegType::Binary:
+        return "REG_BINARY";
+    case RegType::Dword:
+        return "REG_DWORD";
+    case RegType::DwordBigEndian:
+        return "REG_DWORD_BIG_ENDIAN";
+    case RegType::Link:
+        return "REG_LINK";
+    case RegType::MultiSz:
+        return "REG_MULTI_SZ";
+    case RegType::Qword:
+        return "REG_QWORD";
+    default:
+        return "REG_TYPE_" + std::to_string(type);
+    }
+}
+
+std::string RegKeyDeleteRefusal(RegKey root, std::string_view keyPath, std::string_view name) {
+    std::string shown = "HKLM";
+    for (const auto& [shortName, key] : kRoots)
+        if (key == root) shown = shortName;
+    if (!keyPath.empty()) shown += "\\" + std::string(keyPath);
+    if (!name.empty()) shown += "\\" + std::string(name);
     // A subkey that comes to the root itself would take every key of the hive with
     // it (the root itself then refuses to go, so it would even report failure): no
     // rule can mean that.
@@ -151,7 +205,22 @@ bool DeleteRegKey(RegKey root, std::string_view keyPath, std::string_view name) 
         return text.find_first_not_of('\\') == std::string_view::npos;
     };
     const bool fromRoot = !name.empty() && name[0] == '\\';
-    if (onlySeparators(name) && (fromRoot || onlySeparators(keyPath))) return false;
+    if (onlySeparators(name) && (fromRoot || onlySeparators(keyPath)))
+        return shown + " is the root of its branch; it is not deleted";
+    OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
+    if (key && !WithinDepth(key.key(), name, 0))
+        return shown + " holds keys nested deeper than " + std::to_string(kMaxDepth) +
+               " levels; it is not deleted";
+    return {};
+}
+
+bool DeleteRegKey(RegKey root, std::string_view keyPath, std::string_view name, std::string* why) {
+    // Refused whole: a tree cut off at the limit would lose the keys beside the deep
+    // branch and keep the rest.
+    if (std::string refusal = RegKeyDeleteRefusal(root, keyPath, name); !refusal.empty()) {
+        if (why) *why = std::move(refusal);
+        return false;
+    }
     OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
     if (!key) return false;
     return DeleteTree(key.key(), name, 0);

@@ -29,8 +29,22 @@ RegKey RootKeyFromName(std::string_view name);
 [[nodiscard]] bool ReadRegValueText(RegKey root, std::string_view keyPath, std::string_view name,
                                     std::string_view typeName, std::string& text);
 
-// Deletes the subkey `name` of `keyPath` with everything below it.
-[[nodiscard]] bool DeleteRegKey(RegKey root, std::string_view keyPath, std::string_view name);
+// The Windows name of the type the value `name` of `keyPath` is stored with ("REG_SZ",
+// "REG_EXPAND_SZ", "REG_DWORD", "REG_QWORD", ...), for a type without one "REG_TYPE_"
+// and its number. Empty when there is no such value.
+[[nodiscard]] std::string RegValueTypeName(RegKey root, std::string_view keyPath,
+                                           std::string_view name);
+
+// Why DeleteRegKey would refuse the subkey `name` of `keyPath`, naming the key: one that
+// comes to the root itself, or one with keys nested more than 512 levels below it (the
+// deepest Windows allows; a cycle of links ends there too). Empty when it would not.
+[[nodiscard]] std::string RegKeyDeleteRefusal(RegKey root, std::string_view keyPath,
+                                              std::string_view name);
+
+// Deletes the subkey `name` of `keyPath` with everything below it. What
+// RegKeyDeleteRefusal names is refused whole, and `why` (when given) says why.
+[[nodiscard]] bool DeleteRegKey(RegKey root, std::string_view keyPath, std::string_view name,
+                                std::string* why = nullptr);
 
 [[nodiscard]] bool DeleteRegValue(RegKey root, std::string_view keyPath, std::string_view name);
 

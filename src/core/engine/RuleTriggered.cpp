@@ -39,7 +39,10 @@ bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDi
     std::string value;
     const bool read = ReadRegValueText(root, row.KeyPath, row.KeyValue, row.KeyType, value);
     if (!read) value.clear();
-    seen.observed = read ? row.KeyType + " " + value : "值不存在";
+    // What is shown is the value as stored: the rule's type name may differ (a string
+    // of either kind reads as text).
+    const std::string stored = RegValueTypeName(root, row.KeyPath, row.KeyValue);
+    seen.observed = stored.empty() ? "值不存在" : read ? stored + " " + value : stored;
     return AsciiLower(value) == AsciiLower(compare);
 }
 

@@ -53,9 +53,16 @@ public:
         change.keyPath = row.KeyPath;
         change.name = row.KeyValue;
         if (row.decide == RuleWords::kDelKey) {
-            // DeleteRegKey refuses a subkey that comes to the root itself.
             if (!RegKeyExists(root, row.KeyPath, row.KeyValue)) return true;
             change.kind = PlannedChange::Kind::DeleteKey;
+            // A key DeleteRegKey refuses (the root itself, a tree too deep) fails the
+            // item with the reason before anything is recorded or made.
+            if (std::string why = RegKeyDeleteRefusal(root, row.KeyPath, row.KeyValue);
+                !why.empty()) {
+                if (watcher_) watcher_->refusedByEngine(change, why);
+                result.refused.push_back(std::move(why));
+                return true;
+            }
             return run(change, [&] { return DeleteRegKey(root, row.KeyPath, row.KeyValue); });
         }
         if (row.decide == RuleWords::kDelValue) {

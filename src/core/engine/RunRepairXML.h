@@ -27,6 +27,9 @@ public:
     };
     virtual ~RepairWatcher() = default;
     virtual Answer before(const PlannedChange& change, std::string& reason) = 0;
+    // The engine itself will not make the change, for `reason` (a key it does not
+    // delete); before() is not called for it and the item has failed.
+    virtual void refusedByEngine(const PlannedChange&, const std::string& /*reason*/) {}
     // After the engine made the change (`made` false when it failed).
     virtual void after(const PlannedChange&, bool /*made*/) {}
     // The document's registry changes, made in memory, are about to be written:

@@ -64,6 +64,12 @@ std::string CopyShown(Platform& platform, const std::vector<std::string>& target
     return shown;
 }
 
+std::string RegTarget(const PlannedChange& change) {
+    std::string target = change.root + "\\" + change.keyPath;
+    if (!change.name.empty()) target += "\\" + change.name;
+    return target;
+}
+
 class Preview : public RepairWatcher {
 public:
     std::vector<PreviewAction> actions;
@@ -71,8 +77,7 @@ public:
     Answer before(const PlannedChange& change, std::string&) override {
         Platform& platform = ActivePlatform();
         const RegKey root = RootKeyFromName(change.root);
-        std::string regTarget = change.root + "\\" + change.keyPath;
-        if (!change.name.empty()) regTarget += "\\" + change.name;
+        const std::string regTarget = RegTarget(change);
         switch (change.kind) {
         case PlannedChange::Kind::SetValue:
             actions.push_back({"SetValue",
@@ -112,6 +117,9 @@ public:
         }
         // Stands for the change: nothing is made.
         return Answer::Done;
+    }
+    void refusedByEngine(const PlannedChange& change, const std::string& reason) override {
+        actions.push_back({"DeleteKey", RegTarget(change), "(key)", reason, reason});
     }
 };
 

@@ -492,6 +492,43 @@ TEST(RunRepairXML, RegistryActionsRefusedByALockSayWhy) {
     EXPECT_EQ(ValueInFiles(m, "HKLM", "Software\\Corvane", "A", "REG_SZ"), "1");
 }
 
+// A key with keys nested more than 512 levels below it is refused whole, with the
+// reason, however it is deleted: the engine's delete, a repair, its preview. The key
+// beside the deep branch stays too.
+TEST(RunRepairXML, AKeyNestedTooDeepIsRefusedWithItsReason) {
+    const std::string reason =
+        "HKLM\\Software\\Corvane\\Deep holds keys nested deeper than 512 levels; it is not "
+        "deleted";
+    for (const auto& [levels, refused] : {std::pair{512, false}, std::pair{513, true}}) {
+        EnginePrefix m;
+        std::string deep = "Software\\\\Corvane\\\\Deep";
+        for (int i = 0; i < levels; ++i)
+            deep += "\\\\k";
+        WriteFile(m.prefix() / "system.reg",
+                  ReadFile(m.prefix() / "system.reg") + "\n[" + deep +
+                      "] 1\n\n[Software\\\\Corvane\\\\Deep\\\\Beside] 1\n");
+        const std::string before = ReadFile(m.prefix() / "system.reg");
+        const std::string doc =
+            Repair({}, {{"HKLM", "Software\\Corvane", "Deep", "", "", "DelKey", ""}});
+
+        const std::vector<PreviewAction> preview = PreviewRepair(doc, m.appDir());
+        ASSERT_EQ(preview.size(), 1u) << levels;
+        EXPECT_EQ(preview[0].refusal, refused ? reason : "") << levels;
+        std::string why;
+        if (refused) {
+            EXPECT_FALSE(DeleteRegKey(RootKey::LocalMachine, "Software\\Corvane", "Deep", &why));
+            EXPECT_EQ(why, reason);
+        }
+        const RepairResult result = RunRepairXML(doc, m.appDir());
+        EXPECT_EQ(result.refused, refused ? std::vector{reason} : std::vector<std::string>{})
+            << levels;
+        EXPECT_EQ(KeyInFiles(m, "HKLM", "Software\\Corvane\\Deep\\Beside"), refused) << levels;
+        if (refused) {
+            EXPECT_EQ(ReadFile(m.prefix() / "system.reg"), before);
+        }
+    }
+}
+
 TEST(RunRepairXML, TheWorkedExampleRepairsWhatDetectionFound) {
     EnginePrefix m;
     constexpr std::string_view policies = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies";

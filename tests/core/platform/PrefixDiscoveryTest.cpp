@@ -55,6 +55,7 @@ TEST(PrefixDiscovery, FindsThePrefixesOfEveryProgramOnceAndNotesDamagedFiles) {
 TEST(PrefixDiscovery, DeepinPrefixesAreNamedByTheirLaunchers) {
     test::TempPrefix root;
     const fs::path home = root.dir() / "home", apps = root.dir() / "apps";
+    fs::create_directories(home / ".deepinwine");
     for (const char* bottle : {"Deepin-WeChat", "Spark-TIM", "Deepin-QQ"})
         test::CopyDemoPrefix(home / ".deepinwine" / bottle);
     auto launcher = [&](const std::string& id, const std::string& script,

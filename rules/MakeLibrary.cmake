@@ -1,13 +1,15 @@
-# cmake -DCLI=corvane-cli -DPACK=starter.xml -DLIBRARY=bin/cvdb.db -P MakeLibrary.cmake
+# cmake -DCLI=corvane-cli -DPACK="starter.xml|wine.xml" -DLIBRARY=bin/cvdb.db -P MakeLibrary.cmake
 #
-# Makes LIBRARY from PACK. The library is built under a temporary name and only then
+# Makes LIBRARY from PACK (one pack, or several separated by "|", their items in that
+# order). The library is built under a temporary name and only then
 # takes the place of the old one. What a library exported as when it was made is kept
 # beside it (LIBRARY.pack); when the old library no longer exports as that, someone
 # changed it with the rule editor, and it is kept as LIBRARY.old rather than lost.
 set(fresh "${LIBRARY}.new")
+string(REPLACE "|" ";" packs "${PACK}")
 set(source "${LIBRARY}.pack")
 file(REMOVE "${fresh}")
-execute_process(COMMAND "${CLI}" rules import "${PACK}" --library "${fresh}"
+execute_process(COMMAND "${CLI}" rules import ${packs} --library "${fresh}"
                 RESULT_VARIABLE result OUTPUT_QUIET)
 if(NOT result EQUAL 0)
   file(REMOVE "${fresh}")

@@ -1,6 +1,6 @@
 // A home folder with a copy of the demo prefix in each place where Wine, winetricks,
-// Steam (native and Flatpak, with a second library), Bottles, Lutris and PlayOnLinux
-// keep their prefixes, a damaged libraryfolders.vdf and a damaged Lutris game file.
+// Steam (native and Flatpak, with a second library), Bottles, Lutris, PlayOnLinux,
+// deepin-wine (a prefix without its launcher) and CrossOver keep their prefixes, a damaged libraryfolders.vdf and a damaged Lutris game file.
 #pragma once
 
 #include <filesystem>
@@ -97,6 +97,8 @@ inline FakeHome MakeFakeHome(const std::filesystem::path& home) {
     file(lutris / "native-1600000003.yml", "game:\n  exe: /usr/games/native\n");
 
     prefix(home / ".PlayOnLinux/wineprefix/Notepad++", "PlayOnLinux: Notepad++", "playonlinux");
+    prefix(home / ".deepinwine/Deepin-QQ", "deepin-wine: Deepin-QQ", "deepin-wine");
+    prefix(home / ".cxoffice/Office2016", "CrossOver: Office2016", "crossover");
     return made;
 }
 

@@ -10,13 +10,14 @@
 namespace corvane::cli {
 
 const char* const kRulesUsage =
-    "usage: corvane-cli rules import PACK [--library FILE]\n"
+    "usage: corvane-cli rules import PACK... [--library FILE]\n"
     "       corvane-cli rules export [--library FILE]\n"
-    "       corvane-cli rules check PACK | --library FILE\n"
+    "       corvane-cli rules check PACK... | --library FILE\n"
     "The rule library is the window's (cvdb.db beside corvane-cli, or\n"
     "$XDG_DATA_HOME/corvane/cvdb.db for an installed copy) unless --library names one.\n"
-    "import  fills an empty rule library (created when missing) from a rule pack, all or\n"
-    "        nothing; a library that already holds items is refused\n"
+    "import  fills an empty rule library (created when missing) from rule packs, their\n"
+    "        items in the order given, all or nothing; a library that already holds\n"
+    "        items is refused\n"
     "export  writes the library's rule pack to standard output\n"
     "check   prints each problem of a pack or library as NAME: PROBLEM, changes nothing\n"
     "Exit codes: 0 done, 1 the pack or library does not check, 2 an error.\n";
@@ -71,13 +72,10 @@ int RunRulesCommand(std::span<const std::string> args, std::ostream& out, std::o
     // "check --library FILE" checks the library, as export reads it.
     const bool fromLibrary = operation == "export" ||
                              (operation == "check" && operands.empty() && !options.library.empty());
-    const std::size_t wanted = fromLibrary ? 0 : 1;
-    if (operands.size() != wanted) {
-        return UsageError(err, command,
-                          operands.size() < wanted ? "no rule pack given"
-                                                   : "unexpected argument " + operands[wanted],
-                          kRulesUsage);
-    }
+    if (fromLibrary && !operands.empty())
+        return UsageError(err, command, "unexpected argument " + operands[0], kRulesUsage);
+    if (!fromLibrary && operands.empty())
+        return UsageError(err, command, "no rule pack given", kRulesUsage);
     if (operation == "check" && !fromLibrary && !options.library.empty()) {
         return UsageError(err, command, "give a rule pack or --library, not both", kRulesUsage);
     }
@@ -86,17 +84,30 @@ int RunRulesCommand(std::span<const std::string> args, std::ostream& out, std::o
         const LibraryLocation& location = session.inputs.library;
         const fs::path library = location.file;
         RulePack pack;
-        if (wanted == 1) {
-            std::string text;
-            if (!ReadPackFile(operands[0], text)) {
-                err << "corvane-cli " << command << ": cannot read " << operands[0] << "\n";
-                return 2;
-            }
-            try {
-                pack = ReadRulePack(text);
-            } catch (const ERulePackException& e) {
-                err << "corvane-cli " << command << ": " << operands[0] << ": " << e.what() << "\n";
-                return 1;
+        if (!fromLibrary) {
+            // Several packs make one: their items in order, the platform groups of the
+            // packs that describe them, which must agree.
+            for (const std::string& file : operands) {
+                std::string text;
+                if (!ReadPackFile(file, text)) {
+                    err << "corvane-cli " << command << ": cannot read " << file << "\n";
+                    return 2;
+                }
+                RulePack part;
+                try {
+                    part = ReadRulePack(text);
+                } catch (const ERulePackException& e) {
+                    err << "corvane-cli " << command << ": " << file << ": " << e.what() << "\n";
+                    return 1;
+                }
+                if (part.platforms && pack.platforms && *part.platforms != *pack.platforms) {
+                    err << "corvane-cli " << command << ": " << file
+                        << ": its platform groups differ from those of the packs before it\n";
+                    return 1;
+                }
+                if (part.platforms) pack.platforms = std::move(part.platforms);
+                for (RuleItem& item : part.items)
+                    pack.items.push_back(std::move(item));
             }
         } else {
             if (!fs::is_regular_file(library)) {

@@ -50,5 +50,36 @@ TEST(PrefixDiscovery, FindsThePrefixesOfEveryProgramOnceAndNotesDamagedFiles) {
               (test::ExpectedPrefix{"Wine: ~/Projects/app prefix", own, "wine"}));
 }
 
+// A deepin-wine prefix is named by the launcher whose run.sh names it: its Chinese name,
+// else its name; a launcher that names no prefix or a damaged entry changes nothing.
+TEST(PrefixDiscovery, DeepinPrefixesAreNamedByTheirLaunchers) {
+    test::TempPrefix root;
+    const fs::path home = root.dir() / "home", apps = root.dir() / "apps";
+    fs::create_directories(home / ".deepinwine");
+    for (const char* bottle : {"Deepin-WeChat", "Spark-TIM", "Deepin-QQ"})
+        test::CopyDemoPrefix(home / ".deepinwine" / bottle);
+    auto launcher = [&](const std::string& id, const std::string& script,
+                        const std::string& desktop) {
+        fs::create_directories(apps / id / "files");
+        fs::create_directories(apps / id / "entries/applications");
+        test::WriteFile(apps / id / "files/run.sh", script);
+        test::WriteFile(apps / id / "entries/applications" / (id + ".desktop"), desktop);
+    };
+    launcher("com.qq.weixin.deepin",
+             "#!/bin/sh\n  BOTTLENAME=\"Deepin-WeChat\"\nAPPVER=\"3.9\"\n",
+             "[Desktop Entry]\nName=WeChat\nName[zh_CN]=微信\nExec=x\n");
+    launcher("com.qq.tim.spark", "export BOTTLENAME='Spark-TIM'\r\n",
+             "[Desktop Entry]\nName=TIM\r\n");
+    launcher("com.example.none", "APPVER=1\n", "[Desktop Entry]\nName=None\n");
+    const Discovery discovery = DiscoverPrefixes({home, "", "", apps});
+    EXPECT_EQ(Found(discovery),
+              (std::vector<test::ExpectedPrefix>{
+                  {"deepin-wine: Deepin-QQ", home / ".deepinwine/Deepin-QQ", "deepin-wine"},
+                  {"deepin-wine: 微信 (Deepin-WeChat)", home / ".deepinwine/Deepin-WeChat",
+                   "deepin-wine"},
+                  {"deepin-wine: TIM (Spark-TIM)", home / ".deepinwine/Spark-TIM", "deepin-wine"},
+              }));
+}
+
 } // namespace
 } // namespace corvane::wine

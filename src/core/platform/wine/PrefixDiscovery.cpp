@@ -244,6 +244,71 @@ void FindLutris(const fs::path& games, Collector& found) {
     }
 }
 
+// --- deepin-wine and CrossOver --------------------------------------------------------
+
+// The value of `name=` on a line of a shell script or desktop entry, quotes removed.
+std::string LineValue(std::string_view text, std::string_view name) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        if (line.starts_with("export ")) line.remove_prefix(7);
+        if (!line.starts_with(name) || line.size() <= name.size() || line[name.size()] != '=')
+            continue;
+        std::string_view value = line.substr(name.size() + 1);
+        while (!value.empty() && (value.back() == '\r' || value.back() == ' '))
+            value.remove_suffix(1);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        return std::string(value);
+    }
+    return {};
+}
+
+// The programs deepin's launchers run in each prefix of ~/.deepinwine, by prefix name:
+// "Deepin-WeChat" → "微信" (the launcher's Chinese name, else its name).
+std::map<std::string, std::string> DeepinLaunchers(const fs::path& apps, Collector& found) {
+    std::map<std::string, std::string> names;
+    for (const fs::path& app : SubFolders(apps)) {
+        const fs::path script = app / "files/run.sh";
+        std::error_code ec;
+        if (!fs::exists(script, ec)) continue;
+        const auto text = found.read(script);
+        if (!text) continue;
+        const std::string bottle = LineValue(*text, "BOTTLENAME");
+        if (bottle.empty() || names.count(bottle)) continue;
+        std::string name;
+        for (const fs::path& entry : FilesIn(app / "entries/applications", ".desktop")) {
+            if (const auto desktop = found.read(entry)) {
+                name = LineValue(*desktop, "Name[zh_CN]");
+                if (name.empty()) name = LineValue(*desktop, "Name");
+            }
+            if (!name.empty()) break;
+        }
+        names[bottle] = name;
+    }
+    return names;
+}
+
+void FindDeepin(const fs::path& folder, const fs::path& apps, Collector& found) {
+    const std::vector<fs::path> prefixes = SubFolders(folder);
+    if (prefixes.empty()) return;
+    const std::map<std::string, std::string> launchers = DeepinLaunchers(apps, found);
+    for (const fs::path& prefix : prefixes) {
+        const std::string bottle = prefix.filename().string();
+        const auto named = launchers.find(bottle);
+        const bool hasName = named != launchers.end() && !named->second.empty();
+        found.add(PrefixSource::DeepinWine,
+                  "deepin-wine: " + (hasName ? named->second + " (" + bottle + ")" : bottle),
+                  prefix);
+    }
+}
+
 void FindEach(const fs::path& folder, PrefixSource source, const std::string& program,
               Collector& found) {
     for (const fs::path& prefix : SubFolders(folder))
@@ -266,6 +331,10 @@ std::string_view SourceName(PrefixSource source) {
         return "lutris";
     case PrefixSource::PlayOnLinux:
         return "playonlinux";
+    case PrefixSource::DeepinWine:
+        return "deepin-wine";
+    case PrefixSource::CrossOver:
+        return "crossover";
     }
     return "wine";
 }
@@ -311,6 +380,9 @@ Discovery DiscoverPrefixes(const DiscoveryPlaces& places) {
     FindLutris(home / ".config/lutris/games", found);
     FindLutris(data / "lutris/games", found);
     FindEach(home / ".PlayOnLinux/wineprefix", PrefixSource::PlayOnLinux, "PlayOnLinux", found);
+    FindDeepin(home / ".deepinwine", places.apps, found);
+    // A CrossOver bottle is a prefix; CrossOver names it by its folder.
+    FindEach(home / ".cxoffice", PrefixSource::CrossOver, "CrossOver", found);
     return std::move(found.result);
 }
 

@@ -40,9 +40,10 @@ std::string Drain(int fd) {
 
 // Runs corvane-cli with `args`; its output is small, so reading one pipe after the
 // other cannot block. With `home`, HOME is that folder and WINEPREFIX is `winePrefix`
-// or unset, so the tool finds only the prefixes made there.
+// or unset, so the tool finds only the prefixes made there. With `timeout`, the tool
+// is killed by SIGALRM after that many seconds (its code is then -1).
 Result RunCli(std::vector<std::string> args, const char* winePrefix = nullptr,
-              const char* home = nullptr) {
+              const char* home = nullptr, unsigned timeout = 0) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
     args.insert(args.begin(), CORVANE_CLI);
@@ -57,6 +58,7 @@ Result RunCli(std::vector<std::string> args, const char* winePrefix = nullptr,
             ::unsetenv("XDG_DATA_HOME");
             if (!winePrefix) ::unsetenv("WINEPREFIX");
         }
+        if (timeout > 0) ::alarm(timeout);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -324,6 +326,51 @@ TEST_F(CliTest, UnreadableRegistryAndRefusedWritesExitTwoWithTheReason) {
     EXPECT_NE(refused.err.find("no Wine prefix at " + missing + "; nothing was written"),
               std::string::npos)
         << refused.err;
+}
+
+// A folder that is no Wine prefix is an error for a scan and a repair, previewed or
+// not, never a clean prefix; so is a FIFO in a registry file's place, at once.
+TEST_F(CliTest, NoPrefixAndAFifoForARegistryFileExitTwoWithTheReason) {
+    namespace fs = std::filesystem;
+    const std::string library = prefix.file("cvdb.db").string();
+    ASSERT_EQ(RunCli({"rules", "import", test::kStarterPack, "--library", library}).code, 0);
+    const fs::path missing = prefix.file("missing"), empty = prefix.file("empty"),
+                   userOnly = prefix.file("user-only"), file = prefix.file("file");
+    fs::create_directory(empty);
+    fs::create_directories(userOnly / "drive_c");
+    test::WriteFile(userOnly / "user.reg", "WINE REGISTRY Version 2\n");
+    test::WriteFile(file, "");
+    fs::create_directory(prefix.file("fifo"));
+    test::WriteFile(prefix.file("fifo/system.reg"), "WINE REGISTRY Version 2\n");
+    ASSERT_EQ(::mkfifo(prefix.file("fifo/user.reg").c_str(), 0600), 0);
+    const std::pair<fs::path, std::string> places[] = {
+        {missing,
+         "no Wine prefix at " + missing.string() + ": " + missing.string() + " does not exist"},
+        {empty, "no Wine prefix at " + empty.string() + ": " + (empty / "system.reg").string() +
+                    " is missing"},
+        {userOnly, "no Wine prefix at " + userOnly.string() + ": " +
+                       (userOnly / "system.reg").string() + " is missing"},
+        {file, "no Wine prefix at " + file.string() + ": " + file.string() + " is not a folder"},
+        {prefix.file("fifo"),
+         "cannot read " + prefix.file("fifo/user.reg").string() + ": it is not a regular file"},
+    };
+    const std::vector<std::vector<std::string>> commands = {
+        {"scan"},        {"scan", "--json"},           {"scan", "--explain"},
+        {"repair", "1"}, {"repair", "--dry-run", "1"},
+    };
+    for (const auto& [place, reason] : places)
+        for (std::vector<std::string> args : commands) {
+            const std::string command = args[0];
+            args.insert(args.begin() + 1, {"--prefix", place.string(), "--library", library});
+            // A read that waits for a FIFO's writer would wait for ever.
+            const Result r = RunCli(args, nullptr, nullptr, 120);
+            EXPECT_EQ(r.code, 2) << place << " " << args.back();
+            EXPECT_EQ(r.out, "") << place << " " << args.back();
+            EXPECT_EQ(r.err, "corvane-cli " + command + ": " + reason + "\n")
+                << place << " " << args.back();
+        }
+    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_TRUE(fs::is_empty(empty));
 }
 
 TEST_F(CliTest, PathShowsWhatARulePathMeans) {

@@ -43,10 +43,10 @@ int PrintPreview(const std::vector<RepairRow>& rows, const std::vector<std::stri
     return refused ? 1 : 0;
 }
 
-// A registry file that cannot be read would hide what it holds from a scan, and a
-// repair must not act on a registry it cannot see.
-bool RegistryUnreadable(Session& session, std::ostream& err, std::string_view command) {
-    const std::string error = session.platform.registryError();
+// A folder that is no prefix, or a registry file that cannot be read, would pass for a
+// clean machine, and a repair must not act on a registry it cannot see.
+bool MachineUnreadable(Session& session, std::ostream& err, std::string_view command) {
+    const std::string error = session.platform.machineError();
     if (error.empty()) return false;
     err << "corvane-cli " << command << ": " << error << "\n";
     return true;
@@ -85,14 +85,8 @@ bool LibraryMissing(const Session& session, std::ostream& err, std::string_view 
 }
 
 std::vector<ScanFinding> ScanSession(Session& session) {
-    auto& registry = session.platform.registry();
-    for (wine::RegHive* hive :
-         {&registry.machineHive(), &registry.userHive(), &registry.userDefaultHive()}) {
-        hive->refresh();
-        if (hive->state() == wine::RegHive::State::Unreadable)
-            throw std::runtime_error(hive->file().string() +
-                                     " cannot be read as a Wine registry file");
-    }
+    if (const std::string error = session.platform.machineError(); !error.empty())
+        throw std::runtime_error(error);
     std::vector<ScanFinding> found;
     ScanEvents events;
     events.found = [&](const ScanFinding& finding) { found.push_back(finding); };
@@ -139,7 +133,7 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
     if (options.all) return RunScanAll(options, out, err);
     try {
         Session session(options);
-        if (LibraryMissing(session, err, "scan") || RegistryUnreadable(session, err, "scan"))
+        if (LibraryMissing(session, err, "scan") || MachineUnreadable(session, err, "scan"))
             return 2;
         const std::vector<ScanFinding> found = ScanSession(session);
         if (options.json)
@@ -163,7 +157,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
     if (ids.empty()) return UsageError(err, "repair", "no item ID given", kRepairUsage);
     try {
         Session session(options);
-        if (LibraryMissing(session, err, "repair") || RegistryUnreadable(session, err, "repair"))
+        if (LibraryMissing(session, err, "repair") || MachineUnreadable(session, err, "repair"))
             return 2;
         // Dry runs change nothing, so Wine may run meanwhile.
         if (const std::string refusal = RepairRefusal(); !refusal.empty() && !options.dryRun) {

@@ -19,8 +19,8 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
 int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 
 // The items the library finds in the session's prefix, in rule-table order. Throws
-// when a registry file of the prefix is there but cannot be read: a scan would find
-// nothing in it and say so.
+// when the folder is no Wine prefix or a registry file of it cannot be read: a scan
+// would find nothing in it and say so.
 std::vector<ScanFinding> ScanSession(Session& session);
 // The items one a line as "ID TAB name TAB level", and as `scan --json` lists them.
 void PrintFindings(std::ostream& out, const std::vector<ScanFinding>& found, bool explain = false);

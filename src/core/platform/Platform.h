@@ -155,6 +155,11 @@ public:
     // failed, in a text that names the file or folder; empty when there is nothing to
     // report.
     virtual std::string registryError() = 0;
+    // Why the machine cannot be scanned or repaired, naming the folder or file: there
+    // is no machine at its place (on Linux: no folder, or one without system.reg, is no
+    // Wine prefix), or one of its registry files cannot be read. Empty when it can be;
+    // a refused write does not count.
+    virtual std::string machineError() = 0;
 
     // --- Environment and folders ---------------------------------------------------
     // Replaces every %NAME% whose NAME is defined (matched without regard to case);

@@ -128,15 +128,21 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
         // An item that left the library fails here, with the empty-result error.
         const std::string repairXml = RuleText(*item, "RepairXML");
         const std::string detection = RuleText(*item, "OptText");
-        std::string reason;
-        auto recorder = journal.beginItem(run, row.id, RuleText(*item, "Name"),
-                                          StoredLevel(item->TextByName("Level")), reason);
+        // A machine that cannot be read is not repaired: detection could not tell
+        // afterwards whether the item is gone.
+        std::string reason = ActivePlatform().machineError();
+        auto recorder = reason.empty()
+                            ? journal.beginItem(run, row.id, RuleText(*item, "Name"),
+                                                StoredLevel(item->TextByName("Level")), reason)
+                            : nullptr;
         bool repaired = false;
         if (recorder) {
             const RepairResult result = RunRepairXML(repairXml, inputs.appDir, recorder.get());
             for (const std::string& line : result.refused)
                 reason += (reason.empty() ? "" : "\n") + line;
             const bool stillThere = RuleTriggered(detection, inputs.appDir) == 1;
+            // A registry file spoilt meanwhile hides whether the item is still there.
+            if (reason.empty()) reason = ActivePlatform().machineError();
             repaired = !stillThere && reason.empty();
             if (!recorder->finish(repaired ? "修复成功" : "修复失败", stillThere) && reason.empty())
                 reason = "the journal cannot be written";

@@ -72,7 +72,9 @@ struct RepairEvents {
 // Repairs the given items in order: warning, repair document, detection again. Every
 // change is recorded in the machine's journal before it is made; an item whose entry
 // cannot be written is not repaired and fails. An item fails when detection still finds
-// it or a change was refused. The library is closed and FixTime written however the run
+// it or a change was refused; while the machine cannot be read (Platform::machineError:
+// no prefix, a registry file that cannot be read) an item is not repaired and fails
+// with that reason. The library is closed and FixTime written however the run
 // ends, once the library was opened; errors of the library propagate after that. (The
 // question before the run is the caller's.) Throws JournalBusy, before anything is
 // done, while another repair or undo of the machine runs.

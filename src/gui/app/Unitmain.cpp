@@ -403,6 +403,14 @@ void Tfrmmain::bntScanClick() {
     };
     events.groupsRead = [](const std::string& text) { Global().WinOSText = text; };
     showMachine(); // says whether Wine holds newer registry contents than the files
+    // No prefix, or a registry file that cannot be read, would look like a clean one.
+    if (const std::string error = ActivePlatform().machineError(); !error.empty()) {
+        ListView1->clear();
+        matched_.clear();
+        repairedIds_.clear();
+        ui::Prompt("扫描无法进行：\n" + ui::ToQ(error));
+        return;
+    }
     RunScan(Global().Inputs(), events);
 }
 
@@ -410,6 +418,10 @@ void Tfrmmain::bntClearClick() {
     // Nothing is asked nor touched while the registry cannot be written.
     if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
         ui::Prompt(ui::ToQ(refusal));
+        return;
+    }
+    if (const std::string error = ActivePlatform().machineError(); !error.empty()) {
+        ui::Prompt("修复无法进行：\n" + ui::ToQ(error));
         return;
     }
     if (ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) == ui::MsgAnswer::No)

@@ -1,6 +1,7 @@
 // Corvane: finds and repairs known bad settings of a Windows machine (on Linux, a
 // Wine prefix) from its library of rule items.
 #include <QApplication>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -11,6 +12,9 @@
 #include "gui/ui/MessageBox.h"
 
 int main(int argc, char** argv) {
+    // A write beyond the file size limit fails with an error the window reports, rather
+    // than ending the program.
+    signal(SIGXFSZ, SIG_IGN);
     // Read before Qt starts, so that --help works without a display.
     const corvane::CommandLine line =
         corvane::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

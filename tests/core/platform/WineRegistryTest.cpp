@@ -264,7 +264,7 @@ TEST_F(WineRegistryTest, UnreadableFilesAreErrorsThatNameThem) {
              std::filesystem::remove(user);
              std::filesystem::create_directory(user);
          },
-         "cannot read " + user.string() + ": it is not a file"},
+         "cannot read " + user.string() + ": it is not a regular file"},
     };
     for (const auto& [damage, message] : cases) {
         damage();
@@ -273,6 +273,7 @@ TEST_F(WineRegistryTest, UnreadableFilesAreErrorsThatNameThem) {
         EXPECT_EQ(set(RootKey::Users, "S-1-5-21-1-2-3-1000\\Environment", "X", u"1"),
                   RegStatus::Unreadable);
         EXPECT_EQ(platform.registryError(), message);
+        EXPECT_EQ(platform.machineError(), message);
         EXPECT_EQ(read(RootKey::LocalMachine, "Software\\Classes\\.txt", ""), "txtfile");
     }
     EXPECT_TRUE(std::filesystem::is_directory(user));

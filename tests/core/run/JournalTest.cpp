@@ -179,6 +179,21 @@ TEST_F(JournalTest, ASecondCommandIsRefusedWhileOneHoldsTheJournal) {
     EXPECT_EQ(second.beginRun(), run + 1);
 }
 
+// A registry file that cannot be read hides whether an item is gone: the run repairs
+// nothing and fails every item with the reason, naming the file.
+TEST_F(JournalTest, ARegistryThatCannotBeReadIsNotRepaired) {
+    const fs::path user = prefix() / "user.reg";
+    const std::string text = "\xEF\xBB\xBF" + ReadFile(user);
+    test::WriteFile(user, text);
+    std::vector<std::string> reasons;
+    repair({kTaskMgr, kAutorun}, &reasons);
+    ASSERT_EQ(reasons.size(), 2u);
+    for (const std::string& reason : reasons)
+        EXPECT_TRUE(reason.starts_with(user.string() + " is not a Wine registry file")) << reason;
+    EXPECT_TRUE(fs::exists(prefix() / "drive_c/autorun.inf"));
+    EXPECT_EQ(ReadFile(user), text);
+}
+
 // A tampered record cannot lead undo outside the prefix and the item's own folder of
 // the journal: the item fails with the reason and nothing outside is touched.
 TEST_F(JournalTest, ATamperedRecordCannotLeadUndoOutside) {

@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -286,6 +287,52 @@ TEST_F(RepairTabTest, AnItemGoneFromTheLibraryEndsTheRun) {
     EXPECT_EQ(rows()[0][4], "未修复");
     EXPECT_EQ(rows()[1][4], "未修复"); // the rows after it are not repaired
     EXPECT_EQ(setting("FixTime"), TodayText());
+}
+
+// A registry file that cannot be read, or a folder without system.reg, would look like
+// a clean prefix: the scan says why in a box and lists nothing; a repair asks nothing,
+// says why and changes nothing.
+TEST_F(RepairTabTest, AnUnreadableRegistryOrNoPrefixIsSaidAndNothingListed) {
+    const std::string user = prefix.read("user.reg");
+    window->bntScanClick();
+    ASSERT_EQ(rows().size(), 3u);
+    window->menuAllsClick();
+    prefix.write("user.reg", "\xEF\xBB\xBF" + user);
+    const QString error = QString::fromStdString(platform.registryError());
+    ASSERT_TRUE(error.contains("byte-order mark")) << error.toStdString();
+    window->bntClearClick();
+    ASSERT_EQ(shown.size(), 1u) << "no question, one reason";
+    EXPECT_EQ(shown[0].caption, "提示");
+    EXPECT_EQ(shown[0].text, "修复无法进行：\n" + error);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rows()[i][4], "未修复");
+    EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+
+    shown.clear();
+    window->bntScanClick();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "提示");
+    EXPECT_EQ(shown[0].text, "扫描无法进行：\n" + error);
+    EXPECT_TRUE(rows().empty());
+    if (const QByteArray dir = qgetenv("CORVANE_SCREENSHOTS"); !dir.isEmpty()) {
+        const ui::MessageBoxFunction recording = ui::SetMessageBoxFunction(nullptr);
+        test::WhenShown<QMessageBox>([&](QMessageBox& box) {
+            EXPECT_TRUE(box.grab().save(QString::fromUtf8(dir) + "/scan-refused.png"));
+        });
+        window->bntScanClick();
+        ui::SetMessageBoxFunction(recording);
+    }
+
+    prefix.write("user.reg", user);
+    fs::remove(prefix.file("system.reg"));
+    shown.clear();
+    window->bntScanClick();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "提示");
+    EXPECT_EQ(shown[0].text.toStdString(), "扫描无法进行：\nno Wine prefix at " +
+                                               prefix.dir().string() + ": " +
+                                               prefix.file("system.reg").string() + " is missing");
+    EXPECT_TRUE(rows().empty());
 }
 
 TEST_F(RepairTabTest, AnEmptyLibraryListsNothing) {

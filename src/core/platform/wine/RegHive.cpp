@@ -114,15 +114,18 @@ void RegHive::reload() {
 
 void RegHive::load() {
     everRead_ = true;
-    const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting, so that a FIFO or a device in the file's place cannot
+    // hold the read; only a regular file is read.
+    const int fd = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     int readErrno = fd < 0 ? errno : 0;
     struct stat st {};
     std::string text;
     bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
     if (!ok && fd >= 0) readErrno = errno;
+    bool regular = true;
     if (ok && !S_ISREG(st.st_mode)) {
         ok = false;
-        readErrno = EISDIR;
+        regular = false;
     }
     if (ok) {
         text.resize(static_cast<std::size_t>(st.st_size));
@@ -153,7 +156,7 @@ void RegHive::load() {
     }
     signature_ = SignatureOf(st);
     if (!ok) {
-        const char* reason = readErrno == EISDIR ? "it is not a file" : std::strerror(readErrno);
+        const char* reason = regular ? std::strerror(readErrno) : "it is not a regular file";
         clear(State::Unreadable, "cannot read " + file_.string() + ": " + reason);
         return;
     }
@@ -703,7 +706,8 @@ void RemoveStaleTemporaries(const std::filesystem::path& file, const struct time
     const int dirFd = ::dirfd(d);
     while (const dirent* entry = ::readdir(d)) {
         if (!IsTemporaryOf(entry->d_name, name)) continue;
-        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd =
+            ::openat(dirFd, entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Before(st.st_mtim, before) &&

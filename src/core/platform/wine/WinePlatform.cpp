@@ -3,8 +3,11 @@
 #include "core/platform/wine/PrefixDiscovery.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -116,6 +119,23 @@ RegWriteState WinePlatform::regWriteState() {
 
 std::string WinePlatform::registryError() {
     return registry_.error();
+}
+
+std::string WinePlatform::machineError() {
+    const std::string folder = prefix().string();
+    const std::string noPrefix = "no Wine prefix at " + folder + ": ";
+    struct stat st {};
+    if (::stat(prefix().c_str(), &st) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) return noPrefix + folder + " does not exist";
+        return noPrefix + "cannot look into " + folder + ": " + std::strerror(error);
+    }
+    if (!S_ISDIR(st.st_mode)) return noPrefix + folder + " is not a folder";
+    // Every file is read (or found missing) before system.reg's absence is told.
+    std::string unreadable = registry_.unreadable();
+    if (registry_.machineHive().state() == RegHive::State::Missing)
+        return noPrefix + registry_.machineHive().file().string() + " is missing";
+    return unreadable;
 }
 
 const WineEnvironment& WinePlatform::environment() {

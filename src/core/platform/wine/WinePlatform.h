@@ -59,6 +59,7 @@ public:
     RegWriteState regWriteState() override;
     MachinePlace machinePlace() override;
     std::string registryError() override;
+    std::string machineError() override;
 
     std::string expandEnvironment(std::string_view text) override;
     std::string specialFolder(int csidl) override;

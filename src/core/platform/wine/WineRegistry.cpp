@@ -190,13 +190,18 @@ RegWriteState WineRegistry::writeState() {
     return RegWriteState::Writable;
 }
 
-std::string WineRegistry::error() {
+std::string WineRegistry::unreadable() {
     for (int i = 0; i < HiveCount; ++i) {
         RegHive* hive = hives_[i].get();
         if (!unsaved_[i]) hive->refresh();
         if (hive->state() == RegHive::State::Unreadable) return hive->error();
     }
-    return lastError_;
+    return {};
+}
+
+std::string WineRegistry::error() {
+    std::string why = unreadable();
+    return why.empty() ? lastError_ : why;
 }
 
 RegStatus WineRegistry::locate(const Location& at, Found& out) {

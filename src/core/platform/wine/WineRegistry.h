@@ -56,6 +56,9 @@ public:
     // The first file that cannot be read, else why the last change was refused or
     // failed; empty when neither.
     std::string error();
+    // Why the first file that cannot be read cannot be, naming it; empty when every
+    // file can be read (or is missing). Each file is checked for a change on disk.
+    std::string unreadable();
 
     // The SID of the prefix's user, from the header of user.reg.
     std::u16string userSid();

@@ -24,6 +24,12 @@ std::string RegTarget(const RegConditionRow& row) {
 bool FileConditionHolds(const FileConditionRow& row, std::string_view appDir, Seen& seen) {
     const std::string path = ExpandRulePath(row.FilePath, appDir);
     Platform& platform = ActivePlatform();
+    if (row.decide == RuleWords::kLink || row.decide == RuleWords::kNoLink) {
+        // The entry itself: a link to a folder is a link, never "no link".
+        const bool link = platform.linkExists(path);
+        seen = {path, link ? "是链接" : "不是链接"};
+        return row.decide == RuleWords::kLink ? link : !link;
+    }
     const bool folder = row.isFolder == "1";
     const bool exists = folder ? platform.folderExists(path) : platform.fileExists(path);
     seen = {path, exists ? (folder ? "文件夹存在" : "文件存在")
@@ -70,22 +76,35 @@ bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen
 class Evaluation : public DetectionVisitor {
 public:
     explicit Evaluation(std::string_view appDir) : appDir_(appDir) {}
-    bool triggered() const { return triggered_; }
+    // With the groups joined by "and", only a walk that read every group, each of them
+    // satisfied, finds the item.
+    bool triggered(WalkResult walk) const {
+        if (!joinAnd_) return triggered_;
+        return walk == WalkResult::Finished && groups_ > 0 && satisfiedGroups_ == groups_;
+    }
     std::vector<MatchedCondition> matched() const { return matched_; }
 
+    bool beginDocument(const std::string& join) override {
+        joinAnd_ = join == RuleWords::kAnd;
+        return true;
+    }
     bool beginGroup(RuleGroupKind, const std::string& mode, std::size_t ruleCount) override {
         andMode_ = mode == RuleWords::kAnd;
         held_ = 0;
         ruleCount_ = ruleCount;
-        matched_.clear();
+        groupDone_ = false;
+        ++groups_;
+        if (!joinAnd_) matched_.clear();
         return true;
     }
     bool fileCondition(const FileConditionRow& row) override {
+        if (groupDone_) return true; // the group is satisfied: its other rules are not needed
         Seen seen;
         const bool holds = FileConditionHolds(row, appDir_, seen);
         return counted(holds, row.decide, seen);
     }
     bool regCondition(const RegConditionRow& row) override {
+        if (groupDone_) return true;
         Seen seen;
         const bool holds = RegConditionHolds(row, appDir_, seen);
         std::string condition = row.decide;
@@ -94,8 +113,10 @@ public:
         return counted(holds, condition, seen);
     }
     bool endGroup(RuleGroupKind) override {
-        if (andMode_ && held_ >= 1 && held_ == ruleCount_) return satisfied();
-        return true;
+        if (!groupDone_ && andMode_ && held_ >= 1 && held_ == ruleCount_) return satisfied();
+        if (groupDone_ || !joinAnd_) return true;
+        // Joined by "and": a group not satisfied decides the item is not found.
+        return false;
     }
 
 private:
@@ -106,7 +127,14 @@ private:
         ++held_;
         return true;
     }
+    // The group is satisfied: alone that ends the walk; joined by "and", the next
+    // group is tried.
     bool satisfied() {
+        if (joinAnd_) {
+            groupDone_ = true;
+            ++satisfiedGroups_;
+            return true;
+        }
         triggered_ = true;
         return false;
     }
@@ -116,6 +144,9 @@ private:
     std::size_t held_ = 0;
     std::size_t ruleCount_ = 0;
     bool triggered_ = false;
+    bool joinAnd_ = false;
+    bool groupDone_ = false;
+    std::size_t groups_ = 0, satisfiedGroups_ = 0;
     std::vector<MatchedCondition> matched_;
 };
 
@@ -129,9 +160,10 @@ int RuleTriggered(std::string_view optText, std::string_view appDir,
         Evaluation evaluation(appDir);
         // A document that does not read, or a walk cut short by a read failure, finds
         // only what was satisfied before.
-        (void)WalkDetectionDocument(optText, evaluation);
-        if (matched && evaluation.triggered()) *matched = evaluation.matched();
-        return evaluation.triggered() ? 1 : 0;
+        const WalkResult walk = WalkDetectionDocument(optText, evaluation);
+        const bool found = evaluation.triggered(walk);
+        if (matched && found) *matched = evaluation.matched();
+        return found ? 1 : 0;
     } catch (...) {
         // Any error during the evaluation (memory running out) ends it with "not found".
         return 0;

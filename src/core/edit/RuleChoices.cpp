@@ -55,7 +55,7 @@ FileActionForm FileActionStart(const TDialogExchange& x) {
     if (!IsEditOrCopy(x.DlgMode)) return form;
     form.FilePath = x.DlgFilePath;
     form.FromPath = x.DlgFromPath;
-    form.action = x.DlgFileDecide == RuleWords::kCopy ? 1 : 0;
+    form.action = PositionOfStored(kFileActions, x.DlgFileDecide, 0);
     return form;
 }
 
@@ -66,6 +66,9 @@ void FileActionAccept(TDialogExchange& x, std::string_view filePath, std::string
     if (actionShown == kFileActions[0].shown) {
         x.DlgFileDecide = RuleWords::kDelete;
         x.DlgFromPath.clear();
+    } else if (actionShown == kFileActions[2].shown) {
+        x.DlgFileDecide = RuleWords::kMakeFolder;
+        x.DlgFromPath.clear();
     } else {
         x.DlgFileDecide = RuleWords::kCopy;
         x.DlgFromPath = fromPath;
@@ -74,8 +77,21 @@ void FileActionAccept(TDialogExchange& x, std::string_view filePath, std::string
 
 FileActionLayout FileActionLayoutFor(int action) {
     if (action == 1) return {"目标文件", true};
+    if (action == 2) return {"文件夹位置", false};
     return {"文件位置", false};
 }
+
+namespace {
+
+// A list's stored text (entries separated by line feeds) as typed in the dialog, and
+// back.
+std::string Replaced(std::string text, char from, char to) {
+    for (char& c : text)
+        if (c == from) c = to;
+    return text;
+}
+
+} // namespace
 
 namespace {
 
@@ -138,7 +154,14 @@ RegForm RegActionStart(const TDialogExchange& x) {
     RegForm form = RegStart(x);
     if (!IsEditOrCopy(x.DlgMode)) return form;
     form.type = PositionOfName(kActionTypes, x.DlgKeyType, 0);
+    // A REG_MULTI_SZ is a list only with `list` "1"; without, it writes nothing and
+    // opens as the default type, as it always did.
+    if (x.DlgList == "1" && x.DlgKeyType == RuleWords::kListType) {
+        form.type = kListTypePosition;
+        form.ValueText = Replaced(x.DlgValueText, RuleWords::kListSeparator, kListShownSeparator);
+    }
     form.decide = PositionOfStored(kRegActions, x.DlgRegDecide, kRegActionFallback);
+    form.create = x.DlgCreate == "1";
     return form;
 }
 
@@ -149,8 +172,16 @@ bool RegActionRefused(const RegShown& shown) {
 bool RegActionAccept(TDialogExchange& x, const RegShown& shown) {
     if (RegActionRefused(shown)) return false;
     RegAcceptCommon(x, shown, "");
+    x.DlgCreate.clear();
+    x.DlgList.clear();
     if (shown.decide == kRegActions[1].shown) {
         x.DlgRegDecide = RuleWords::kSetValue;
+        if (shown.create) x.DlgCreate = "1";
+        if (shown.type == RuleWords::kListType) {
+            x.DlgList = "1";
+            x.DlgValueText =
+                Replaced(shown.ValueText, kListShownSeparator, RuleWords::kListSeparator);
+        }
         return true;
     }
     x.DlgRegDecide =
@@ -162,7 +193,7 @@ bool RegActionAccept(TDialogExchange& x, const RegShown& shown) {
 
 RegLayout RegActionLayoutFor(int action) {
     if (action == 0) return {"键", false, false};
-    if (action == 1) return {"值", true, true};
+    if (action == 1) return {"值", true, true, true};
     return {"值", false, false};
 }
 

@@ -46,7 +46,8 @@ TEST(ConditionDialogsTest, FileConditionControls) {
     EXPECT_FALSE(dialog.ComboBox3->isEditable());
     EXPECT_EQ(Items(dialog.ComboBox3), (QStringList{"文件", "文件夹"}));
     EXPECT_FALSE(dialog.ComboBox2->isEditable());
-    EXPECT_EQ(Items(dialog.ComboBox2), (QStringList{"文件存在触发", "文件不存在触发"}));
+    EXPECT_EQ(Items(dialog.ComboBox2),
+              (QStringList{"文件存在触发", "文件不存在触发", "是链接触发", "不是链接触发"}));
     EXPECT_EQ(dialog.Button2->text(), "确定");
     EXPECT_EQ(dialog.Button1->text(), "取消");
     EXPECT_EQ(dialog.Label1->text(), "文件位置");

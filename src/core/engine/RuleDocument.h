@@ -110,8 +110,14 @@ inline constexpr std::array<std::string_view, 4> kFileConditions{kFile, kNoFile,
 inline constexpr std::string_view kKeyExists = "KeyExists", kNoKey = "!KeyExists",
                                   kValueExists = "ValueExists", kNoValue = "!ValueExists",
                                   kValueEquals = "Value=", kValueDiffers = "Value!=";
-inline constexpr std::array<std::string_view, 6> kRegConditions{
-    kKeyExists, kNoKey, kValueExists, kNoValue, kValueEquals, kValueDiffers};
+// "List=" and "List!=": the entries of a REG_MULTI_SZ value, in the text form of a list,
+// compared with `compareValue` as "Value=" compares (a missing value, or one of
+// another type, is the empty list). "Value=" reads such a value as "", as it always
+// did.
+inline constexpr std::string_view kListEquals = "List=", kListDiffers = "List!=";
+inline constexpr std::array<std::string_view, 8> kRegConditions{
+    kKeyExists,   kNoKey,        kValueExists, kNoValue,
+    kValueEquals, kValueDiffers, kListEquals,  kListDiffers};
 inline constexpr std::string_view kDelete = "delete", kCopy = "copy";
 // "mkdir": makes the folder `FilePath` with the folders missing on its way; a link
 // standing where it goes is replaced by the folder (what it points to is not touched).

@@ -49,6 +49,35 @@ bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDi
     return AsciiLower(value) == AsciiLower(compare);
 }
 
+// A list's text form as one line: each entry quoted, "a", "b".
+std::string ListShown(std::string_view text) {
+    std::string shown;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find(RuleWords::kListSeparator, start);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > start || !text.empty())
+            shown += (shown.empty() ? "\"" : ", \"") +
+                     std::string(text.substr(start, end - start)) + "\"";
+        start = end + 1;
+    }
+    return shown;
+}
+
+// The list's entries in its text form (separated by line feeds); a value that is no
+// REG_MULTI_SZ is the empty list.
+bool ListEquals(RegKey root, const RegConditionRow& row, std::string_view appDir, Seen& seen) {
+    const std::string compare = row.PathAbs == "1"
+                                    ? ExpandRulePath(row.compareValue, RegistryAppDir(appDir))
+                                    : row.compareValue;
+    std::vector<std::string> entries;
+    const bool read = ReadRegList(root, row.KeyPath, row.KeyValue, entries);
+    std::string text;
+    for (const std::string& entry : entries)
+        text += (text.empty() ? "" : std::string(1, RuleWords::kListSeparator)) + entry;
+    seen.observed = read ? std::string(RuleWords::kListType) + " " + ListShown(text) : "值不存在";
+    return AsciiLower(text) == AsciiLower(compare);
+}
+
 bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen& seen) {
     const RegKey root = RootKeyFromName(row.root);
     seen.target = RegTarget(row);
@@ -68,6 +97,8 @@ bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen
                      "值不存在");
     if (row.decide == RuleWords::kValueEquals) return ValueEquals(root, row, appDir, seen);
     if (row.decide == RuleWords::kValueDiffers) return !ValueEquals(root, row, appDir, seen);
+    if (row.decide == RuleWords::kListEquals) return ListEquals(root, row, appDir, seen);
+    if (row.decide == RuleWords::kListDiffers) return !ListEquals(root, row, appDir, seen);
     return false;
 }
 
@@ -110,6 +141,8 @@ public:
         std::string condition = row.decide;
         if (row.decide == RuleWords::kValueEquals || row.decide == RuleWords::kValueDiffers)
             condition += row.compareValue;
+        if (row.decide == RuleWords::kListEquals || row.decide == RuleWords::kListDiffers)
+            condition += ListShown(row.compareValue); // on one line
         return counted(holds, condition, seen);
     }
     bool endGroup(RuleGroupKind) override {

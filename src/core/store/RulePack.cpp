@@ -191,6 +191,11 @@ public:
                              RuleWords::kConditionTypes, true);
                 check_.value("detection registry", registry_, "decide", row.decide,
                              RuleWords::kRegConditions);
+                if ((row.decide == RuleWords::kListEquals ||
+                     row.decide == RuleWords::kListDiffers) &&
+                    row.KeyType != RuleWords::kListType)
+                    check_.rule("detection registry", registry_,
+                                row.decide + " is for REG_MULTI_SZ");
                 return true;
             }
             bool endGroup(RuleGroupKind) override { return true; }

@@ -95,6 +95,34 @@ TEST_F(EnginePrefixTest, LinkConditionsLookAtTheEntryItself) {
     }
 }
 
+TEST_F(EnginePrefixTest, ListConditionsCompareTheEntries) {
+    struct Case {
+        const char* name; // Multi holds "a", "b"; Sz is a REG_SZ
+        const char* decide;
+        const char* compare;
+        int found;
+    };
+    for (const Case& c : {Case{"Multi", "List=", "a\nb", 1}, Case{"Multi", "List=", "A\nB", 1},
+                          Case{"Multi", "List=", "a", 0}, Case{"Multi", "List!=", "a", 1},
+                          Case{"Multi", "List!=", "a\nb", 0}, Case{"None", "List=", "", 1},
+                          Case{"Sz", "List=", "", 1}, Case{"Sz", "List=", "Hello World", 0},
+                          Case{"Multi", "Value=", "", 1}}) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.decide + " " + c.compare);
+        DetectionRows rows;
+        rows.registry.push_back(
+            {"HKLM", "Software\\Corvane", c.name, "REG_MULTI_SZ", c.compare, c.decide, "0"});
+        std::vector<MatchedCondition> matched;
+        EXPECT_EQ(RuleTriggered(Detection(rows), appDir(), &matched), c.found);
+        if (c.found && std::string_view(c.name) == "Multi" && c.decide[0] == 'L') {
+            ASSERT_EQ(matched.size(), 1u);
+            EXPECT_EQ(matched[0].observed, "REG_MULTI_SZ \"a\", \"b\"");
+            if (std::string_view(c.compare) == "a\nb") {
+                EXPECT_EQ(matched[0].condition, "List=\"a\", \"b\""); // one line
+            }
+        }
+    }
+}
+
 TEST_F(EnginePrefixTest, GroupsJoinedByAndMustAllBeSatisfied) {
     const FileConditionRow fileHolds{"C:\\data\\file.txt", "0", "file"};
     const FileConditionRow fileFails{"C:\\data\\none.txt", "0", "file"};
@@ -225,6 +253,9 @@ TEST_F(EnginePrefixTest, MkdirMakesFoldersAndReplacesALinkNeverItsTarget) {
     EXPECT_EQ(test::ReadFile(drive() / "data/sub/kept.txt"), "kept");
     EXPECT_EQ(test::ReadFile(root.dir() / "home/Documents/mine.txt"), "mine");
     EXPECT_FALSE(fs::exists(root.dir() / "home/Documents/Inside"));
+    // A drive named by its entry in dosdevices is the drive, not a link to replace.
+    const std::string driveEntry = (prefix() / "dosdevices/c:").string();
+    EXPECT_TRUE(RunRepairXML(Repair({{driveEntry, "", "mkdir"}}), appDir()).refused.empty());
     EXPECT_EQ(LinkTarget(prefix() / "dosdevices/c:"), "../drive_c");
     EXPECT_TRUE(fs::is_regular_file(drive() / "data/file.txt"));
 }

@@ -24,6 +24,8 @@ TEST(RuleWordsCheck, NewWordsAreAcceptedAndBadValuesNamed) {
              d.registry.clear();
          },
          {"detection: join \"and\" with a group that has no rules never finds the item"}},
+        {[](DetectionRows& d, RepairRows&) { d.registry[0].decide = "List="; },
+         {"detection registry rule 1: List= is for REG_MULTI_SZ"}},
         {[](DetectionRows& d, RepairRows&) { d.files[0].decide = "Link"; },
          {"detection file rule 1: unknown decide \"Link\""}},
         {[](DetectionRows&, RepairRows& r) { r.files[0].decide = "mkdir"; },
@@ -53,7 +55,8 @@ TEST(RuleWordsCheck, NewWordsAreAcceptedAndBadValuesNamed) {
         DetectionRows detection;
         detection.join = "and";
         detection.files = {{"C:\\users\\u\\Documents", "1", "link"}, {"C:\\x", "0", "nolink"}};
-        detection.registry = {{"HKLM", "K", "V", "REG_SZ", "", "!ValueExists", "0"}};
+        detection.registry = {{"HKLM", "K", "V", "REG_SZ", "", "!ValueExists", "0"},
+                              {"HKLM", "K", "L", "REG_MULTI_SZ", "a\nb", "List!=", "0"}};
         RepairRows repair;
         repair.files = {{"C:\\users\\u\\Documents", "C:\\x", "copy"},
                         {"C:\\users\\u\\Documents", "", "mkdir"}};

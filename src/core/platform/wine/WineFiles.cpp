@@ -139,13 +139,18 @@ bool WineFiles::createFolder(std::string_view path) const {
     return parent.makeFolder(real.filename().string(), error) || fail(path, error.text);
 }
 
+bool WineFiles::isDrive(const fs::path& target) const {
+    return RealLocation(target, true).parent_path() ==
+           RealLocation(paths_.prefix() / "dosdevices", false);
+}
+
 bool WineFiles::linkExists(std::string_view path) const {
-    // A drive's root (nothing to split off) is a link of dosdevices, but to the machine
-    // it is the drive.
+    // A drive (a drive's root has nothing to split off; a Linux path may name its
+    // entry in dosdevices) is a link there, but to the machine it is the drive.
     const auto split = paths_.split(path);
     struct stat st {};
-    return split && !paths_.isProtected(split->whole) && ::lstat(split->whole.c_str(), &st) == 0 &&
-           S_ISLNK(st.st_mode);
+    return split && !paths_.isProtected(split->whole) && !isDrive(split->whole) &&
+           ::lstat(split->whole.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool WineFiles::makeFolders(std::string_view path) const {
@@ -157,7 +162,8 @@ bool WineFiles::makeFolders(std::string_view path) const {
     // A link standing where the folder goes is the entry changed: it must lie inside,
     // what it points to plays no part.
     if (!mayChange(path, *resolved, true)) return false;
-    if (paths_.isProtected(*resolved)) return fail(path, "refused, it is a drive or the prefix");
+    if (paths_.isProtected(*resolved) || isDrive(*resolved))
+        return fail(path, "refused, it is a drive or the prefix");
     const fs::path real = RealLocation(*resolved, true);
     FolderError error;
     const HeldFolder parent = OpenRealFolder(real.parent_path(), true, error);

@@ -61,6 +61,8 @@ private:
     bool mayChange(std::string_view written, const std::filesystem::path& target,
                    bool entryItself) const;
     bool fail(std::string_view written, std::string_view why) const;
+    // Whether `target` is an entry of the prefix's dosdevices (a drive).
+    bool isDrive(const std::filesystem::path& target) const;
     const WinePaths& paths_;
     mutable std::string error_;
 };

@@ -120,17 +120,39 @@ void RegAcceptCommon(TDialogExchange& x, const RegShown& shown, std::string_view
 
 } // namespace
 
+namespace {
+
+bool IsListCondition(std::string_view decide) {
+    return decide == RuleWords::kListEquals || decide == RuleWords::kListDiffers;
+}
+
+} // namespace
+
 RegForm RegConditionStart(const TDialogExchange& x) {
     RegForm form = RegStart(x);
     if (!IsEditOrCopy(x.DlgMode)) return form;
     form.type = PositionOfName(kConditionTypes, x.DlgKeyType, 0);
     form.decide = PositionOfStored(kRegTriggers, x.DlgRegDecide, kRegTriggerFallback);
+    if (IsListCondition(x.DlgRegDecide))
+        form.ValueText = Replaced(x.DlgValueText, RuleWords::kListSeparator, kListShownSeparator);
     return form;
 }
 
 void RegConditionAccept(TDialogExchange& x, const RegShown& shown) {
+    // A list opened and left as it stands keeps its stored text.
+    const std::string storedList = x.DlgValueText;
+    const bool listKept =
+        IsEditOrCopy(x.DlgMode) && IsListCondition(x.DlgRegDecide) &&
+        Replaced(storedList, RuleWords::kListSeparator, kListShownSeparator) == shown.ValueText;
     RegAcceptCommon(x, shown, "0");
     x.DlgRegDecide = StoredOfShown(kRegTriggers, shown.decide, RuleWords::kValueExists);
+    if (IsListCondition(x.DlgRegDecide)) {
+        // A list condition reads a REG_MULTI_SZ whatever the type box says.
+        x.DlgKeyType = RuleWords::kListType;
+        x.DlgValueText =
+            listKept ? storedList
+                     : Replaced(shown.ValueText, kListShownSeparator, RuleWords::kListSeparator);
+    }
     if (x.DlgRegDecide == RuleWords::kKeyExists || x.DlgRegDecide == RuleWords::kNoKey) {
         x.DlgKeyType.clear();
         x.DlgValueText.clear();
@@ -144,6 +166,8 @@ RegLayout RegConditionLayoutFor(int trigger) {
         return {"值名称", true, false};
     case 4:
     case 5:
+    case 6:
+    case 7:
         return {"值名称", true, true};
     default: // the key conditions, and no selection
         return {"键名称", false, false};
@@ -171,6 +195,12 @@ bool RegActionRefused(const RegShown& shown) {
 
 bool RegActionAccept(TDialogExchange& x, const RegShown& shown) {
     if (RegActionRefused(shown)) return false;
+    // A list opened and left as it stands keeps its stored text, also when an entry
+    // holds the separator the box shows.
+    const std::string storedList = x.DlgValueText;
+    const bool listKept =
+        IsEditOrCopy(x.DlgMode) && x.DlgList == "1" && x.DlgKeyType == RuleWords::kListType &&
+        Replaced(storedList, RuleWords::kListSeparator, kListShownSeparator) == shown.ValueText;
     RegAcceptCommon(x, shown, "");
     x.DlgCreate.clear();
     x.DlgList.clear();
@@ -179,8 +209,9 @@ bool RegActionAccept(TDialogExchange& x, const RegShown& shown) {
         if (shown.create) x.DlgCreate = "1";
         if (shown.type == RuleWords::kListType) {
             x.DlgList = "1";
-            x.DlgValueText =
-                Replaced(shown.ValueText, kListShownSeparator, RuleWords::kListSeparator);
+            x.DlgValueText = listKept ? storedList
+                                      : Replaced(shown.ValueText, kListShownSeparator,
+                                                 RuleWords::kListSeparator);
         }
         return true;
     }

@@ -48,13 +48,15 @@ inline constexpr std::array<Choice, 4> kFileTriggers{
      {"文件不存在触发", RuleWords::kFileConditions[1]},
      {"是链接触发", RuleWords::kFileConditions[2]},
      {"不是链接触发", RuleWords::kFileConditions[3]}}};
-inline constexpr std::array<Choice, 6> kRegTriggers{{
+inline constexpr std::array<Choice, 8> kRegTriggers{{
     {"键存在", RuleWords::kRegConditions[0]},
     {"键不存在", RuleWords::kRegConditions[1]},
     {"值存在", RuleWords::kRegConditions[2]},
     {"值不存在", RuleWords::kRegConditions[3]},
     {"值相等", RuleWords::kRegConditions[4]},
     {"值不相等", RuleWords::kRegConditions[5]},
+    {"列表相等", RuleWords::kRegConditions[6]},
+    {"列表不相等", RuleWords::kRegConditions[7]},
 }};
 inline constexpr int kRegTriggerFallback = 2; // 值存在
 inline constexpr std::array<Choice, 2> kMatchModes{

@@ -295,6 +295,10 @@ TEST_F(ActionDialogsTest, RegistryActionOk) {
          {"HKLM", "P", "N", "REG_MULTI_SZ", "a\n中文", "SetValue", "", "1", "1"},
          {},
          {"HKLM", "P", "N", "REG_MULTI_SZ", "a\n中文", "SetValue", "", "1", "1"}},
+        {"a list whose entry holds a semicolon, left as it stands",
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "SetValue", "", "", "1"},
+         {},
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "SetValue", "", "", "1"}},
         {"a list typed with semicolons",
          {"HKCU", "P", "N", "REG_SZ", "", "SetValue", ""},
          [](TfrmAddReg2& d) {

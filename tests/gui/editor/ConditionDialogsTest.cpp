@@ -177,7 +177,8 @@ TEST(ConditionDialogsTest, RegistryConditionControls) {
     EXPECT_TRUE(dialog.ComboBox5->isEditable());
     EXPECT_EQ(dialog.ComboBox5->count(), 0);
     EXPECT_EQ(Items(dialog.ComboBox6),
-              (QStringList{"键存在", "键不存在", "值存在", "值不存在", "值相等", "值不相等"}));
+              (QStringList{"键存在", "键不存在", "值存在", "值不存在", "值相等", "值不相等",
+                           "列表相等", "列表不相等"}));
     for (QComboBox* fixed : {dialog.ComboBox1, dialog.ComboBox4, dialog.ComboBox6})
         EXPECT_FALSE(fixed->isEditable()) << fixed->objectName().toStdString();
     EXPECT_EQ(dialog.CheckBox1->text(), "对值内容进行路径转换");
@@ -275,6 +276,17 @@ TEST(ConditionDialogsTest, RegistryConditionOk) {
          },
          {"HKU", "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer", "NoRun",
           "REG_DWORD", "1", "Value!=", "1"}},
+        {"a list whose entry holds a semicolon, left as it stands",
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "List=", "0"},
+         {},
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "List=", "0"}},
+        {"a list typed with semicolons reads a REG_MULTI_SZ",
+         {"HKLM", "P", "N", "REG_SZ", "", "ValueExists", "0"},
+         [](TfrmAddReg& d) {
+             d.ComboBox6->setCurrentIndex(7);
+             d.ComboBox5->setEditText("x;中文");
+         },
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "x\n中文", "List!=", "0"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -59,12 +59,14 @@ void PutRegAction(int mode, const RegActionRow& row) {
     DialogExchange.DlgValueText = row.ValueContent;
     DialogExchange.DlgRegDecide = row.decide;
     DialogExchange.DlgPathAbs = row.PathAbs;
+    DialogExchange.DlgCreate = row.create;
+    DialogExchange.DlgList = row.list;
 }
 
 RegActionRow TakeRegAction() {
     const TDialogExchange& x = DialogExchange;
-    return {x.DlgRoot,      x.DlgKeyPath,   x.DlgKeyValue, x.DlgKeyType,
-            x.DlgValueText, x.DlgRegDecide, x.DlgPathAbs};
+    return {x.DlgRoot,      x.DlgKeyPath, x.DlgKeyValue, x.DlgKeyType, x.DlgValueText,
+            x.DlgRegDecide, x.DlgPathAbs, x.DlgCreate,   x.DlgList};
 }
 
 } // namespace corvane

@@ -30,6 +30,8 @@ struct TDialogExchange {
     std::string DlgValueText; // `compareValue` (condition) or `ValueContent` (action)
     std::string DlgRegDecide; // `decide` of a registry row
     std::string DlgPathAbs;
+    std::string DlgCreate;    // `create` of a registry action ("1" or "")
+    std::string DlgList;      // `list` of a registry action ("1" or "")
     std::string DlgMatchMode; // "and" or "or"
     std::string DlgOSId;      // the group chosen in the platform group chooser
     std::string DlgOSName;    // its display name

@@ -55,7 +55,7 @@ FileActionForm FileActionStart(const TDialogExchange& x) {
     if (!IsEditOrCopy(x.DlgMode)) return form;
     form.FilePath = x.DlgFilePath;
     form.FromPath = x.DlgFromPath;
-    form.action = x.DlgFileDecide == RuleWords::kCopy ? 1 : 0;
+    form.action = PositionOfStored(kFileActions, x.DlgFileDecide, 0);
     return form;
 }
 
@@ -66,6 +66,9 @@ void FileActionAccept(TDialogExchange& x, std::string_view filePath, std::string
     if (actionShown == kFileActions[0].shown) {
         x.DlgFileDecide = RuleWords::kDelete;
         x.DlgFromPath.clear();
+    } else if (actionShown == kFileActions[2].shown) {
+        x.DlgFileDecide = RuleWords::kMakeFolder;
+        x.DlgFromPath.clear();
     } else {
         x.DlgFileDecide = RuleWords::kCopy;
         x.DlgFromPath = fromPath;
@@ -74,8 +77,21 @@ void FileActionAccept(TDialogExchange& x, std::string_view filePath, std::string
 
 FileActionLayout FileActionLayoutFor(int action) {
     if (action == 1) return {"目标文件", true};
+    if (action == 2) return {"文件夹位置", false};
     return {"文件位置", false};
 }
+
+namespace {
+
+// A list's stored text (entries separated by line feeds) as typed in the dialog, and
+// back.
+std::string Replaced(std::string text, char from, char to) {
+    for (char& c : text)
+        if (c == from) c = to;
+    return text;
+}
+
+} // namespace
 
 namespace {
 
@@ -104,17 +120,39 @@ void RegAcceptCommon(TDialogExchange& x, const RegShown& shown, std::string_view
 
 } // namespace
 
+namespace {
+
+bool IsListCondition(std::string_view decide) {
+    return decide == RuleWords::kListEquals || decide == RuleWords::kListDiffers;
+}
+
+} // namespace
+
 RegForm RegConditionStart(const TDialogExchange& x) {
     RegForm form = RegStart(x);
     if (!IsEditOrCopy(x.DlgMode)) return form;
     form.type = PositionOfName(kConditionTypes, x.DlgKeyType, 0);
     form.decide = PositionOfStored(kRegTriggers, x.DlgRegDecide, kRegTriggerFallback);
+    if (IsListCondition(x.DlgRegDecide))
+        form.ValueText = Replaced(x.DlgValueText, RuleWords::kListSeparator, kListShownSeparator);
     return form;
 }
 
 void RegConditionAccept(TDialogExchange& x, const RegShown& shown) {
+    // A list opened and left as it stands keeps its stored text.
+    const std::string storedList = x.DlgValueText;
+    const bool listKept =
+        IsEditOrCopy(x.DlgMode) && IsListCondition(x.DlgRegDecide) &&
+        Replaced(storedList, RuleWords::kListSeparator, kListShownSeparator) == shown.ValueText;
     RegAcceptCommon(x, shown, "0");
     x.DlgRegDecide = StoredOfShown(kRegTriggers, shown.decide, RuleWords::kValueExists);
+    if (IsListCondition(x.DlgRegDecide)) {
+        // A list condition reads a REG_MULTI_SZ whatever the type box says.
+        x.DlgKeyType = RuleWords::kListType;
+        x.DlgValueText =
+            listKept ? storedList
+                     : Replaced(shown.ValueText, kListShownSeparator, RuleWords::kListSeparator);
+    }
     if (x.DlgRegDecide == RuleWords::kKeyExists || x.DlgRegDecide == RuleWords::kNoKey) {
         x.DlgKeyType.clear();
         x.DlgValueText.clear();
@@ -128,6 +166,8 @@ RegLayout RegConditionLayoutFor(int trigger) {
         return {"值名称", true, false};
     case 4:
     case 5:
+    case 6:
+    case 7:
         return {"值名称", true, true};
     default: // the key conditions, and no selection
         return {"键名称", false, false};
@@ -138,7 +178,14 @@ RegForm RegActionStart(const TDialogExchange& x) {
     RegForm form = RegStart(x);
     if (!IsEditOrCopy(x.DlgMode)) return form;
     form.type = PositionOfName(kActionTypes, x.DlgKeyType, 0);
+    // A REG_MULTI_SZ is a list only with `list` "1"; without, it writes nothing and
+    // opens as the default type, as it always did.
+    if (x.DlgList == "1" && x.DlgKeyType == RuleWords::kListType) {
+        form.type = kListTypePosition;
+        form.ValueText = Replaced(x.DlgValueText, RuleWords::kListSeparator, kListShownSeparator);
+    }
     form.decide = PositionOfStored(kRegActions, x.DlgRegDecide, kRegActionFallback);
+    form.create = x.DlgCreate == "1";
     return form;
 }
 
@@ -148,9 +195,24 @@ bool RegActionRefused(const RegShown& shown) {
 
 bool RegActionAccept(TDialogExchange& x, const RegShown& shown) {
     if (RegActionRefused(shown)) return false;
+    // A list opened and left as it stands keeps its stored text, also when an entry
+    // holds the separator the box shows.
+    const std::string storedList = x.DlgValueText;
+    const bool listKept =
+        IsEditOrCopy(x.DlgMode) && x.DlgList == "1" && x.DlgKeyType == RuleWords::kListType &&
+        Replaced(storedList, RuleWords::kListSeparator, kListShownSeparator) == shown.ValueText;
     RegAcceptCommon(x, shown, "");
+    x.DlgCreate.clear();
+    x.DlgList.clear();
     if (shown.decide == kRegActions[1].shown) {
         x.DlgRegDecide = RuleWords::kSetValue;
+        if (shown.create) x.DlgCreate = "1";
+        if (shown.type == RuleWords::kListType) {
+            x.DlgList = "1";
+            x.DlgValueText = listKept ? storedList
+                                      : Replaced(shown.ValueText, kListShownSeparator,
+                                                 RuleWords::kListSeparator);
+        }
         return true;
     }
     x.DlgRegDecide =
@@ -162,7 +224,7 @@ bool RegActionAccept(TDialogExchange& x, const RegShown& shown) {
 
 RegLayout RegActionLayoutFor(int action) {
     if (action == 0) return {"键", false, false};
-    if (action == 1) return {"值", true, true};
+    if (action == 1) return {"值", true, true, true};
     return {"值", false, false};
 }
 

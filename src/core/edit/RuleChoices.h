@@ -29,30 +29,42 @@ inline constexpr std::array<Choice, 4> kRootChoices{{
 }};
 inline constexpr int kRootFallback = 2; // HKEY_LOCAL_MACHINE
 
-// Value types: stored as shown. Conditions test five, actions write four.
+// Value types: stored as shown. Conditions test five, actions write four, and a list
+// (REG_MULTI_SZ, stored with `list` "1") as the fifth.
 using RuleWords::kActionTypes;
 using RuleWords::kConditionTypes;
+inline constexpr std::array<std::string_view, 5> kActionTypeChoices{
+    kActionTypes[0], kActionTypes[1], kActionTypes[2], kActionTypes[3], RuleWords::kListType};
+inline constexpr int kListTypePosition = 4;
+// A list's entries are typed separated by this (its stored form separates them by
+// line feeds, which a one-line box cannot hold).
+inline constexpr char kListShownSeparator = ';';
 
 // The stored values come from the documents' own words.
 inline constexpr std::array<Choice, 2> kFileKinds{
     {{"文件", RuleWords::kFolderFlags[0]}, {"文件夹", RuleWords::kFolderFlags[1]}}};
-inline constexpr std::array<Choice, 2> kFileTriggers{
+inline constexpr std::array<Choice, 4> kFileTriggers{
     {{"文件存在触发", RuleWords::kFileConditions[0]},
-     {"文件不存在触发", RuleWords::kFileConditions[1]}}};
-inline constexpr std::array<Choice, 6> kRegTriggers{{
+     {"文件不存在触发", RuleWords::kFileConditions[1]},
+     {"是链接触发", RuleWords::kFileConditions[2]},
+     {"不是链接触发", RuleWords::kFileConditions[3]}}};
+inline constexpr std::array<Choice, 8> kRegTriggers{{
     {"键存在", RuleWords::kRegConditions[0]},
     {"键不存在", RuleWords::kRegConditions[1]},
     {"值存在", RuleWords::kRegConditions[2]},
     {"值不存在", RuleWords::kRegConditions[3]},
     {"值相等", RuleWords::kRegConditions[4]},
     {"值不相等", RuleWords::kRegConditions[5]},
+    {"列表相等", RuleWords::kRegConditions[6]},
+    {"列表不相等", RuleWords::kRegConditions[7]},
 }};
 inline constexpr int kRegTriggerFallback = 2; // 值存在
 inline constexpr std::array<Choice, 2> kMatchModes{
     {{"一个规则满足即返回(or模式)", RuleWords::kModes[0]},
      {"所有规则满足才返回(and模式)", RuleWords::kModes[1]}}};
-inline constexpr std::array<Choice, 2> kFileActions{
-    {{"删除文件", RuleWords::kFileActions[0]}, {"复制文件", RuleWords::kFileActions[1]}}};
+inline constexpr std::array<Choice, 3> kFileActions{{{"删除文件", RuleWords::kFileActions[0]},
+                                                     {"复制文件", RuleWords::kFileActions[1]},
+                                                     {"新建文件夹", RuleWords::kFileActions[2]}}};
 inline constexpr std::array<Choice, 3> kRegActions{{
     {"删除键", RuleWords::kRegActions[0]},
     {"设置值", RuleWords::kRegActions[1]},
@@ -63,6 +75,8 @@ inline constexpr int kRegActionFallback = 2; // 删除值
 inline constexpr std::string_view kRegPathPreset =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 inline constexpr std::string_view kBinaryRefusal = "暂时不支持设置REG_BINARY类型！";
+inline constexpr std::string_view kCreateKeysCaption = "创建缺少的键";
+inline constexpr std::string_view kJoinCaption = "文件规则和注册表规则都满足才触发";
 
 // The position of the item storing `stored`, or `fallback`.
 template <std::size_t N>
@@ -141,6 +155,7 @@ struct RegForm {
     std::string ValueText;
     int decide = 0; // in kRegTriggers or kRegActions
     bool pathAbs = false;
+    bool create = false; // an action's `create`
 };
 
 // What the registry dialogs show when OK is pressed (disabled boxes included).
@@ -152,12 +167,14 @@ struct RegShown {
     std::string ValueText;
     std::string decide;
     bool pathAbs = false;
+    bool create = false;
 };
 
 struct RegLayout {
     std::string_view label3; // the name box's label
     bool typeEnabled;
     bool contentEnabled;
+    bool createEnabled = false; // an action's "create the missing keys"
 };
 
 RegForm RegConditionStart(const TDialogExchange& x);

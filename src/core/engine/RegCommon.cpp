@@ -257,6 +257,70 @@ bool WriteRegValue(RegKey root, std::string_view keyPath, std::string_view name,
     return ActivePlatform().regSetValue(key.key(), name, type, bytes) == RegStatus::Ok;
 }
 
+bool CreateRegKey(RegKey root, std::string_view keyPath) {
+    RegKey key = 0;
+    if (ActivePlatform().regCreateKey(root, FromRoot(keyPath), key) != RegStatus::Ok) return false;
+    (void)ActivePlatform().regCloseKey(key); // nothing to do about a failure
+    return true;
+}
+
+std::optional<std::vector<std::string>> SplitRegList(std::string_view text) {
+    std::vector<std::string> entries;
+    if (text.empty()) return entries;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find('\n', start);
+        const std::string_view entry = text.substr(start, end - start);
+        if (entry.empty()) return std::nullopt;
+        entries.emplace_back(entry);
+        if (end == std::string_view::npos) return entries;
+        start = end + 1;
+    }
+}
+
+bool WriteRegList(RegKey root, std::string_view keyPath, std::string_view name,
+                  std::string_view text) {
+    const auto entries = SplitRegList(text);
+    if (!entries) return false;
+    std::u16string units;
+    for (const std::string& entry : *entries) {
+        const auto entry16 = Utf8ToUtf16(entry);
+        if (!entry16 || entry16->find(u'\0') != std::u16string::npos) return false;
+        units += *entry16;
+        units += u'\0';
+    }
+    // The list ends with an empty entry (the NUL Utf16ToBytes adds); an empty list is
+    // that alone.
+    OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
+    if (!key) return key.status() != RegStatus::Unreadable;
+    const std::vector<std::uint8_t> bytes = Utf16ToBytes(units);
+    return ActivePlatform().regSetValue(key.key(), name, RegType::MultiSz, bytes) == RegStatus::Ok;
+}
+
+bool ReadRegList(RegKey root, std::string_view keyPath, std::string_view name,
+                 std::vector<std::string>& entries) {
+    entries.clear();
+    OpenKey key(root, FromRoot(keyPath), KeyAccess::AllAccess);
+    if (!key) return false;
+    Platform& platform = ActivePlatform();
+    std::uint32_t type = 0, size = 0;
+    if (platform.regQueryValue(key.key(), name, type, {}, size) != RegStatus::Ok ||
+        type != RegType::MultiSz)
+        return false;
+    std::vector<std::uint8_t> data(size);
+    if (platform.regQueryValue(key.key(), name, type, data, size) != RegStatus::Ok) return false;
+    data.resize(size);
+    const std::u16string units = Utf16FromBytes(data);
+    // Entries up to the first empty one (the list's end).
+    for (std::size_t start = 0; start < units.size();) {
+        std::size_t end = units.find(u'\0', start);
+        if (end == std::u16string::npos) end = units.size();
+        if (end == start) break;
+        entries.push_back(Utf16ToUtf8(units.substr(start, end - start)));
+        start = end + 1;
+    }
+    return true;
+}
+
 std::optional<std::int32_t> ParseRegInteger(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/platform/Platform.h"
 
@@ -54,6 +55,23 @@ RegKey RootKeyFromName(std::string_view name);
 // false when its registry file cannot be read).
 [[nodiscard]] bool WriteRegValue(RegKey root, std::string_view keyPath, std::string_view name,
                                  std::string_view typeName, std::string_view data);
+
+// Makes `keyPath` with every key of it that is missing (a key that exists is kept).
+[[nodiscard]] bool CreateRegKey(RegKey root, std::string_view keyPath);
+
+// The entries of a list in its text form: separated by line feeds; the empty text is
+// the empty list. Nothing when an entry is empty (a REG_MULTI_SZ cannot hold one).
+[[nodiscard]] std::optional<std::vector<std::string>> SplitRegList(std::string_view text);
+
+// Writes the list `text` (its text form, SplitRegList) as a REG_MULTI_SZ value into an
+// existing key. As WriteRegValue: true also when the key path does not exist, false
+// when the text is no list or the write failed.
+[[nodiscard]] bool WriteRegList(RegKey root, std::string_view keyPath, std::string_view name,
+                                std::string_view text);
+
+// The entries of a REG_MULTI_SZ value; false when there is no such value of that type.
+[[nodiscard]] bool ReadRegList(RegKey root, std::string_view keyPath, std::string_view name,
+                               std::vector<std::string>& entries);
 
 // The number a REG_DWORD text stands for: optional sign, then decimal digits, or
 // hexadecimal digits after "$" or "0x".

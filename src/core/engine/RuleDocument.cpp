@@ -14,12 +14,19 @@ namespace {
 
 using Attributes = std::initializer_list<std::pair<std::string_view, const std::string*>>;
 
-bool AddRule(XmlNode group, Attributes attributes) {
+// The rule added, or no node when it could not be written whole.
+XmlNode AddRule(XmlNode group, Attributes attributes) {
     XmlNode rule = group.appendElement("CHdb");
-    if (!rule) return false;
+    if (!rule) return {};
     for (const auto& [name, value] : attributes)
-        if (!rule.setAttribute(name, *value)) return false;
-    return true;
+        if (!rule.setAttribute(name, *value)) return {};
+    return rule;
+}
+
+// An optional attribute is written only when it holds something: a document that does
+// not use it is written as before.
+bool AddOptional(XmlNode rule, std::string_view name, const std::string& value) {
+    return value.empty() || rule.setAttribute(name, value);
 }
 
 // A group element with `opttype` and, in the detection document, `mode`.
@@ -32,11 +39,12 @@ XmlNode AddGroup(XmlNode root, std::string_view opttype, const std::string* mode
 
 template <typename FileRows, typename RegRows, typename AddFile, typename AddReg>
 bool WriteDocument(const FileRows& fileRows, const std::string* filesMode, const RegRows& regRows,
-                   const std::string* regMode, AddFile addFile, AddReg addReg, std::string& text) {
+                   const std::string* regMode, AddFile addFile, AddReg addReg, std::string& text,
+                   const std::string& join = {}) {
     XmlDocument doc;
     doc.setDeclaration(kRuleDocumentVersion, kRuleDocumentEncoding);
     XmlNode root = doc.appendElement("rules");
-    if (!root) return false;
+    if (!root || !AddOptional(root, RuleWords::kJoin, join)) return false;
     XmlNode files = AddGroup(root, RuleWords::kFilesGroup, filesMode);
     if (!files) return false;
     for (const auto& row : fileRows)
@@ -61,7 +69,7 @@ bool Required(XmlNode rule, std::string_view name, std::string& out) {
     return true;
 }
 
-// `PathAbs` is the one optional attribute: missing reads as "".
+// An optional attribute (`PathAbs`, `create`, `list`, `join`): missing reads as "".
 void Optional(XmlNode rule, std::string_view name, std::string& out) {
     std::optional<std::string> value = rule.attribute(name);
     out = value ? std::move(*value) : std::string();
@@ -92,15 +100,17 @@ bool ReadRow(XmlNode n, RegActionRow& row) {
           Required(n, "ValueContent", row.ValueContent) && Required(n, "decide", row.decide)))
         return false;
     Optional(n, "PathAbs", row.PathAbs);
+    Optional(n, RuleWords::kCreate, row.create);
+    Optional(n, RuleWords::kList, row.list);
     return true;
 }
 
 // The navigation every reader shares. `readMode`: the detection readers read each
 // group's `mode` (required) before its rules. `onGroup(kind, mode, ruleCount)` and
 // `onEnd(kind)` answer whether to go on; `onRule(kind, node)` answers with a Step.
-template <typename OnGroup, typename OnRule, typename OnEnd, typename OnSkipped>
+template <typename OnGroup, typename OnRule, typename OnEnd, typename OnSkipped, typename OnRoot>
 WalkResult Navigate(std::string_view text, bool readMode, OnGroup onGroup, OnRule onRule,
-                    OnEnd onEnd, OnSkipped onSkipped) {
+                    OnEnd onEnd, OnSkipped onSkipped, OnRoot onRoot) {
     XmlDocument doc;
     if (!doc.load(text)) return WalkResult::ReadFailure;
     // The root is the node after the declaration; a text without a declaration has
@@ -109,6 +119,7 @@ WalkResult Navigate(std::string_view text, bool readMode, OnGroup onGroup, OnRul
     if (!declaration.isDeclaration()) return WalkResult::ReadFailure;
     const XmlNode root = doc.top(1);
     if (!root) return WalkResult::ReadFailure;
+    if (!onRoot(root)) return WalkResult::Stopped;
 
     for (XmlNode group = root.firstChild(); group; group = group.nextSibling()) {
         const std::optional<std::string> opttype = group.attribute("opttype");
@@ -166,7 +177,7 @@ bool WriteDetectionDocument(const DetectionRows& rows, std::string& text) {
                                    {"decide", &r.decide},
                                    {"PathAbs", &r.PathAbs}});
         },
-        text);
+        text, rows.join);
 }
 
 bool WriteRepairDocument(const RepairRows& rows, std::string& text) {
@@ -178,13 +189,15 @@ bool WriteRepairDocument(const RepairRows& rows, std::string& text) {
                 {{"FilePath", &r.FilePath}, {"FromPath", &r.FromPath}, {"decide", &r.decide}});
         },
         [](XmlNode group, const RegActionRow& r) {
-            return AddRule(group, {{"root", &r.root},
-                                   {"KeyPath", &r.KeyPath},
-                                   {"KeyValue", &r.KeyValue},
-                                   {"KeyType", &r.KeyType},
-                                   {"ValueContent", &r.ValueContent},
-                                   {"decide", &r.decide},
-                                   {"PathAbs", &r.PathAbs}});
+            const XmlNode rule = AddRule(group, {{"root", &r.root},
+                                                 {"KeyPath", &r.KeyPath},
+                                                 {"KeyValue", &r.KeyValue},
+                                                 {"KeyType", &r.KeyType},
+                                                 {"ValueContent", &r.ValueContent},
+                                                 {"decide", &r.decide},
+                                                 {"PathAbs", &r.PathAbs}});
+            return rule && AddOptional(rule, RuleWords::kCreate, r.create) &&
+                   AddOptional(rule, RuleWords::kList, r.list);
         },
         text);
 }
@@ -203,7 +216,12 @@ WalkResult WalkDetectionDocument(std::string_view text, DetectionVisitor& visito
                 node, [&](const RegConditionRow& row) { return visitor.regCondition(row); });
         },
         [&](RuleGroupKind kind) { return visitor.endGroup(kind); },
-        [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); });
+        [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); },
+        [&](XmlNode root) {
+            std::string join;
+            Optional(root, RuleWords::kJoin, join);
+            return visitor.beginDocument(join);
+        });
 }
 
 WalkResult WalkRepairDocument(std::string_view text, RepairVisitor& visitor) {
@@ -217,13 +235,18 @@ WalkResult WalkRepairDocument(std::string_view text, RepairVisitor& visitor) {
                 node, [&](const RegActionRow& row) { return visitor.regAction(row); });
         },
         [](RuleGroupKind) { return true; },
-        [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); });
+        [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); },
+        [](XmlNode) { return true; });
 }
 
 bool ReadDetectionDocument(std::string_view text, DetectionRows& rows) {
     class Loader : public DetectionVisitor {
     public:
         explicit Loader(DetectionRows& rows) : rows_(rows) {}
+        bool beginDocument(const std::string& join) override {
+            rows_.join = join;
+            return true;
+        }
         bool beginGroup(RuleGroupKind kind, const std::string& mode, std::size_t) override {
             (kind == RuleGroupKind::Files ? rows_.FilesMatchMode : rows_.RegMatchMode) = mode;
             return true;

@@ -19,7 +19,7 @@ namespace corvane {
 struct FileConditionRow {
     std::string FilePath;
     std::string isFolder; // "1" folder, else file
-    std::string decide;   // "file" or "nofile"
+    std::string decide;   // "file", "nofile", "link" or "nolink"
     bool operator==(const FileConditionRow&) const = default;
 };
 
@@ -37,7 +37,7 @@ struct RegConditionRow {
 struct FileActionRow {
     std::string FilePath;
     std::string FromPath;
-    std::string decide; // "delete" or "copy"
+    std::string decide; // "delete", "copy" or "mkdir"
     bool operator==(const FileActionRow&) const = default;
 };
 
@@ -49,11 +49,20 @@ struct RegActionRow {
     std::string ValueContent;
     std::string decide; // "DelKey", "DelValue" or "SetValue"
     std::string PathAbs;
+    // Optional, written only when not empty (a document without them reads and writes
+    // as before): "SetValue" with `create` "1" makes the missing keys of `KeyPath`;
+    // with `list` "1" and `KeyType` "REG_MULTI_SZ" it writes `ValueContent` as a list,
+    // its entries separated by line feeds.
+    std::string create{};
+    std::string list{};
     bool operator==(const RegActionRow&) const = default;
 };
 
 // A detection document's content as the rule item editor shows it.
 struct DetectionRows {
+    // The root's `join`: "and" finds the item only when every group is satisfied;
+    // empty (not written) or anything else, when any group is.
+    std::string join;
     std::string FilesMatchMode = "or";
     std::string RegMatchMode = "or";
     std::vector<FileConditionRow> files;
@@ -73,23 +82,47 @@ inline constexpr std::string_view kFilesGroup = "files";
 inline constexpr std::string_view kRegistryGroup = "regedit";
 inline constexpr std::string_view kOr = "or", kAnd = "and";
 inline constexpr std::array<std::string_view, 2> kModes{kOr, kAnd};
+// The detection document root's optional `join` of its groups: "or" (also when it is
+// missing) or "and".
+inline constexpr std::string_view kJoin = "join";
 inline constexpr std::array<std::string_view, 5> kRoots{"HKCR", "HKCU", "HKLM", "HKU", "HKCC"};
 // Conditions test five value types, actions write four.
 inline constexpr std::array<std::string_view, 5> kConditionTypes{
     "REG_SZ", "REG_DWORD", "REG_BINARY", "REG_MULTI_SZ", "REG_EXPAND_SZ"};
 inline constexpr std::array<std::string_view, 4> kActionTypes{"REG_SZ", "REG_DWORD", "REG_BINARY",
                                                               "REG_EXPAND_SZ"};
+// "SetValue" writes a list only with `list` "1": REG_MULTI_SZ alone writes nothing, as
+// it always did. The text form of a list: its entries separated by line feeds ("&#10;"
+// in the document), none of them empty.
+inline constexpr std::string_view kListType = "REG_MULTI_SZ";
+inline constexpr char kListSeparator = '\n';
+// The optional flags of a registry action, `create` and `list`: "1" on, "0" or missing
+// off.
+inline constexpr std::string_view kCreate = "create", kList = "list";
+inline constexpr std::array<std::string_view, 2> kFlags{"0", "1"};
 inline constexpr std::array<std::string_view, 2> kFolderFlags{"0", "1"};
 // `decide` of a file condition, a registry condition, a file action, a registry action.
 inline constexpr std::string_view kFile = "file", kNoFile = "nofile";
-inline constexpr std::array<std::string_view, 2> kFileConditions{kFile, kNoFile};
+// "link": the path is a symbolic link (whatever it points to, if anything); "nolink":
+// it is not (missing, or a real file or folder). `isFolder` plays no part in them.
+inline constexpr std::string_view kLink = "link", kNoLink = "nolink";
+inline constexpr std::array<std::string_view, 4> kFileConditions{kFile, kNoFile, kLink, kNoLink};
 inline constexpr std::string_view kKeyExists = "KeyExists", kNoKey = "!KeyExists",
                                   kValueExists = "ValueExists", kNoValue = "!ValueExists",
                                   kValueEquals = "Value=", kValueDiffers = "Value!=";
-inline constexpr std::array<std::string_view, 6> kRegConditions{
-    kKeyExists, kNoKey, kValueExists, kNoValue, kValueEquals, kValueDiffers};
+// "List=" and "List!=": the entries of a REG_MULTI_SZ value, in the text form of a list,
+// compared with `compareValue` as "Value=" compares (a missing value, or one of
+// another type, is the empty list). "Value=" reads such a value as "", as it always
+// did.
+inline constexpr std::string_view kListEquals = "List=", kListDiffers = "List!=";
+inline constexpr std::array<std::string_view, 8> kRegConditions{
+    kKeyExists,   kNoKey,        kValueExists, kNoValue,
+    kValueEquals, kValueDiffers, kListEquals,  kListDiffers};
 inline constexpr std::string_view kDelete = "delete", kCopy = "copy";
-inline constexpr std::array<std::string_view, 2> kFileActions{kDelete, kCopy};
+// "mkdir": makes the folder `FilePath` with the folders missing on its way; a link
+// standing where it goes is replaced by the folder (what it points to is not touched).
+inline constexpr std::string_view kMakeFolder = "mkdir";
+inline constexpr std::array<std::string_view, 3> kFileActions{kDelete, kCopy, kMakeFolder};
 inline constexpr std::string_view kDelKey = "DelKey", kSetValue = "SetValue",
                                   kDelValue = "DelValue";
 inline constexpr std::array<std::string_view, 3> kRegActions{kDelKey, kSetValue, kDelValue};
@@ -116,6 +149,8 @@ enum class RuleGroupKind { Files, Registry };
 class DetectionVisitor {
 public:
     virtual ~DetectionVisitor() = default;
+    // The root, before its groups, with its `join` ("" when it has none).
+    virtual bool beginDocument(const std::string& /*join*/) { return true; }
     // A group, with its `mode` and the number of its child nodes (its rules).
     virtual bool beginGroup(RuleGroupKind kind, const std::string& mode, std::size_t ruleCount) = 0;
     virtual bool fileCondition(const FileConditionRow& row) = 0;

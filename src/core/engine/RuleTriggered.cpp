@@ -24,6 +24,12 @@ std::string RegTarget(const RegConditionRow& row) {
 bool FileConditionHolds(const FileConditionRow& row, std::string_view appDir, Seen& seen) {
     const std::string path = ExpandRulePath(row.FilePath, appDir);
     Platform& platform = ActivePlatform();
+    if (row.decide == RuleWords::kLink || row.decide == RuleWords::kNoLink) {
+        // The entry itself: a link to a folder is a link, never "no link".
+        const bool link = platform.linkExists(path);
+        seen = {path, link ? "是链接" : "不是链接"};
+        return row.decide == RuleWords::kLink ? link : !link;
+    }
     const bool folder = row.isFolder == "1";
     const bool exists = folder ? platform.folderExists(path) : platform.fileExists(path);
     seen = {path, exists ? (folder ? "文件夹存在" : "文件存在")
@@ -46,6 +52,35 @@ bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDi
     return AsciiLower(value) == AsciiLower(compare);
 }
 
+// A list's text form as one line: each entry quoted, "a", "b".
+std::string ListShown(std::string_view text) {
+    std::string shown;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find(RuleWords::kListSeparator, start);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > start || !text.empty())
+            shown += (shown.empty() ? "\"" : ", \"") +
+                     std::string(text.substr(start, end - start)) + "\"";
+        start = end + 1;
+    }
+    return shown;
+}
+
+// The list's entries in its text form (separated by line feeds); a value that is no
+// REG_MULTI_SZ is the empty list.
+bool ListEquals(RegKey root, const RegConditionRow& row, std::string_view appDir, Seen& seen) {
+    const std::string compare = row.PathAbs == "1"
+                                    ? ExpandRulePath(row.compareValue, RegistryAppDir(appDir))
+                                    : row.compareValue;
+    std::vector<std::string> entries;
+    const bool read = ReadRegList(root, row.KeyPath, row.KeyValue, entries);
+    std::string text;
+    for (const std::string& entry : entries)
+        text += (text.empty() ? "" : std::string(1, RuleWords::kListSeparator)) + entry;
+    seen.observed = read ? std::string(RuleWords::kListType) + " " + ListShown(text) : "值不存在";
+    return AsciiLower(text) == AsciiLower(compare);
+}
+
 bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen& seen) {
     const RegKey root = RootKeyFromName(row.root);
     seen.target = RegTarget(row);
@@ -65,6 +100,8 @@ bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen
                      "值不存在");
     if (row.decide == RuleWords::kValueEquals) return ValueEquals(root, row, appDir, seen);
     if (row.decide == RuleWords::kValueDiffers) return !ValueEquals(root, row, appDir, seen);
+    if (row.decide == RuleWords::kListEquals) return ListEquals(root, row, appDir, seen);
+    if (row.decide == RuleWords::kListDiffers) return !ListEquals(root, row, appDir, seen);
     return false;
 }
 
@@ -73,32 +110,49 @@ bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen
 class Evaluation : public DetectionVisitor {
 public:
     explicit Evaluation(std::string_view appDir) : appDir_(appDir) {}
-    bool triggered() const { return triggered_; }
+    // With the groups joined by "and", only a walk that read every group, each of them
+    // satisfied, finds the item.
+    bool triggered(WalkResult walk) const {
+        if (!joinAnd_) return triggered_;
+        return walk == WalkResult::Finished && groups_ > 0 && satisfiedGroups_ == groups_;
+    }
     std::vector<MatchedCondition> matched() const { return matched_; }
 
+    bool beginDocument(const std::string& join) override {
+        joinAnd_ = join == RuleWords::kAnd;
+        return true;
+    }
     bool beginGroup(RuleGroupKind, const std::string& mode, std::size_t ruleCount) override {
         andMode_ = mode == RuleWords::kAnd;
         held_ = 0;
         ruleCount_ = ruleCount;
-        matched_.clear();
+        groupDone_ = false;
+        ++groups_;
+        if (!joinAnd_) matched_.clear();
         return true;
     }
     bool fileCondition(const FileConditionRow& row) override {
+        if (groupDone_) return true; // the group is satisfied: its other rules are not needed
         Seen seen;
         const bool holds = FileConditionHolds(row, appDir_, seen);
         return counted(holds, row.decide, seen);
     }
     bool regCondition(const RegConditionRow& row) override {
+        if (groupDone_) return true;
         Seen seen;
         const bool holds = RegConditionHolds(row, appDir_, seen);
         std::string condition = row.decide;
         if (row.decide == RuleWords::kValueEquals || row.decide == RuleWords::kValueDiffers)
             condition += row.compareValue;
+        if (row.decide == RuleWords::kListEquals || row.decide == RuleWords::kListDiffers)
+            condition += ListShown(row.compareValue); // on one line
         return counted(holds, condition, seen);
     }
     bool endGroup(RuleGroupKind) override {
-        if (andMode_ && held_ >= 1 && held_ == ruleCount_) return satisfied();
-        return true;
+        if (!groupDone_ && andMode_ && held_ >= 1 && held_ == ruleCount_) return satisfied();
+        if (groupDone_ || !joinAnd_) return true;
+        // Joined by "and": a group not satisfied decides the item is not found.
+        return false;
     }
 
 private:
@@ -109,7 +163,14 @@ private:
         ++held_;
         return true;
     }
+    // The group is satisfied: alone that ends the walk; joined by "and", the next
+    // group is tried.
     bool satisfied() {
+        if (joinAnd_) {
+            groupDone_ = true;
+            ++satisfiedGroups_;
+            return true;
+        }
         triggered_ = true;
         return false;
     }
@@ -119,6 +180,9 @@ private:
     std::size_t held_ = 0;
     std::size_t ruleCount_ = 0;
     bool triggered_ = false;
+    bool joinAnd_ = false;
+    bool groupDone_ = false;
+    std::size_t groups_ = 0, satisfiedGroups_ = 0;
     std::vector<MatchedCondition> matched_;
 };
 
@@ -132,9 +196,10 @@ int RuleTriggered(std::string_view optText, std::string_view appDir,
         Evaluation evaluation(appDir);
         // A document that does not read, or a walk cut short by a read failure, finds
         // only what was satisfied before.
-        (void)WalkDetectionDocument(optText, evaluation);
-        if (matched && evaluation.triggered()) *matched = evaluation.matched();
-        return evaluation.triggered() ? 1 : 0;
+        const WalkResult walk = WalkDetectionDocument(optText, evaluation);
+        const bool found = evaluation.triggered(walk);
+        if (matched && found) *matched = evaluation.matched();
+        return found ? 1 : 0;
     } catch (...) {
         // Any error during the evaluation (memory running out) ends it with "not found".
         return 0;

@@ -11,10 +11,11 @@ namespace corvane {
 // 1 when a group is satisfied (or-mode: one of its rules holds; and-mode: it has rules
 // and every one holds), 0 otherwise, and 0 on any read failure met before a satisfied
 // group. Groups and rules are tried in document order; the first satisfied group
-// ends the evaluation. Rule paths expand with "<app>" as `appDir`. Changes nothing,
-// never throws and shows nothing.
+// ends the evaluation. With the root's `join` "and" every group must be satisfied
+// (and there must be one), and a group that is not ends it with 0. Rule paths expand
+// with "<app>" as `appDir`. Changes nothing, never throws and shows nothing.
 // When `matched` is given and the item is found, it receives the conditions of the
-// satisfied group that held, with what they saw.
+// satisfied group (joined by "and": of every group) that held, with what they saw.
 struct MatchedCondition {
     std::string condition; // the rule's `decide` ("KeyExists", "Value=1", "file" ...)
     std::string target;    // the expanded path, or ROOT\key path\name

@@ -42,6 +42,13 @@ public:
             change.kind = PlannedChange::Kind::CopyFiles;
             return run(change, [&] { return CopyPath(change.source, change.path); });
         }
+        if (row.decide == RuleWords::kMakeFolder) {
+            // A real folder there is what the action makes: nothing to do.
+            if (platform.folderExists(change.path) && !platform.linkExists(change.path))
+                return true;
+            change.kind = PlannedChange::Kind::MakeFolder;
+            return run(change, [&] { return MakeFolders(change.path); });
+        }
         return true;
     }
 
@@ -75,7 +82,12 @@ public:
             change.data = row.PathAbs == "1"
                               ? ExpandRulePath(row.ValueContent, RegistryAppDir(appDir_))
                               : row.ValueContent;
+            // The new words are opt-in: without them the action does what it always did.
+            change.createKeys = row.create == "1";
+            change.list = row.list == "1" && row.KeyType == RuleWords::kListType;
             return run(change, [&] {
+                if (change.createKeys && !CreateRegKey(root, row.KeyPath)) return false;
+                if (change.list) return WriteRegList(root, row.KeyPath, row.KeyValue, change.data);
                 return WriteRegValue(root, row.KeyPath, row.KeyValue, row.KeyType, change.data);
             });
         }
@@ -96,7 +108,8 @@ private:
         const bool made = make();
         if (watcher_) watcher_->after(change, made);
         const bool files = change.kind == PlannedChange::Kind::DeleteFiles ||
-                           change.kind == PlannedChange::Kind::CopyFiles;
+                           change.kind == PlannedChange::Kind::CopyFiles ||
+                           change.kind == PlannedChange::Kind::MakeFolder;
         if (!made && files) {
             // A file action that did not go through says why, when the machine knows.
             if (std::string why = ActivePlatform().fileError(); !why.empty())

@@ -10,11 +10,13 @@ namespace corvane {
 // One change a repair action is about to make, as the engine sees it once it decided
 // to act: the registry names as written in the rule, the file paths expanded.
 struct PlannedChange {
-    enum class Kind { SetValue, DeleteValue, DeleteKey, DeleteFiles, CopyFiles };
+    enum class Kind { SetValue, DeleteValue, DeleteKey, DeleteFiles, CopyFiles, MakeFolder };
     Kind kind = Kind::SetValue;
     std::string root, keyPath, name; // registry: the key, and the value (or subkey) name
     std::string typeName, data;      // SetValue: the type name and the text written
-    std::string path, source;        // files: the target (delete, copy) and copy source
+    bool createKeys = false;         // SetValue: the missing keys of keyPath are made
+    bool list = false;               // SetValue: `data` is a list written as REG_MULTI_SZ
+    std::string path, source;        // files: the target (delete, copy, new folder) and copy source
 };
 
 // Sees every change before it is made: the journal records it, a preview describes it.
@@ -51,7 +53,8 @@ struct [[nodiscard]] RepairResult {
 };
 
 // Runs the file and registry actions of a repair document one after another in
-// document order: deletes and copies files and folders, deletes keys and values and
+// document order: deletes and copies files and folders, makes folders (a real folder
+// that is there already is nothing to do), deletes keys and values and
 // writes values. Registry changes are one batch (Platform::beginBatch): each action
 // sees what the ones before it did, each changed registry file is written once at the
 // end, and when that fails the file stays as it was and the failure is listed. An action that fails

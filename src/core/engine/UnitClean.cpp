@@ -17,4 +17,8 @@ bool CopyPath(std::string_view source, std::string_view destination) {
     return platform.shellCopy(source, destination);
 }
 
+bool MakeFolders(std::string_view path) {
+    return ActivePlatform().makeFolders(path);
+}
+
 } // namespace corvane

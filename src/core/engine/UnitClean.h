@@ -1,4 +1,5 @@
-// The two file actions of a repair: delete and copy, silently, as the shell does.
+// The file actions of a repair: delete and copy, silently, as the shell does, and
+// making a folder.
 #pragma once
 
 #include <string_view>
@@ -12,5 +13,9 @@ namespace corvane {
 // Creates the destination's parent folder (one level; a failure is ignored), then
 // copies as the shell does. True if the shell reports success.
 [[nodiscard]] bool CopyPath(std::string_view source, std::string_view destination);
+
+// Makes the folder with the folders missing on its way; a link where it goes is
+// replaced by it (Platform::makeFolders). True when a real folder is there afterwards.
+[[nodiscard]] bool MakeFolders(std::string_view path);
 
 } // namespace corvane

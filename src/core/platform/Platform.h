@@ -185,6 +185,27 @@ public:
     [[nodiscard]] virtual bool folderExists(std::string_view path) = 0;
     // Creates one folder; fails when its parent is missing or it exists.
     [[nodiscard]] virtual bool createFolder(std::string_view path) = 0;
+    // True when `path` names a symbolic link itself (whatever it points to, if anything).
+    [[nodiscard]] virtual bool linkExists(std::string_view path) {
+        (void)path;
+        return false;
+    }
+    // Makes the folder `path` and every folder missing on its way. A real folder there
+    // is kept (true); a link there is taken away itself (never what it points to) and
+    // the folder made in its place; a file there fails it. Confined like a delete: the
+    // place must lie inside the machine, and no drive or the machine's own folder is
+    // replaced.
+    [[nodiscard]] virtual bool makeFolders(std::string_view path) {
+        (void)path;
+        return false;
+    }
+    // The place of this system's own file tree that `path` names (links on the way not
+    // followed, missing parts taken as named), as deleteTargets names places; empty
+    // when it names none or a drive's root.
+    virtual std::string hostPathOf(std::string_view path) {
+        (void)path;
+        return {};
+    }
     // The shell's silent delete: a file, a folder with everything in it, or every
     // match of a wildcard. False when nothing was found or something failed.
     [[nodiscard]] virtual bool shellDelete(std::string_view path) = 0;

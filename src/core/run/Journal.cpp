@@ -43,6 +43,8 @@ std::string KindName(PlannedChange::Kind kind) {
         return "delete";
     case PlannedChange::Kind::CopyFiles:
         return "copy";
+    case PlannedChange::Kind::MakeFolder:
+        return "mkdir";
     }
     return "value";
 }
@@ -83,7 +85,8 @@ JournalItem ItemOf(const json& entry) {
 
 bool IsFileChange(const PlannedChange& change) {
     return change.kind == PlannedChange::Kind::DeleteFiles ||
-           change.kind == PlannedChange::Kind::CopyFiles;
+           change.kind == PlannedChange::Kind::CopyFiles ||
+           change.kind == PlannedChange::Kind::MakeFolder;
 }
 
 // The folders a copy to `real` makes: each missing one up to the first that exists,
@@ -196,6 +199,9 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
                                {"key", key},
                                {"name", change.name},
                                {"before", *before}});
+            // The keys the change will make, for undo to take away again.
+            if (change.kind == PlannedChange::Kind::SetValue && change.createKeys)
+                records.back()["madeKeys"] = MissingKeys(root, key);
         }
         break;
     case PlannedChange::Kind::DeleteKey:
@@ -260,6 +266,40 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
                            {"source", change.source},
                            {"entries", entries},
                            {"madeFolders", made}});
+        break;
+    }
+    case PlannedChange::Kind::MakeFolder: {
+        // The folder's one entry: a link there goes into the journal (as a link, what it
+        // points to untouched) before the folder takes its place.
+        const std::string host = platform.hostPathOf(change.path);
+        if (host.empty()) return Answer::Go; // the action fails and says why
+        const fs::path real = RealLocation(host);
+        if (!Inside(real, st.machine)) {
+            reason = change.path + ": refused, it lies outside the prefix " + st.machine.string() +
+                     " (at " + real.string() + ")";
+            return Answer::Refuse;
+        }
+        // Nothing goes into the journal for a change the machine would refuse.
+        if (std::string refusal = platform.refusalAt(host, true); !refusal.empty()) {
+            reason = change.path + ": " + refusal;
+            return Answer::Refuse;
+        }
+        json e{{"real", real.string()}};
+        std::error_code ec;
+        if (fs::is_symlink(fs::symlink_status(real, ec))) {
+            e["stored"] = std::to_string(++st.stored);
+            e["bytes"] = SizeOf(real);
+            moves.push_back(0);
+        }
+        json made = json::array();
+        for (const fs::path& folder : MissingFolders(real, st.machine))
+            made.push_back(folder.string());
+        made.push_back(real.string()); // the folder itself, innermost
+        records.push_back({{"kind", KindName(change.kind)},
+                           {"path", change.path},
+                           {"source", ""},
+                           {"entries", json::array({std::move(e)})},
+                           {"madeFolders", std::move(made)}});
         break;
     }
     }

@@ -1,5 +1,6 @@
 #include "core/run/JournalRecord.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -177,6 +178,35 @@ std::string Trimmed(const std::string& key) {
     return first == std::string::npos ? std::string() : key.substr(first);
 }
 
+// The key paths of `key` from the root: "A", "A\B", "A\B\C" (empty names skipped).
+std::vector<std::string> KeyPrefixes(const std::string& key) {
+    std::vector<std::string> prefixes;
+    std::string path;
+    for (std::size_t start = 0; start <= key.size();) {
+        std::size_t end = key.find('\\', start);
+        if (end == std::string::npos) end = key.size();
+        if (end > start) {
+            path += (path.empty() ? "" : "\\") + key.substr(start, end - start);
+            prefixes.push_back(path);
+        }
+        start = end + 1;
+    }
+    return prefixes;
+}
+
+// "madeKeys": key paths that lead to the change's own key (a record can make undo take
+// away nothing else).
+bool MadeKeysOf(const json& change) {
+    const json& keys = change.at("madeKeys");
+    if (!keys.is_array()) return false;
+    const auto prefixes = KeyPrefixes(change.at("key").get<std::string>());
+    for (const json& k : keys)
+        if (!k.is_string() ||
+            std::find(prefixes.begin(), prefixes.end(), k.get<std::string>()) == prefixes.end())
+            return false;
+    return true;
+}
+
 } // namespace
 
 std::optional<json> ParseEntry(const std::string& text, std::string& problem) {
@@ -234,6 +264,8 @@ std::string CheckChange(const json& change) {
             if (change.contains("after") &&
                 !(change.at("after").is_null() || IsValue(change.at("after"))))
                 return "a value change has an unreadable \"after\"";
+            if (change.contains("madeKeys") && !MadeKeysOf(change))
+                return "a value change has unreadable \"madeKeys\"";
         } else {
             if (!change.contains("tree") || !IsTree(change.at("tree"), 0))
                 return "a key change has no readable \"tree\"";
@@ -242,7 +274,8 @@ std::string CheckChange(const json& change) {
         }
         return {};
     }
-    if (kind != "delete" && kind != "copy") return "a change of unknown kind \"" + kind + "\"";
+    if (kind != "delete" && kind != "copy" && kind != "mkdir")
+        return "a change of unknown kind \"" + kind + "\"";
     if (!change.contains("entries") || !change.at("entries").is_array())
         return "a " + kind + " change has no \"entries\"";
     for (const json& e : change.at("entries")) {
@@ -347,6 +380,30 @@ bool WriteValue(const std::string& root, const std::string& key, const std::stri
 bool KeyExists(const std::string& root, const std::string& key) {
     Key k(RootKeyFromName(root), key, KeyAccess::Read);
     return k.ok();
+}
+
+json MissingKeys(const std::string& root, const std::string& key) {
+    json missing = json::array();
+    for (const std::string& path : KeyPrefixes(key))
+        if (!missing.empty() || !KeyExists(root, path)) missing.push_back(path);
+    return missing;
+}
+
+bool DeleteKeyIfEmpty(const std::string& root, const std::string& key) {
+    Platform& platform = ActivePlatform();
+    {
+        Key k(RootKeyFromName(root), key, KeyAccess::Read, false, KeyOption::OpenLink);
+        if (k.status() == RegStatus::NotFound) return true;
+        if (!k.ok()) return false;
+        std::uint32_t subKeys = 0, maxLen = 0;
+        std::string name;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        if (platform.regQueryInfoKey(k.get(), subKeys, maxLen) != RegStatus::Ok || subKeys != 0 ||
+            platform.regEnumValue(k.get(), 0, name, type, data) != RegStatus::NoMoreItems)
+            return false;
+    }
+    return platform.regDeleteKey(RootKeyFromName(root), key) == RegStatus::Ok;
 }
 
 std::optional<json> ReadTree(const std::string& root, const std::string& key) {

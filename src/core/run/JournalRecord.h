@@ -8,14 +8,17 @@
 //   value: "root" (HKCU, HKLM, HKU, HKCC: a change made through HKCR is recorded in
 //          the branch it really lived in, with "via" naming the key as the repair did), "key",
 //          "name", "before" (null: absent, else
-//          {"type", "data" in hex}), "after" once the item ended;
+//          {"type", "data" in hex}), "after" once the item ended, "madeKeys" (the keys
+//          a SetValue that creates its key path made, outermost first);
 //   key:   "root", "key", "tree" ({"values": [{"name","type","data"}], "keys":
 //          [{"name","tree"}], "link": true for a link key, whose only value is its
 //          SymbolicLinkValue}), "after" (whether it exists) once the item ended;
-//   delete, copy: "path", "source", "entries": [{"real", "stored" (a name in the
+//   delete, copy, mkdir: "path", "source", "entries": [{"real", "stored" (a name in the
 //          item's files folder), "bytes", "whole" (the stored copy is complete),
 //          "failed" (why it could not be moved), "afterSize"}], "madeFolders" (every
-//          folder a copy made, outermost first).
+//          folder a copy made, outermost first). A mkdir has one entry, the new
+//          folder's place, stored when a link stood there; its "madeFolders" end with
+//          that folder itself.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +68,10 @@ std::optional<json> ReadValue(const std::string& root, const std::string& key,
 bool WriteValue(const std::string& root, const std::string& key, const std::string& name,
                 const json& value);
 bool KeyExists(const std::string& root, const std::string& key);
+// The keys of `key` that are missing, each a key path from the root, outermost first.
+json MissingKeys(const std::string& root, const std::string& key);
+// Deletes `key` when it holds no value and no subkey; true when it is gone (or was).
+bool DeleteKeyIfEmpty(const std::string& root, const std::string& key);
 // A key with every value and subkey, or nothing when it cannot be read whole.
 std::optional<json> ReadTree(const std::string& root, const std::string& key);
 bool WriteTree(const std::string& root, const std::string& key, const json& tree);

@@ -20,7 +20,16 @@ using namespace journal;
 namespace {
 
 bool IsFileKind(const std::string& kind) {
-    return kind == "delete" || kind == "copy";
+    return kind == "delete" || kind == "copy" || kind == "mkdir";
+}
+
+// Whether a folder holds nothing (a missing one holds nothing either).
+bool EmptyFolder(const fs::path& folder) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(folder, ec);
+    if (!fs::exists(status)) return true;
+    return fs::is_directory(status) &&
+           fs::directory_iterator(folder, ec) == fs::directory_iterator();
 }
 
 // What a change is about, for a person.
@@ -115,6 +124,10 @@ std::string ChangedSince(const json& entry, const fs::path& data, bool begun) {
         } else if (kind == "delete" && !begun) {
             for (const json& e : change.at("entries"))
                 if (Moved(e, data) && Exists(TextOf(e, "real"))) return TextOf(e, "real");
+        } else if (kind == "mkdir" && !begun) {
+            // The folder made holds something now: taking it away would lose it.
+            for (const json& e : change.at("entries"))
+                if (!EmptyFolder(TextOf(e, "real"))) return TextOf(e, "real");
         } else if (kind == "copy" && !begun) {
             for (const json& e : change.at("entries"))
                 if (e.contains("afterSize") &&
@@ -146,9 +159,36 @@ std::string PutBack(const fs::path& stored, const fs::path& real) {
     return {};
 }
 
+// Takes a made folder away again, innermost first, each only when empty; a link it
+// replaced comes back. The reason when it cannot.
+std::string RestoreMadeFolder(const json& change, const fs::path& data) {
+    const auto isLink = [](const fs::path& path) {
+        std::error_code ec;
+        return fs::is_symlink(fs::symlink_status(path, ec));
+    };
+    const std::vector<std::string> folders = MadeFolders(change);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        (void)::rmdir(it->c_str());
+    for (const json& e : change.at("entries")) {
+        if (!e.contains("stored")) continue;
+        const fs::path real = TextOf(e, "real"), stored = data / TextOf(e, "stored");
+        if (!Exists(stored)) {
+            if (FlagOf(e, "whole") && !isLink(real))
+                return "the stored link " + real.string() + " is gone from the journal";
+            continue; // never moved, or back already
+        }
+        // The folder made in the link's place is gone only when it was empty.
+        if (Exists(real) && !isLink(real))
+            return "cannot put the link " + real.string() + " back: the folder there is not empty";
+        if (std::string error = PutBack(stored, real); !error.empty()) return error;
+    }
+    return {};
+}
+
 // Puts a file change back; the reason when it cannot. `note` gathers what the repair
 // had left as it was.
 std::string RestoreFiles(const json& change, const fs::path& data, std::string& note) {
+    if (TextOf(change, "kind") == "mkdir") return RestoreMadeFolder(change, data);
     const bool copy = TextOf(change, "kind") == "copy";
     const json& entries = change.at("entries");
     for (std::size_t i = entries.size(); i-- > 0;) {
@@ -188,7 +228,14 @@ std::string RestoreRegistry(const json& change) {
     const bool ok = TextOf(change, "kind") == "value"
                         ? WriteValue(root, key, TextOf(change, "name"), change.at("before"))
                         : WriteTree(root, key, change.at("tree"));
-    return ok ? std::string() : "cannot write " + root + "\\" + key;
+    if (!ok) return "cannot write " + root + "\\" + key;
+    // The keys the change made go again, innermost first, each only when empty.
+    if (change.contains("madeKeys")) {
+        const json& keys = change.at("madeKeys");
+        for (auto it = keys.rbegin(); it != keys.rend(); ++it)
+            if (!DeleteKeyIfEmpty(root, it->get<std::string>())) break;
+    }
+    return {};
 }
 
 std::string Joined(const std::vector<std::string>& parts) {

@@ -29,8 +29,18 @@ std::string Described(const fs::path& path) {
     return "(link)";
 }
 
+// A list's entries, each quoted: "a", "b".
+std::string ListShown(const std::vector<std::string>& entries) {
+    std::string shown;
+    for (const std::string& entry : entries)
+        shown += (shown.empty() ? "\"" : ", \"") + entry + "\"";
+    return shown.empty() ? "(empty list)" : shown;
+}
+
 std::string ValueShown(RegKey root, const std::string& keyPath, const std::string& name) {
     if (!RegValueExists(root, keyPath, name, "")) return "(absent)";
+    if (std::vector<std::string> entries; ReadRegList(root, keyPath, name, entries))
+        return "REG_MULTI_SZ " + ListShown(entries);
     for (const char* type : {"REG_SZ", "REG_EXPAND_SZ", "REG_DWORD", "REG_BINARY"}) {
         if (!RegValueExists(root, keyPath, name, type)) continue;
         std::string text;
@@ -79,13 +89,19 @@ public:
         const RegKey root = RootKeyFromName(change.root);
         const std::string regTarget = RegTarget(change);
         switch (change.kind) {
-        case PlannedChange::Kind::SetValue:
-            actions.push_back({"SetValue",
-                               regTarget,
-                               ValueShown(root, change.keyPath, change.name),
-                               change.typeName + " " + change.data,
-                               {}});
+        case PlannedChange::Kind::SetValue: {
+            std::string after = change.typeName + " " + change.data;
+            if (change.list) {
+                const auto entries = SplitRegList(change.data);
+                after = change.typeName + " " +
+                        (entries ? ListShown(*entries) : "(not a list: an entry is empty)");
+            }
+            if (change.createKeys && !RegKeyExists(root, change.keyPath, ""))
+                after += " (the key is made)";
+            actions.push_back(
+                {"SetValue", regTarget, ValueShown(root, change.keyPath, change.name), after, {}});
             break;
+        }
         case PlannedChange::Kind::DeleteValue:
             actions.push_back({"DeleteValue",
                                regTarget,
@@ -112,6 +128,17 @@ public:
             actions.push_back({"CopyFiles", change.path, CopyShown(platform, targets),
                                refusal.empty() ? "(copy of " + change.source + ")" : refusal,
                                refusal});
+            break;
+        }
+        case PlannedChange::Kind::MakeFolder: {
+            // The entry itself changes: a link there is replaced, never followed.
+            const std::string host = platform.hostPathOf(change.path);
+            const std::string refusal = host.empty()
+                                            ? change.path + ": names no place of the machine"
+                                            : platform.refusalAt(host, true);
+            const std::string before = host.empty() ? "(absent)" : Described(host);
+            actions.push_back({"MakeFolder", change.path, before,
+                               refusal.empty() ? "(folder)" : refusal, refusal});
             break;
         }
         }

@@ -10,7 +10,8 @@
 namespace corvane {
 
 struct PreviewAction {
-    std::string action; // "SetValue", "DeleteValue", "DeleteKey", "DeleteFiles", "CopyFiles"
+    // "SetValue", "DeleteValue", "DeleteKey", "DeleteFiles", "CopyFiles", "MakeFolder"
+    std::string action;
     std::string target; // ROOT\key path\name, or the expanded path
     std::string before; // e.g. "REG_DWORD 1", "(absent)", "(1,204 bytes)"
     std::string after;  // e.g. "REG_DWORD 0", "(deleted)", or the refusal

@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 #include <unordered_set>
 
+#include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
 #include "core/platform/Utf.h"
 #include "core/store/PlatformGroups.h"
@@ -142,6 +143,10 @@ public:
                 std::string(attribute) + " \"" + std::string(value) + "\"");
     }
 
+    void rule(std::string_view document, std::size_t rule, std::string_view text) {
+        problem(std::string(document) + " rule " + std::to_string(rule) + ": " + std::string(text));
+    }
+
     // Every group of the document must be one the readers know: the walk every reader
     // goes through skips the others.
     void skipped(std::string_view document, const std::optional<std::string>& opttype) {
@@ -155,7 +160,20 @@ public:
         class Walk : public DetectionVisitor {
         public:
             explicit Walk(ItemChecker& check) : check_(check) {}
-            bool beginGroup(RuleGroupKind, const std::string&, std::size_t) override {
+            ~Walk() override {
+                // Joined by "and", a group without rules is never satisfied.
+                if (joinAnd_ && emptyGroup_)
+                    check_.problem("detection: join \"and\" with a group that has no rules "
+                                   "never finds the item");
+            }
+            bool beginDocument(const std::string& join) override {
+                if (!join.empty() && !OneOf(join, RuleWords::kModes))
+                    check_.problem("detection: unknown join \"" + join + "\"");
+                joinAnd_ = join == RuleWords::kAnd;
+                return true;
+            }
+            bool beginGroup(RuleGroupKind, const std::string&, std::size_t count) override {
+                emptyGroup_ = emptyGroup_ || count == 0;
                 return true;
             }
             bool fileCondition(const FileConditionRow& row) override {
@@ -173,6 +191,11 @@ public:
                              RuleWords::kConditionTypes, true);
                 check_.value("detection registry", registry_, "decide", row.decide,
                              RuleWords::kRegConditions);
+                if ((row.decide == RuleWords::kListEquals ||
+                     row.decide == RuleWords::kListDiffers) &&
+                    row.KeyType != RuleWords::kListType)
+                    check_.rule("detection registry", registry_,
+                                row.decide + " is for REG_MULTI_SZ");
                 return true;
             }
             bool endGroup(RuleGroupKind) override { return true; }
@@ -184,11 +207,16 @@ public:
         private:
             ItemChecker& check_;
             std::size_t files_ = 0, registry_ = 0;
+            bool joinAnd_ = false, emptyGroup_ = false;
         };
         // A document that does not read reports that alone.
         const std::size_t before = problems_.size();
-        Walk walk(*this);
-        if (WalkDetectionDocument(item_.OptText, walk) != WalkResult::Finished) {
+        bool read;
+        {
+            Walk walk(*this);
+            read = WalkDetectionDocument(item_.OptText, walk) == WalkResult::Finished;
+        }
+        if (!read) {
             problems_.resize(before);
             problem("the detection document does not read");
         }
@@ -201,15 +229,28 @@ public:
             bool fileAction(const FileActionRow& row) override {
                 ++files_;
                 check_.value("repair file", files_, "decide", row.decide, RuleWords::kFileActions);
+                if (row.decide == RuleWords::kMakeFolder && !row.FromPath.empty())
+                    check_.rule("repair file", files_, "mkdir takes no FromPath");
                 return true;
             }
             bool regAction(const RegActionRow& row) override {
                 ++registry_;
-                check_.value("repair registry", registry_, "root", row.root, RuleWords::kRoots);
-                check_.value("repair registry", registry_, "KeyType", row.KeyType,
-                             RuleWords::kActionTypes, true);
-                check_.value("repair registry", registry_, "decide", row.decide,
-                             RuleWords::kRegActions);
+                const char* doc = "repair registry";
+                check_.value(doc, registry_, "root", row.root, RuleWords::kRoots);
+                const bool list = row.list == "1";
+                if (!(list && row.KeyType == RuleWords::kListType))
+                    check_.value(doc, registry_, "KeyType", row.KeyType, RuleWords::kActionTypes,
+                                 true);
+                check_.value(doc, registry_, "decide", row.decide, RuleWords::kRegActions);
+                check_.value(doc, registry_, "create", row.create, RuleWords::kFlags, true);
+                check_.value(doc, registry_, "list", row.list, RuleWords::kFlags, true);
+                const bool set = row.decide == RuleWords::kSetValue;
+                if (row.create == "1" && !set)
+                    check_.rule(doc, registry_, "create is for SetValue");
+                if (list && !(set && row.KeyType == RuleWords::kListType))
+                    check_.rule(doc, registry_, "list is for SetValue of REG_MULTI_SZ");
+                else if (list && !SplitRegList(row.ValueContent))
+                    check_.rule(doc, registry_, "the list has an empty entry");
                 return true;
             }
             bool skippedGroup(const std::optional<std::string>& opttype) override {

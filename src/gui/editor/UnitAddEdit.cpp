@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QLabel>
@@ -60,17 +61,35 @@ FileActionRow FileActionAt(const QTreeWidgetItem* i) {
 RegConditionRow RegConditionAt(const QTreeWidgetItem* i) {
     return {Cell(i, 0), Cell(i, 1), Cell(i, 2), Cell(i, 3), Cell(i, 4), Cell(i, 5), Cell(i, 6)};
 }
+// A registry action's `create` and `list` have no column: the row keeps them.
+constexpr int kCreateRole = Qt::UserRole, kListRole = Qt::UserRole + 1;
+
 RegActionRow RegActionAt(const QTreeWidgetItem* i) {
-    return {Cell(i, 0), Cell(i, 1), Cell(i, 2), Cell(i, 3), Cell(i, 4), Cell(i, 5), Cell(i, 6)};
+    return {Cell(i, 0),
+            Cell(i, 1),
+            Cell(i, 2),
+            Cell(i, 3),
+            Cell(i, 4),
+            Cell(i, 5),
+            Cell(i, 6),
+            ToStd(i->data(0, kCreateRole).toString()),
+            ToStd(i->data(0, kListRole).toString())};
+}
+
+template <class Row> void KeepHidden(QTreeWidgetItem*, const Row&) {}
+void KeepHidden(QTreeWidgetItem* item, const RegActionRow& row) {
+    item->setData(0, kCreateRole, ToQ(row.create));
+    item->setData(0, kListRole, ToQ(row.list));
 }
 
 template <class Row> void Append(QTreeWidget* list, const Row& row) {
-    new QTreeWidgetItem(list, Cells(row));
+    KeepHidden(new QTreeWidgetItem(list, Cells(row)), row);
 }
 template <class Row> void Overwrite(QTreeWidgetItem* item, const Row& row) {
     const QStringList cells = Cells(row);
     for (int c = 0; c < cells.size(); ++c)
         item->setText(c, cells[c]);
+    KeepHidden(item, row);
 }
 
 template <class Row, class At> std::vector<Row> RowsOf(const QTreeWidget* list, At at) {
@@ -173,6 +192,9 @@ TfrmAddEdit::TfrmAddEdit(QWidget* parent) : QDialog(parent) {
     Memo1->setGeometry(84, 130, 467, 60);
 
     label("项目规则:", 12, 198);
+    CheckBox1 = new QCheckBox(ToQ(kJoinCaption), this);
+    CheckBox1->setObjectName("CheckBox1");
+    CheckBox1->setGeometry(160, 198, 391, 22);
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
     PageControl1->setGeometry(12, 220, 539, 246);
@@ -286,6 +308,8 @@ void TfrmAddEdit::FormCreate() {
     ComboBox1->setCurrentIndex(0);
     FilesMatchMode = "or";
     RegMatchMode = "or";
+    Join.clear();
+    CheckBox1->setChecked(false);
     if (Global().EditMode == 1) {
         setWindowTitle("编辑项目");
         // A library that cannot be read is reported; the fields keep their start values.
@@ -322,6 +346,8 @@ void TfrmAddEdit::LoadPZ(const std::string& text) {
     (void)ReadDetectionDocument(text, rows); // a failure keeps what was read before it
     FilesMatchMode = rows.FilesMatchMode;
     RegMatchMode = rows.RegMatchMode;
+    Join = rows.join;
+    CheckBox1->setChecked(Join == RuleWords::kAnd);
     for (const FileConditionRow& row : rows.files)
         Append(ListView1, row);
     for (const RegConditionRow& row : rows.registry)
@@ -341,6 +367,10 @@ std::string TfrmAddEdit::SavePZ() const {
     DetectionRows rows;
     rows.FilesMatchMode = FilesMatchMode;
     rows.RegMatchMode = RegMatchMode;
+    // The join as it was read, unless the box now says otherwise.
+    rows.join = CheckBox1->isChecked()    ? std::string(RuleWords::kAnd)
+                : Join == RuleWords::kAnd ? std::string()
+                                          : Join;
     rows.files = RowsOf<FileConditionRow>(ListView1, FileConditionAt);
     rows.registry = RowsOf<RegConditionRow>(ListView2, RegConditionAt);
     std::string text;

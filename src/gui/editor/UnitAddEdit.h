@@ -7,6 +7,7 @@
 #include <string>
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QMenu;
@@ -31,6 +32,7 @@ public:
     QPushButton* Button3 = nullptr;  // "…": the platform group chooser
     QPlainTextEdit* Memo2 = nullptr; // warning text shown before a repair
     QPlainTextEdit* Memo1 = nullptr; // description
+    QCheckBox* CheckBox1 = nullptr;  // the groups joined by "and"
     QTabWidget* PageControl1 = nullptr;
     QTabWidget* PageControl2 = nullptr; // inside "清理时执行"
     QLineEdit* Edit3 = nullptr;         // match mode of the file conditions
@@ -56,6 +58,8 @@ public:
     // The detection document's match modes, "or" when the editor is created.
     std::string FilesMatchMode = "or";
     std::string RegMatchMode = "or";
+    // The detection document's `join` as read ("" for a new item).
+    std::string Join;
 
     // Appends the rows of a detection (LoadPZ) or repair (LoadPZ2) document to the
     // lists; a document that stops being readable loads up to that point.

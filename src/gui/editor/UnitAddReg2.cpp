@@ -1,5 +1,7 @@
 #include "gui/editor/UnitAddReg2.h"
 
+#include <QCheckBox>
+#include <QGridLayout>
 #include <QPushButton>
 
 #include "gui/ui/MessageBox.h"
@@ -7,8 +9,11 @@
 namespace corvane {
 
 TfrmAddReg2::TfrmAddReg2(QWidget* parent) : TRegDialog("frmAddReg2", "执行方式", parent) {
-    AddItems(ComboBox4, kActionTypes);
+    AddItems(ComboBox4, kActionTypeChoices);
     AddItems(ComboBox6, kRegActions);
+    CheckBox2 = new QCheckBox(ToQ(kCreateKeysCaption), this);
+    CheckBox2->setObjectName("CheckBox2");
+    rows()->addWidget(CheckBox2, 7, 1);
     connect(Button2, &QPushButton::clicked, this, &TfrmAddReg2::Button2Click);
     connect(Button1, &QPushButton::clicked, this, &TfrmAddReg2::Button1Click);
     connect(ComboBox6, &QComboBox::currentIndexChanged, this, &TfrmAddReg2::ComboBox6Click);
@@ -16,13 +21,17 @@ TfrmAddReg2::TfrmAddReg2(QWidget* parent) : TRegDialog("frmAddReg2", "执行方�
 }
 
 void TfrmAddReg2::FormCreate() {
-    load(RegActionStart(DialogExchange));
+    const RegForm form = RegActionStart(DialogExchange);
+    load(form);
+    CheckBox2->setChecked(form.create);
     ComboBox6Click();
 }
 
 void TfrmAddReg2::Button2Click() {
     // Setting a REG_BINARY value is refused; the dialog stays open for another choice.
-    if (!RegActionAccept(DialogExchange, shown())) {
+    RegShown boxes = shown();
+    boxes.create = CheckBox2->isChecked();
+    if (!RegActionAccept(DialogExchange, boxes)) {
         ui::Prompt(ToQ(kBinaryRefusal));
         return;
     }
@@ -34,7 +43,9 @@ void TfrmAddReg2::Button1Click() {
 }
 
 void TfrmAddReg2::ComboBox6Click() {
-    applyLayout(RegActionLayoutFor(ComboBox6->currentIndex()));
+    const RegLayout layout = RegActionLayoutFor(ComboBox6->currentIndex());
+    applyLayout(layout);
+    CheckBox2->setEnabled(layout.createEnabled);
 }
 
 } // namespace corvane

@@ -1,5 +1,5 @@
 // The registry action dialog: one row of the repair registry list (delete a key, set a
-// value or delete a value).
+// value, with the missing keys made when asked, or delete a value).
 #pragma once
 
 #include "gui/editor/RegDialog.h"
@@ -12,6 +12,8 @@ class TfrmAddReg2 : public TRegDialog {
 public:
     // Creating the dialog runs FormCreate: the start values come from DialogExchange.
     explicit TfrmAddReg2(QWidget* parent = nullptr);
+
+    QCheckBox* CheckBox2 = nullptr; // set value: create the missing keys
 
 public slots:
     void FormCreate();

@@ -59,7 +59,7 @@ TEST_F(ActionDialogsTest, FileActionControls) {
     EXPECT_TRUE(dialog.ComboBox3->isEditable());
     EXPECT_EQ(dialog.ComboBox3->count(), 0);
     EXPECT_FALSE(dialog.ComboBox2->isEditable());
-    EXPECT_EQ(Items(dialog.ComboBox2), (QStringList{"删除文件", "复制文件"}));
+    EXPECT_EQ(Items(dialog.ComboBox2), (QStringList{"删除文件", "复制文件", "新建文件夹"}));
     EXPECT_EQ(dialog.Label2->text(), "源文件");
     EXPECT_EQ(dialog.Label3->text(), "执行方式");
     EXPECT_EQ(dialog.Button2->text(), "确定");
@@ -90,6 +90,14 @@ TEST_F(ActionDialogsTest, FileActionOpensByMode) {
              Case{DlgModeCopy, copy, "复制文件规则", "C:\\to", "C:\\from", "复制文件", "目标文件",
                   true},
              Case{DlgModeEdit, odd, "编辑文件规则", "C:\\x", "C:\\y", "删除文件", "文件位置",
+                  false},
+             Case{DlgModeEdit,
+                  {"C:\\d", "", "mkdir"},
+                  "编辑文件规则",
+                  "C:\\d",
+                  "",
+                  "新建文件夹",
+                  "文件夹位置",
                   false},
          }) {
         SCOPED_TRACE(std::to_string(c.mode) + c.row.decide);
@@ -181,7 +189,7 @@ TEST_F(ActionDialogsTest, RegistryActionControls) {
     EXPECT_EQ(Items(dialog.ComboBox2),
               (QStringList{"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer"}));
     EXPECT_EQ(Items(dialog.ComboBox4),
-              (QStringList{"REG_SZ", "REG_DWORD", "REG_BINARY", "REG_EXPAND_SZ"}));
+              (QStringList{"REG_SZ", "REG_DWORD", "REG_BINARY", "REG_EXPAND_SZ", "REG_MULTI_SZ"}));
     EXPECT_EQ(Items(dialog.ComboBox6), (QStringList{"删除键", "设置值", "删除值"}));
     for (QComboBox* fixed : {dialog.ComboBox1, dialog.ComboBox4, dialog.ComboBox6})
         EXPECT_FALSE(fixed->isEditable()) << fixed->objectName().toStdString();
@@ -283,6 +291,26 @@ TEST_F(ActionDialogsTest, RegistryActionOk) {
          },
          {"HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer", "NoRun",
           "REG_DWORD", "0", "SetValue", ""}},
+        {"a list that makes its key kept",
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a\n中文", "SetValue", "", "1", "1"},
+         {},
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a\n中文", "SetValue", "", "1", "1"}},
+        {"a list whose entry holds a semicolon, left as it stands",
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "SetValue", "", "", "1"},
+         {},
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "SetValue", "", "", "1"}},
+        {"a list typed with semicolons",
+         {"HKCU", "P", "N", "REG_SZ", "", "SetValue", ""},
+         [](TfrmAddReg2& d) {
+             d.ComboBox4->setCurrentIndex(4);
+             d.ComboBox5->setEditText("x;y");
+             d.CheckBox2->setChecked(true);
+         },
+         {"HKCU", "P", "N", "REG_MULTI_SZ", "x\ny", "SetValue", "", "1", "1"}},
+        {"create and list go with delete value",
+         {"HKCU", "P", "N", "REG_MULTI_SZ", "a", "SetValue", "", "1", "1"},
+         [](TfrmAddReg2& d) { d.ComboBox6->setCurrentIndex(2); },
+         {"HKCU", "P", "N", "", "", "DelValue", ""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

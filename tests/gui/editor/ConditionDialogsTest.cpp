@@ -46,7 +46,8 @@ TEST(ConditionDialogsTest, FileConditionControls) {
     EXPECT_FALSE(dialog.ComboBox3->isEditable());
     EXPECT_EQ(Items(dialog.ComboBox3), (QStringList{"文件", "文件夹"}));
     EXPECT_FALSE(dialog.ComboBox2->isEditable());
-    EXPECT_EQ(Items(dialog.ComboBox2), (QStringList{"文件存在触发", "文件不存在触发"}));
+    EXPECT_EQ(Items(dialog.ComboBox2),
+              (QStringList{"文件存在触发", "文件不存在触发", "是链接触发", "不是链接触发"}));
     EXPECT_EQ(dialog.Button2->text(), "确定");
     EXPECT_EQ(dialog.Button1->text(), "取消");
     EXPECT_EQ(dialog.Label1->text(), "文件位置");
@@ -176,7 +177,8 @@ TEST(ConditionDialogsTest, RegistryConditionControls) {
     EXPECT_TRUE(dialog.ComboBox5->isEditable());
     EXPECT_EQ(dialog.ComboBox5->count(), 0);
     EXPECT_EQ(Items(dialog.ComboBox6),
-              (QStringList{"键存在", "键不存在", "值存在", "值不存在", "值相等", "值不相等"}));
+              (QStringList{"键存在", "键不存在", "值存在", "值不存在", "值相等", "值不相等",
+                           "列表相等", "列表不相等"}));
     for (QComboBox* fixed : {dialog.ComboBox1, dialog.ComboBox4, dialog.ComboBox6})
         EXPECT_FALSE(fixed->isEditable()) << fixed->objectName().toStdString();
     EXPECT_EQ(dialog.CheckBox1->text(), "对值内容进行路径转换");
@@ -274,6 +276,17 @@ TEST(ConditionDialogsTest, RegistryConditionOk) {
          },
          {"HKU", "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer", "NoRun",
           "REG_DWORD", "1", "Value!=", "1"}},
+        {"a list whose entry holds a semicolon, left as it stands",
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "List=", "0"},
+         {},
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "a;b\nc", "List=", "0"}},
+        {"a list typed with semicolons reads a REG_MULTI_SZ",
+         {"HKLM", "P", "N", "REG_SZ", "", "ValueExists", "0"},
+         [](TfrmAddReg& d) {
+             d.ComboBox6->setCurrentIndex(7);
+             d.ComboBox5->setEditText("x;中文");
+         },
+         {"HKLM", "P", "N", "REG_MULTI_SZ", "x\n中文", "List!=", "0"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

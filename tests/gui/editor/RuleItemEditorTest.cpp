@@ -297,6 +297,38 @@ TEST_F(RuleItemEditorTest, EditShowsTheItemAndSavesItBack) {
                                                            "5", "SetValue", "1"}}));
 }
 
+// The groups' join and a registry action's create and list have no column: they are
+// kept from load to save, and the join box sets or clears the join.
+TEST_F(RuleItemEditorTest, NewerWordsAreKeptAndTheJoinBoxSetsThem) {
+    DetectionRows detection;
+    detection.join = "and";
+    detection.files = {{"C:\\users\\u\\Documents", "1", "link"}};
+    detection.registry = {{"HKLM", "K", "V", "REG_SZ", "", "!ValueExists", "0"}};
+    RepairRows repair;
+    repair.files = {{"C:\\users\\u\\Documents", "", "mkdir"}};
+    repair.registry = {{"HKLM", "K", "V", "REG_MULTI_SZ", "a\nb", "SetValue", "", "1", "1"}};
+    std::string opt, fix;
+    ASSERT_TRUE(WriteDetectionDocument(detection, opt));
+    ASSERT_TRUE(WriteRepairDocument(repair, fix));
+    for (const bool untick : {false, true}) {
+        SCOPED_TRACE(untick);
+        editItem(Insert({untick ? "words 2" : "words", 0, "xp", "", opt, fix, ""}));
+        TfrmAddEdit editor;
+        EXPECT_TRUE(editor.CheckBox1->isChecked());
+        EXPECT_EQ(editor.CheckBox1->text(), "文件规则和注册表规则都满足才触发");
+        if (untick) editor.CheckBox1->setChecked(false);
+        const std::string saved = editor.SavePZ();
+        DetectionRows detectionRead;
+        ASSERT_TRUE(ReadDetectionDocument(saved, detectionRead));
+        EXPECT_EQ(detectionRead.join, untick ? "" : "and");
+        EXPECT_EQ(detectionRead.files, detection.files);
+        RepairRows repairRead;
+        ASSERT_TRUE(ReadRepairDocument(editor.SavePZ2(), repairRead));
+        EXPECT_EQ(repairRead.files, repair.files);
+        EXPECT_EQ(repairRead.registry, repair.registry);
+    }
+}
+
 TEST_F(RuleItemEditorTest, ADocumentLoadsUpToItsFirstFault) {
     const std::string head = R"(<?xml version="1.0" encoding="GB2312"?><rules>)";
     const std::string fileRule = R"(<CHdb FilePath="a" isFolder="0" decide="file"/>)";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -136,6 +137,45 @@ bool WineFiles::createFolder(std::string_view path) const {
                               ? "its folder is missing"
                               : error.text);
     return parent.makeFolder(real.filename().string(), error) || fail(path, error.text);
+}
+
+bool WineFiles::isDrive(const fs::path& target) const {
+    return RealLocation(target, true).parent_path() ==
+           RealLocation(paths_.prefix() / "dosdevices", false);
+}
+
+bool WineFiles::linkExists(std::string_view path) const {
+    // A drive (a drive's root has nothing to split off; a Linux path may name its
+    // entry in dosdevices) is a link there, but to the machine it is the drive.
+    const auto split = paths_.split(path);
+    struct stat st {};
+    return split && !paths_.isProtected(split->whole) && !isDrive(split->whole) &&
+           ::lstat(split->whole.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool WineFiles::makeFolders(std::string_view path) const {
+    error_.clear();
+    const auto split = paths_.split(path);
+    // A drive's root is never made nor replaced: it is there, or no place at all.
+    if (!split) return folderExists(path) || fail(path, "names no place of the machine");
+    const auto resolved = std::optional<fs::path>(split->whole);
+    // A link standing where the folder goes is the entry changed: it must lie inside,
+    // what it points to plays no part.
+    if (!mayChange(path, *resolved, true)) return false;
+    if (paths_.isProtected(*resolved) || isDrive(*resolved))
+        return fail(path, "refused, it is a drive or the prefix");
+    const fs::path real = RealLocation(*resolved, true);
+    FolderError error;
+    const HeldFolder parent = OpenRealFolder(real.parent_path(), true, error);
+    if (!parent) return fail(path, error.text);
+    const std::string name = real.filename().string();
+    struct stat st {};
+    if (::fstatat(parent.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        if (!S_ISLNK(st.st_mode)) return fail(path, "a file is in the way");
+        if (!parent.remove(name, error)) return fail(path, error.text);
+    }
+    return parent.makeFolder(name, error) || fail(path, error.text);
 }
 
 bool WineFiles::removeEntry(std::string_view written, const fs::path& target) const {

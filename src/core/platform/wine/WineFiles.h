@@ -26,6 +26,10 @@ public:
     bool fileExists(std::string_view path) const;
     bool folderExists(std::string_view path) const;
     bool createFolder(std::string_view path) const;
+    // Whether `path` names a link itself.
+    bool linkExists(std::string_view path) const;
+    // Platform::makeFolders.
+    bool makeFolders(std::string_view path) const;
     bool remove(std::string_view path) const;
     // The shell's copy. A folder copied onto an existing folder is merged into it, as
     // Windows merges: each file is written in its place, files the copy does not name
@@ -57,6 +61,8 @@ private:
     bool mayChange(std::string_view written, const std::filesystem::path& target,
                    bool entryItself) const;
     bool fail(std::string_view written, std::string_view why) const;
+    // Whether `target` is an entry of the prefix's dosdevices (a drive).
+    bool isDrive(const std::filesystem::path& target) const;
     const WinePaths& paths_;
     mutable std::string error_;
 };

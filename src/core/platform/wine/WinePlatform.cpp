@@ -229,6 +229,20 @@ bool WinePlatform::createFolder(std::string_view path) {
     return files_.createFolder(path);
 }
 
+bool WinePlatform::linkExists(std::string_view path) {
+    return files_.linkExists(path);
+}
+
+bool WinePlatform::makeFolders(std::string_view path) {
+    return files_.makeFolders(path);
+}
+
+std::string WinePlatform::hostPathOf(std::string_view path) {
+    // A drive's root names the drive, not its link in dosdevices: no place to change.
+    const auto split = paths_.split(path);
+    return split ? split->whole.string() : std::string();
+}
+
 bool WinePlatform::shellDelete(std::string_view path) {
     return files_.remove(path);
 }

@@ -72,6 +72,9 @@ public:
     bool fileExists(std::string_view path) override;
     bool folderExists(std::string_view path) override;
     bool createFolder(std::string_view path) override;
+    bool linkExists(std::string_view path) override;
+    bool makeFolders(std::string_view path) override;
+    std::string hostPathOf(std::string_view path) override;
     bool shellDelete(std::string_view path) override;
     bool shellCopy(std::string_view source, std::string_view destination) override;
     std::vector<std::string> deleteTargets(std::string_view path) override;

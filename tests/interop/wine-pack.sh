@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Wine pack on a fresh wineboot prefix, each problem planted and each repair
 # judged by Wine itself: Chinese glyphs in the font Wine gives "宋体" and "SimSun"
-# under LANG=C, `wine cmd /c ver` with kernel32 overridden, and the version Wine
-# reports. Undo brings each problem back.
+# under LANG=C, `wine cmd /c ver` with kernel32 overridden, the version Wine reports,
+# and shell folders that link into the home. Undo brings each problem back.
 set -uo pipefail
 cli=$1
 pack=$2
@@ -90,6 +90,37 @@ core=$(found "Wine 核心 DLL 被替换")
 [ -n "$core" ] || fail "the core DLL item is not found"
 repair "$core"
 [ "$(ver)" = "Windows 6.1.7601" ] || fail "after the core DLL repair ver prints [$(ver)]"
+
+# Isolation: the shell folders that link into the home become folders of the prefix;
+# the home is untouched, wineboot -u keeps them folders, undo brings the links back.
+stop_wine
+user=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 ! -name Public | head -1)
+echo mine >"$HOME/canary.txt"
+links=""
+for f in Desktop Documents Downloads Music Pictures Videos; do
+  [ -L "$user/$f" ] && links="$links $f=$(readlink "$user/$f")"
+done
+[ -n "$links" ] || fail "a fresh prefix has no shell folder linked to the home"
+isolation=$(found "前缀里的程序能读写你的主目录")
+[ -n "$isolation" ] || fail "the isolation item is not found"
+repair "$isolation"
+folders() {
+  for f in Desktop Documents Downloads Music Pictures Videos; do
+    if [ -L "$user/$f" ] || [ ! -d "$user/$f" ]; then fail "$1: $f is not a folder of the prefix"; fi
+  done
+}
+folders "after the repair"
+[ "$(cat "$HOME/canary.txt")" = mine ] || fail "the repair changed the home"
+wineboot -u >/dev/null 2>&1 </dev/null
+stop_wine
+folders "after wineboot -u"
+undo
+now=""
+for f in Desktop Documents Downloads Music Pictures Videos; do
+  [ -L "$user/$f" ] && now="$now $f=$(readlink "$user/$f")"
+done
+[ "$now" = "$links" ] || fail "after undo the links are [$now], were [$links]"
+[ "$(cat "$HOME/canary.txt")" = mine ] || fail "undo changed the home"
 
 if [ $failures -gt 0 ]; then
   echo "$failures failures"

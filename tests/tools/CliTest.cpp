@@ -224,7 +224,7 @@ TEST_F(CliTest, ARepairRefusedOutsideThePrefixFailsWithItsReason) {
                                       ": refused, it lies outside the prefix"))
             << r.err;
         if (json) {
-            const auto list = nlohmann::json::parse(r.out);
+            const auto list = nlohmann::json::parse(r.out).at("items");
             EXPECT_EQ(list.at(0).at("result"), "修复失败");
             EXPECT_TRUE(list.at(0).at("reason").get<std::string>().starts_with(victim)) << r.out;
         } else {
@@ -236,7 +236,8 @@ TEST_F(CliTest, ARepairRefusedOutsideThePrefixFailsWithItsReason) {
         EXPECT_EQ(preview.code, 1) << preview.err;
         const std::string refusal = "refused, it lies outside the prefix";
         if (json) {
-            const auto action = nlohmann::json::parse(preview.out).at(0).at("actions").at(0);
+            const auto action =
+                nlohmann::json::parse(preview.out).at("items").at(0).at("actions").at(0);
             EXPECT_TRUE(action.at("refusal").get<std::string>().starts_with(refusal))
                 << preview.out;
         } else {
@@ -582,7 +583,7 @@ TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
                   std::string::npos)
             << r.err;
     r = RunCli({"prefixes", "--json"}, nullptr, home.c_str());
-    const auto json = nlohmann::json::parse(r.out);
+    const auto json = nlohmann::json::parse(r.out).at("prefixes");
     ASSERT_EQ(json.size(), made.prefixes.size());
     for (std::size_t i = 0; i < json.size(); ++i)
         EXPECT_EQ(json[i], nlohmann::json({{"label", made.prefixes[i].label},
@@ -606,13 +607,14 @@ TEST(CliPrefixesTest, ListsAndScansEveryPrefixOfTheUser) {
               std::string::npos)
         << r.err;
     r = RunCli({"scan", "--all", "--json", "--library", library}, nullptr, home.c_str());
-    const auto all = nlohmann::json::parse(r.out);
+    const auto all = nlohmann::json::parse(r.out).at("prefixes");
     ASSERT_EQ(all.size(), made.prefixes.size());
     EXPECT_EQ(all[0]["label"], made.prefixes[0].label);
-    EXPECT_EQ(all[0]["items"],
-              nlohmann::json::parse(RunCli({"scan", "--json", "--prefix", made.prefixes[0].path,
-                                            "--library", library})
-                                        .out));
+    EXPECT_EQ(
+        all[0]["items"],
+        nlohmann::json::parse(
+            RunCli({"scan", "--json", "--prefix", made.prefixes[0].path, "--library", library}).out)
+            .at("items"));
     EXPECT_FALSE(all[spoilt].contains("items"));
     EXPECT_EQ(RunCli({"scan", "--prefix", made.prefixes[spoilt].path, "--library", library}).code,
               2);
@@ -665,7 +667,8 @@ TEST(CliPrefixesTest, NamesCannotForgeLines) {
         EXPECT_EQ(r.out, out) << args[0];
     }
     const auto json =
-        nlohmann::json::parse(RunCli({"prefixes", "--json"}, nullptr, home.c_str()).out);
+        nlohmann::json::parse(RunCli({"prefixes", "--json"}, nullptr, home.c_str()).out)
+            .at("prefixes");
     ASSERT_EQ(json.size(), 1u);
     EXPECT_EQ(json[0]["label"], "Bottles: Evil\t/x\nWine: forged\t/tmp/forged\r\x01\\");
     EXPECT_EQ(json[0]["path"], bottle.string());
@@ -709,6 +712,38 @@ TEST(CliUndoTest, SaysWhatItCannotFindAndWaitsForNobody) {
     ::close(lock);
     EXPECT_TRUE(fs::exists(prefix / "drive_c/autorun.inf"));
     EXPECT_EQ(RunCli({"undo", "--prefix", prefix.string()}).code, 0);
+}
+
+// Every --json output is one object that starts with "format": 1, so that a reader can
+// tell when its fields change; each command's list is under its own name.
+TEST(CliJsonTest, EveryOutputStartsWithItsFormat) {
+    TempPrefix root;
+    const std::filesystem::path home = root.dir() / "home";
+    std::filesystem::create_directories(home);
+    test::CopyDemoPrefix(home / ".wine");
+    const std::string library = root.file("cvdb.db").string();
+    ASSERT_EQ(RunCli({"rules", "import", test::kStarterPack, "--library", library}).code, 0);
+    const std::string prefix = (home / ".wine").string();
+    const struct {
+        std::vector<std::string> args;
+        std::string list;
+        std::size_t size;
+    } cases[] = {
+        {{"prefixes", "--json"}, "prefixes", 1},
+        {{"scan", "--json", "--library", library}, "items", test::kPlantedItems.size()},
+        {{"scan", "--all", "--json", "--library", library}, "prefixes", 1},
+        {{"repair", "--json", "--dry-run", "--library", library, "1"}, "items", 1},
+        {{"repair", "--json", "--library", library, "1"}, "items", 1},
+        {{"history", "--json"}, "runs", 1},
+        {{"undo", "--json"}, "items", 1},
+    };
+    for (const auto& [args, list, size] : cases) {
+        const Result r = RunCli(args, nullptr, home.c_str());
+        EXPECT_LE(r.code, 1) << args[0] << r.err;
+        EXPECT_TRUE(r.out.starts_with("{\n  \"format\": 1,")) << args[0] << r.out;
+        const auto json = nlohmann::json::parse(r.out);
+        EXPECT_EQ(json.at(list).size(), size) << args[0] << r.out;
+    }
 }
 
 } // namespace

@@ -90,6 +90,15 @@ std::string Escaped(std::string_view field) {
     return text;
 }
 
+void PrintJson(std::ostream& out,
+               std::initializer_list<std::pair<std::string_view, nlohmann::json>> fields) {
+    nlohmann::ordered_json document;
+    document["format"] = kJsonFormat;
+    for (const auto& [name, value] : fields)
+        document[std::string(name)] = value;
+    out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
 int Failed(std::ostream& err, std::string_view command, const std::exception& e) {
     err << "corvane-cli " << command << ": " << e.what() << "\n";
     return 2;

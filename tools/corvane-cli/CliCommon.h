@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "core/platform/wine/WinePlatform.h"
 #include "core/run/ProgramFolders.h"
 #include "core/run/ScanRepair.h"
@@ -59,6 +61,12 @@ struct Session {
 // (below 0x20, and DEL) as "\xHH". A name read from another program's files (a bottle's,
 // a game's) or from the journal then cannot make lines or fields of its own.
 std::string Escaped(std::string_view field);
+
+// Every --json output is one object that starts with "format": kJsonFormat (raised when
+// a field changes meaning or goes away), then `fields` in their order (docs/cli-json.md).
+inline constexpr int kJsonFormat = 1;
+void PrintJson(std::ostream& out,
+               std::initializer_list<std::pair<std::string_view, nlohmann::json>> fields);
 
 // Prints "corvane-cli COMMAND: message" for an error; the exit code of an error.
 int Failed(std::ostream& err, std::string_view command, const std::exception& e);

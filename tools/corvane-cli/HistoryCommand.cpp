@@ -58,8 +58,7 @@ int RunHistoryCommand(std::span<const std::string> args, std::ostream& out, std:
             }
             list.push_back({{"run", run.run}, {"time", run.time}, {"items", items}});
         }
-        if (options.json)
-            out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        if (options.json) PrintJson(out, {{"runs", list}});
         return 0;
     } catch (const std::exception& e) {
         return Failed(err, "history", e);
@@ -116,8 +115,7 @@ int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::os
                             {"reason", o.reason},
                             {"note", o.note}});
         }
-        if (options.json)
-            out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        if (options.json) PrintJson(out, {{"run", *run}, {"items", list}});
         return all ? 0 : 1;
     } catch (const std::exception& e) {
         return Failed(err, "undo", e);

@@ -30,10 +30,6 @@ nlohmann::json Described(const wine::FoundPrefix& prefix) {
             {"source", wine::SourceName(prefix.source)}};
 }
 
-void PrintJson(std::ostream& out, const nlohmann::json& value) {
-    out << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-}
-
 } // namespace
 
 int RunPrefixesCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
@@ -51,7 +47,7 @@ int RunPrefixesCommand(std::span<const std::string> args, std::ostream& out, std
         nlohmann::json list = nlohmann::json::array();
         for (const auto& prefix : found.prefixes)
             list.push_back(Described(prefix));
-        PrintJson(out, list);
+        PrintJson(out, {{"prefixes", list}});
     } else {
         for (const auto& prefix : found.prefixes)
             out << Escaped(prefix.label) << "\t" << Escaped(prefix.path.string()) << "\n";
@@ -94,7 +90,7 @@ int RunScanAll(const CommonOptions& options, std::ostream& out, std::ostream& er
         }
         list.push_back(std::move(entry));
     }
-    if (options.json) PrintJson(out, list);
+    if (options.json) PrintJson(out, {{"prefixes", list}});
     if (anyFound) return 1;
     return failed > 0 && failed == found.prefixes.size() ? 2 : 0;
 }

@@ -39,7 +39,7 @@ int PrintPreview(const std::vector<RepairRow>& rows, const std::vector<std::stri
         }
         list.push_back({{"id", std::stoll(rows[i].id)}, {"name", names[i]}, {"actions", actions}});
     }
-    if (json) out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    if (json) PrintJson(out, {{"dryRun", true}, {"items", list}});
     return refused ? 1 : 0;
 }
 
@@ -137,8 +137,8 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
             return 2;
         const std::vector<ScanFinding> found = ScanSession(session);
         if (options.json)
-            out << FindingsJson(found).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                << "\n";
+            PrintJson(out, {{"prefix", session.platform.prefix().string()},
+                            {"items", FindingsJson(found)}});
         else
             PrintFindings(out, found, options.explain);
         return found.empty() ? 0 : 1;
@@ -216,8 +216,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
                             {"result", results[i] == 1 ? "修复成功" : "修复失败"},
                             {"reason", reasons[i]}});
         }
-        if (options.json)
-            out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        if (options.json) PrintJson(out, {{"dryRun", false}, {"items", list}});
         return allRepaired ? 0 : 1;
     } catch (const std::exception& e) {
         return Failed(err, "repair", e);

@@ -388,7 +388,7 @@ TEST_F(RepairTabTest, TheToolFindsAndRepairsWhatTheWindowDoes) {
 
     const ToolResult json =
         RunTool({"scan", "--prefix", prefixDir, "--library", library, "--json"});
-    const auto found = nlohmann::json::parse(json.out);
+    const auto found = nlohmann::json::parse(json.out).at("items");
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[2]["id"], 5);
     EXPECT_EQ(found[2]["name"], "危险项");

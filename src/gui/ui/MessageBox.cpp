@@ -1,9 +1,11 @@
 #include "gui/ui/MessageBox.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QTranslator>
 #include <exception>
 
@@ -15,6 +17,11 @@ MsgAnswer ShowQtBox(const QString& text, const QString& caption, MsgIcon icon, M
     QMessageBox box;
     box.setWindowTitle(caption);
     box.setText(text);
+    // Wide enough for its caption, which a title bar would otherwise cut.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(box.fontMetrics().horizontalAdvance(caption) + 160, 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     switch (icon) {
     case MsgIcon::None:
         box.setIcon(QMessageBox::NoIcon);

@@ -127,10 +127,10 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
         }
         // An item that left the library fails here, with the empty-result error.
         const std::string repairXml = RuleText(*item, "RepairXML");
-        const std::string detection = RuleText(*item, "OptText");
+        const RuleRow rule = Readable(ReadRuleRow(*item));
+        const std::string& detection = rule.item.OptText;
         std::string reason;
-        auto recorder = journal.beginItem(run, row.id, RuleText(*item, "Name"),
-                                          StoredLevel(item->TextByName("Level")), reason);
+        auto recorder = journal.beginItem(run, row.id, rule.item.Name, rule.item.Level, reason);
         bool repaired = false;
         if (recorder) {
             const RepairResult result = RunRepairXML(repairXml, inputs.appDir, recorder.get());

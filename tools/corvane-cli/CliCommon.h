@@ -33,6 +33,7 @@ struct CommonOptions {
     bool explain = false;     // scan: the conditions that decided each item
     bool dryRun = false;      // repair: what would be done, nothing done
     bool force = false;       // undo: also items changed since their repair
+    bool stopWine = false;    // repair, undo: end Wine for the prefix first
     bool prefixGiven = false; // --prefix was among the options
     std::size_t next = 0;
 };
@@ -59,6 +60,11 @@ struct Session {
 // (below 0x20, and DEL) as "\xHH". A name read from another program's files (a bottle's,
 // a game's) or from the journal then cannot make lines or fields of its own.
 std::string Escaped(std::string_view field);
+
+// --stop-wine: while Wine runs for the session's prefix, ends it as `wineserver -k`
+// does and waits until it has ended; what went wrong goes to `err` (the refusal that
+// follows says whether Wine still runs).
+void StopWineFor(const Session& session, std::ostream& err, std::string_view command);
 
 // Prints "corvane-cli COMMAND: message" for an error; the exit code of an error.
 int Failed(std::ostream& err, std::string_view command, const std::exception& e);

@@ -5,6 +5,7 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
@@ -396,6 +397,36 @@ TEST_F(RepairTabTest, TheToolRefusesToRepairWhileWineRuns) {
     EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
     EXPECT_EQ(prefix.read("user.reg"), before);
     EXPECT_EQ(setting("FixTime"), "");
+}
+
+// --stop-wine ends Wine for the prefix as `wineserver -k` does, waits for it
+// (`wineserver -w`), then repairs. The wineserver found first on PATH here ends the
+// process that holds the prefix's lock, as the real one ends the prefix's server.
+TEST_F(RepairTabTest, TheToolEndsWineFirstWhenAsked) {
+    TempPrefix bin;
+    bin.write("wineserver",
+              "#!/bin/sh\n"
+              "echo \"$WINEPREFIX $*\" >> \"$FAKE_CALLS\"\n"
+              "case \"$1\" in\n"
+              "-k) fuser -k -TERM \"$FAKE_LOCK\" >/dev/null 2>&1 ;;\n"
+              "-w) while fuser \"$FAKE_LOCK\" >/dev/null 2>&1; do sleep 0.1; done ;;\n"
+              "esac\n");
+    fs::permissions(bin.dir() / "wineserver", fs::perms::owner_all);
+    const std::string library = (app.dir() / "cvdb.db").string();
+    const fs::path calls = bin.dir() / "calls";
+    const test::FakeWineServer wine(prefix.dir());
+    const std::string lock = (wine::WineServerDir(prefix.dir(), {}) / "lock").string();
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (bin.dir().string() + ":" + path).c_str(), 1);
+    ::setenv("FAKE_CALLS", calls.c_str(), 1);
+    ::setenv("FAKE_LOCK", lock.c_str(), 1);
+    const ToolResult repaired =
+        RunTool({"repair", "--stop-wine", "--prefix", prefix.dir(), "--library", library, "2"});
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(repaired.code, 0);
+    EXPECT_EQ(repaired.out, "2\t注册表值\t修复成功\n");
+    EXPECT_EQ(ReadFile(calls), prefix.dir().string() + " -k\n" + prefix.dir().string() + " -w\n");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
 }
 
 TEST_F(RepairTabTest, UndoRepairRestoresTheRowsOfThisRun) {

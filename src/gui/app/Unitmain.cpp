@@ -36,6 +36,7 @@
 #include "core/run/ProgramFiles.h"
 #include "core/run/RepairDone.h"
 #include "core/run/ScanRepair.h"
+#include "core/run/StopWine.h"
 #include "core/store/RuleLibrary.h"
 #include "gui/app/UnitDetails.h"
 #include "gui/app/UnitHistory.h"
@@ -446,13 +447,14 @@ void Tfrmmain::bntScanClick() {
 
 void Tfrmmain::bntClearClick() {
     showMachine();
-    // Nothing is asked nor touched while the registry cannot be written.
+    // Nothing is asked nor touched while the registry cannot be written, unless the
+    // user has Wine ended, which is the go-ahead for the repair too.
     if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
-        ui::Prompt(ui::ToQ(refusal));
+        if (!stoppedWineAfterRefusal(refusal)) return;
+    } else if (ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) ==
+               ui::MsgAnswer::No) {
         return;
     }
-    if (ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
-        return;
     std::vector<RepairRow> rows;
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = ListView1->topLevelItem(i);
@@ -482,6 +484,26 @@ void Tfrmmain::bntClearClick() {
     setStatusPanelText(
         3, QString("修复成功 %1 项，修复失败 %2 项").arg(repairedCount).arg(failedCount));
     if (!reasons.isEmpty()) ui::Prompt(reasons.trimmed());
+}
+
+bool Tfrmmain::stoppedWineAfterRefusal(const std::string& refusal) {
+    if (RegistryStaleNote().empty()) { // not Wine: nothing to end here
+        ui::Prompt(ui::ToQ(refusal));
+        return false;
+    }
+    if (ui::Prompt(ui::ToQ(refusal), ui::MsgButtons::OkStopWine) != ui::MsgAnswer::Yes)
+        return false;
+    if (ui::Prompt("结束 Wine 会关闭该前缀中运行的所有程序，其中未保存的工作将会丢失。\n"
+                   "是否确定要结束 Wine 并修复选定的项目？",
+                   ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
+        return false;
+    const std::string error = StopWine(ActivePlatform().machinePlace().path);
+    showMachine();
+    if (const std::string still = RepairRefusal(); !still.empty()) {
+        ui::Prompt((error.empty() ? QString() : ui::ToQ(error) + "\n") + ui::ToQ(still));
+        return false;
+    }
+    return true;
 }
 
 std::vector<QTreeWidgetItem*> Tfrmmain::undoRows() const {

@@ -150,6 +150,9 @@ private:
     // The rows "撤销修复" acts on: the selected ones this window repaired and nobody
     // undid; empty when it has nothing to undo.
     std::vector<QTreeWidgetItem*> undoRows() const;
+    // Says why a repair cannot run; while Wine runs, offers to end it. True when Wine
+    // was ended and the repair may go on.
+    bool stoppedWineAfterRefusal(const std::string& refusal);
     // Marks "已撤销" every row whose repair the journal says was undone, wherever.
     void followJournal();
     void forgetRows();

@@ -48,8 +48,12 @@ MsgAnswer ShowQtBox(const QString& text, const QString& caption, MsgIcon icon, M
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    QPushButton* stopWine = nullptr;
+    if (buttons == MsgButtons::OkStopWine)
+        stopWine = box.addButton(QStringLiteral("结束 Wine 并修复"), QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Ok);
     box.exec();
-    return MsgAnswer::Ok;
+    return stopWine && box.clickedButton() == stopWine ? MsgAnswer::Yes : MsgAnswer::Ok;
 }
 
 QString& Title() {

@@ -192,6 +192,7 @@ TEST_F(RepairTabTest, WhileWineRunsARepairIsRefusedAndAScanSaysSo) {
         window->bntScanClick();
         EXPECT_EQ(window->statusPanelText(2),
                   "Wine 前缀: " + QString::fromStdString(prefix.dir()) + "（Wine 正在运行）");
+        answer = ui::MsgAnswer::Ok; // "确定", not "结束 Wine 并修复"
         EXPECT_TRUE(window->findChild<QLabel*>("StatusBar1Panel2")
                         ->toolTip()
                         .startsWith("Wine 前缀: " + QString::fromStdString(prefix.dir()) +
@@ -345,6 +346,31 @@ ToolResult RunTool(const std::vector<std::string>& args, bool withErrors = false
     return result;
 }
 
+// A `wineserver` in `bin` that stands for Wine's: it writes its WINEPREFIX and options
+// to the file it returns; -k ends the process holding the lock named by $FAKE_LOCK (as
+// the real one ends the prefix's server), -w waits until none holds it.
+fs::path StandInWineServer(const TempPrefix& bin) {
+    bin.write("wineserver",
+              "#!/bin/sh\n"
+              "echo \"$WINEPREFIX $*\" >> \"$FAKE_CALLS\"\n"
+              "case \"$1\" in\n"
+              "-k) fuser -k -TERM \"$FAKE_LOCK\" >/dev/null 2>&1 ;;\n"
+              "-w) while fuser \"$FAKE_LOCK\" >/dev/null 2>&1; do sleep 0.1; done ;;\n"
+              "esac\n");
+    fs::permissions(bin.dir() / "wineserver", fs::perms::owner_all);
+    return bin.dir() / "calls";
+}
+
+// Runs `f` with `bin` first on PATH and the stand-in's variables set.
+template <typename F> void WithStandIn(const TempPrefix& bin, const fs::path& lock, F f) {
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (bin.dir().string() + ":" + path).c_str(), 1);
+    ::setenv("FAKE_CALLS", (bin.dir() / "calls").c_str(), 1);
+    ::setenv("FAKE_LOCK", lock.c_str(), 1);
+    f();
+    ::setenv("PATH", path.c_str(), 1);
+}
+
 TEST_F(RepairTabTest, TheToolFindsAndRepairsWhatTheWindowDoes) {
     const std::string prefixDir = prefix.dir().string();
     const std::string library = (app.dir() / "cvdb.db").string();
@@ -404,29 +430,62 @@ TEST_F(RepairTabTest, TheToolRefusesToRepairWhileWineRuns) {
 // process that holds the prefix's lock, as the real one ends the prefix's server.
 TEST_F(RepairTabTest, TheToolEndsWineFirstWhenAsked) {
     TempPrefix bin;
-    bin.write("wineserver",
-              "#!/bin/sh\n"
-              "echo \"$WINEPREFIX $*\" >> \"$FAKE_CALLS\"\n"
-              "case \"$1\" in\n"
-              "-k) fuser -k -TERM \"$FAKE_LOCK\" >/dev/null 2>&1 ;;\n"
-              "-w) while fuser \"$FAKE_LOCK\" >/dev/null 2>&1; do sleep 0.1; done ;;\n"
-              "esac\n");
-    fs::permissions(bin.dir() / "wineserver", fs::perms::owner_all);
+    const fs::path calls = StandInWineServer(bin);
     const std::string library = (app.dir() / "cvdb.db").string();
-    const fs::path calls = bin.dir() / "calls";
     const test::FakeWineServer wine(prefix.dir());
-    const std::string lock = (wine::WineServerDir(prefix.dir(), {}) / "lock").string();
-    const std::string path = std::getenv("PATH");
-    ::setenv("PATH", (bin.dir().string() + ":" + path).c_str(), 1);
-    ::setenv("FAKE_CALLS", calls.c_str(), 1);
-    ::setenv("FAKE_LOCK", lock.c_str(), 1);
-    const ToolResult repaired =
-        RunTool({"repair", "--stop-wine", "--prefix", prefix.dir(), "--library", library, "2"});
-    ::setenv("PATH", path.c_str(), 1);
+    ToolResult repaired;
+    WithStandIn(bin, wine::WineServerDir(prefix.dir(), {}) / "lock", [&] {
+        repaired =
+            RunTool({"repair", "--stop-wine", "--prefix", prefix.dir(), "--library", library, "2"});
+    });
     EXPECT_EQ(repaired.code, 0);
     EXPECT_EQ(repaired.out, "2\t注册表值\t修复成功\n");
     EXPECT_EQ(ReadFile(calls), prefix.dir().string() + " -k\n" + prefix.dir().string() + " -w\n");
     EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
+}
+
+// The refusal box offers to end Wine; after saying what is lost it does, as
+// `wineserver -k` does, and repairs.
+TEST_F(RepairTabTest, TheRefusalBoxEndsWineAndRepairs) {
+    window->bntScanClick();
+    check({1});
+    TempPrefix bin;
+    const fs::path calls = StandInWineServer(bin);
+    const test::FakeWineServer wine(prefix.dir(), prefix.dir());
+    WithStandIn(bin, wine::WineServerDir(prefix.dir(), prefix.dir()) / "lock", [&] {
+        answer = ui::MsgAnswer::Ok; // "确定"
+        window->bntClearClick();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text.toStdString(), RepairRefusal());
+        EXPECT_FALSE(fs::exists(calls));
+        // "结束 Wine 并修复", then No to what it costs.
+        std::vector<ui::MsgButtons> offered;
+        ui::SetMessageBoxFunction([&](const QString& text, const QString& caption, ui::MsgIcon,
+                                      ui::MsgButtons buttons) {
+            shown.push_back({text, caption});
+            offered.push_back(buttons);
+            return buttons == ui::MsgButtons::OkStopWine ? ui::MsgAnswer::Yes : ui::MsgAnswer::No;
+        });
+        window->bntClearClick();
+        EXPECT_EQ(offered, (std::vector{ui::MsgButtons::OkStopWine, ui::MsgButtons::YesNo}));
+        ASSERT_EQ(shown.size(), 3u);
+        EXPECT_EQ(shown[2].text,
+                  "结束 Wine 会关闭该前缀中运行的所有程序，其中未保存的工作将会丢失。\n"
+                  "是否确定要结束 Wine 并修复选定的项目？");
+        EXPECT_FALSE(fs::exists(calls));
+        shown.clear();
+        ui::SetMessageBoxFunction(
+            [&](const QString& text, const QString& caption, ui::MsgIcon, ui::MsgButtons) {
+                shown.push_back({text, caption});
+                return ui::MsgAnswer::Yes;
+            });
+        window->bntClearClick();
+    });
+    ASSERT_EQ(shown.size(), 2u) << "the refusal and what ending Wine costs, no other question";
+    EXPECT_EQ(ReadFile(calls), prefix.dir().string() + " -k\n" + prefix.dir().string() + " -w\n");
+    EXPECT_EQ(rows()[1][4], "修复成功");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
+    EXPECT_EQ(window->statusPanelText(2), "Wine 前缀: " + QString::fromStdString(prefix.dir()));
 }
 
 TEST_F(RepairTabTest, UndoRepairRestoresTheRowsOfThisRun) {

@@ -42,6 +42,12 @@ cleanup() {
   fi
   for user in "${made[@]}"; do
     uid=$(id -u "$user" 2>/dev/null) || continue
+    # A wineserver the playbook started and did not end; the folder Wine or the user's
+    # corvane-cli made for it (named by the prefix's wineserver file).
+    pkill -KILL -u "$user" 2>/dev/null
+    home=$(getent passwd "$user" | cut -d: -f6)
+    name=$(cat "$home/.wine/wineserver" 2>/dev/null)
+    case $name in wine-?*) rm -rf "/tmp/${name:?}" ;; esac
     # The session of a command that just ended may still be closing.
     for _ in 1 2 3 4 5 6 7 8 9 10; do
       userdel -r "$user" 2>/dev/null && break

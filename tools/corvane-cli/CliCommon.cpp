@@ -4,6 +4,8 @@
 #include <stdexcept>
 
 #include "core/platform/wine/WinePlatform.h"
+#include "core/run/Machine.h"
+#include "core/run/StopWine.h"
 
 namespace corvane::cli {
 
@@ -47,6 +49,8 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
             options.dryRun = true;
         } else if (takes("--force") && args[i] == "--force") {
             options.force = true;
+        } else if (takes("--stop-wine") && args[i] == "--stop-wine") {
+            options.stopWine = true;
         } else {
             return UsageError(err, command, "unknown option " + args[i], usage);
         }
@@ -55,6 +59,12 @@ std::optional<int> ParseOptions(std::span<const std::string> args, std::string_v
         return UsageError(err, command, "no operation given", usage);
     options.next = i;
     return std::nullopt;
+}
+
+void StopWineFor(const Session& session, std::ostream& err, std::string_view command) {
+    if (RegistryStaleNote().empty()) return; // Wine does not run there
+    if (const std::string error = StopWine(session.platform.prefix().string()); !error.empty())
+        err << "corvane-cli " << command << ": " << error << "\n";
 }
 
 Session::Session(const CommonOptions& options)

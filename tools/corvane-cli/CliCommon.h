@@ -35,6 +35,7 @@ struct CommonOptions {
     bool explain = false;     // scan: the conditions that decided each item
     bool dryRun = false;      // repair: what would be done, nothing done
     bool force = false;       // undo: also items changed since their repair
+    bool stopWine = false;    // repair, undo: end Wine for the prefix first
     bool prefixGiven = false; // --prefix was among the options
     std::size_t next = 0;
 };
@@ -67,6 +68,10 @@ std::string Escaped(std::string_view field);
 inline constexpr int kJsonFormat = 1;
 void PrintJson(std::ostream& out,
                std::initializer_list<std::pair<std::string_view, nlohmann::json>> fields);
+// --stop-wine: while Wine runs for the session's prefix, ends it as `wineserver -k`
+// does and waits until it has ended; what went wrong goes to `err` (the refusal that
+// follows says whether Wine still runs).
+void StopWineFor(const Session& session, std::ostream& err, std::string_view command);
 
 // Prints "corvane-cli COMMAND: message" for an error; the exit code of an error.
 int Failed(std::ostream& err, std::string_view command, const std::exception& e);

@@ -16,12 +16,14 @@ const char* const kHistoryUsage =
     "Lists the repair runs recorded in the prefix's journal, newest first: the run's\n"
     "number and time, then per item its ID, name, result and whether it was undone.\n";
 const char* const kUndoUsage =
-    "usage: corvane-cli undo [--prefix DIR] [--json] [--force] [RUN [ID...]]\n"
+    "usage: corvane-cli undo [--prefix DIR] [--json] [--force] [--stop-wine] [RUN [ID...]]\n"
     "Restores what the last repair run (or run RUN, or only its items ID...) changed,\n"
     "newest change first, and prints per item: ID, name, \"已撤销\" or \"撤销失败\" and why\n"
     "(what went back and what did not); running it again finishes what was left.\n"
     "An item changed since its repair is left unless --force is given. While another\n"
-    "repair or undo of the prefix runs, nothing is done and the exit code is 2.\n";
+    "repair or undo of the prefix runs, nothing is done and the exit code is 2.\n"
+    "With --stop-wine, Wine is ended for the prefix first, as \"wineserver -k\" does\n"
+    "(unsaved work in its programs is lost).\n";
 
 Journal JournalOf(const Session& session) {
     return Journal(session.inputs.journalRoot, session.platform.prefix());
@@ -67,8 +69,8 @@ int RunHistoryCommand(std::span<const std::string> args, std::ostream& out, std:
 
 int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     CommonOptions options;
-    if (auto code =
-            ParseOptions(args, "undo", kUndoUsage, options, out, err, {"--json", "--force"}, false))
+    if (auto code = ParseOptions(args, "undo", kUndoUsage, options, out, err,
+                                 {"--json", "--force", "--stop-wine"}, false))
         return *code;
     std::optional<int> run;
     std::string runText;
@@ -88,6 +90,7 @@ int RunUndoCommand(std::span<const std::string> args, std::ostream& out, std::os
     }
     try {
         Session session(options);
+        if (options.stopWine) StopWineFor(session, err, "undo");
         // Undo writes the registry as a repair does: never while Wine owns it.
         if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
             err << "corvane-cli undo: " << refusal << "\n";

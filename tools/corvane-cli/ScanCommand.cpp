@@ -65,13 +65,15 @@ const char* const kScanUsage =
     "With --all, scans every Wine prefix of the user (see corvane-cli prefixes), each\n"
     "after a line \"== LABEL (PATH)\".\n";
 const char* const kRepairUsage =
-    "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] [--dry-run] ID...\n"
+    "usage: corvane-cli repair [--prefix DIR] [--library FILE] [--json] [--dry-run]\n"
+    "                          [--stop-wine] ID...\n"
     "Repairs the given items in the order given and prints for each its ID, name and\n"
     "\"修复成功\" or \"修复失败\" (a warning text on a line of its own before it); why an\n"
     "item failed goes to standard error.\n"
     "While Wine runs for the prefix nothing is repaired: the reason goes to standard\n"
     "error and the exit code is 2. Every change is first recorded in the prefix's\n"
-    "journal (see corvane-cli history, undo).\n"
+    "journal (see corvane-cli history, undo). With --stop-wine, Wine is ended for the\n"
+    "prefix first, as \"wineserver -k\" does (unsaved work in its programs is lost).\n"
     "With --dry-run, prints every change each item's repair would make, with the state\n"
     "now and after, and changes nothing; a change the repair would refuse shows why\n"
     "after the arrow, and the exit code is then 1.\n";
@@ -150,7 +152,7 @@ int RunScanCommand(std::span<const std::string> args, std::ostream& out, std::os
 int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     CommonOptions options;
     if (auto code = ParseOptions(args, "repair", kRepairUsage, options, out, err,
-                                 {"--library", "--json", "--dry-run"}, false))
+                                 {"--library", "--json", "--dry-run", "--stop-wine"}, false))
         return *code;
     const std::vector<std::string> ids(args.begin() + static_cast<std::ptrdiff_t>(options.next),
                                        args.end());
@@ -159,6 +161,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
         Session session(options);
         if (LibraryMissing(session, err, "repair") || MachineUnreadable(session, err, "repair"))
             return 2;
+        if (options.stopWine && !options.dryRun) StopWineFor(session, err, "repair");
         // Dry runs change nothing, so Wine may run meanwhile.
         if (const std::string refusal = RepairRefusal(); !refusal.empty() && !options.dryRun) {
             err << "corvane-cli repair: " << refusal << "\n";

@@ -1,6 +1,7 @@
 #include "core/run/CommandLine.h"
 
 #include "core/run/ProgramFolders.h"
+#include "core/run/Version.h"
 
 namespace corvane {
 
@@ -23,6 +24,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string CommandLineHelp(const ProgramFolders& f) {
     std::string text =
         "usage: corvane [--maintain]\n"
+        "Corvane " CORVANE_VERSION "\n"
         "Finds and repairs known bad settings of a Windows machine (here: a Wine prefix)\n"
         "from its library of rule items.\n"
         "\n"

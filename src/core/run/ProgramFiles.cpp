@@ -1,6 +1,7 @@
 #include "core/run/ProgramFiles.h"
 
 #include "core/engine/UnitString.h"
+#include "core/run/Version.h"
 #include "core/store/IniFile.h"
 
 namespace corvane {
@@ -8,7 +9,8 @@ namespace corvane {
 OemInfo ReadOemInfo(const std::string& appDir) {
     const IniDocument ini(ReadTextFile(appDir + "oem/oem.ini"));
     // As GetPrivateProfileString: the default stands in for a missing key only.
-    return {ini.find("Oem", "softName").value_or("CorvaneV1.0.0.0"),
+    // The product name and its version with no blank between them.
+    return {ini.find("Oem", "softName").value_or("CorvaneV" CORVANE_VERSION ".0"),
             ini.find("Oem", "authorName").value_or("Halvik")};
 }
 

@@ -127,14 +127,14 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
         }
         // An item that left the library fails here, with the empty-result error.
         const std::string repairXml = RuleText(*item, "RepairXML");
-        const std::string detection = RuleText(*item, "OptText");
+        const RuleRow rule = Readable(ReadRuleRow(*item));
+        const std::string& detection = rule.item.OptText;
         // A machine that cannot be read is not repaired: detection could not tell
         // afterwards whether the item is gone.
         std::string reason = ActivePlatform().machineError();
-        auto recorder = reason.empty()
-                            ? journal.beginItem(run, row.id, RuleText(*item, "Name"),
-                                                StoredLevel(item->TextByName("Level")), reason)
-                            : nullptr;
+        auto recorder =
+            reason.empty() ? journal.beginItem(run, row.id, rule.item.Name, rule.item.Level, reason)
+                           : nullptr;
         bool repaired = false;
         if (recorder) {
             const RepairResult result = RunRepairXML(repairXml, inputs.appDir, recorder.get());

@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "core/edit/ShownWords.h"
 #include "gui/ui/WindowKit.h"
 
 namespace corvane {
@@ -31,7 +32,7 @@ QTreeWidget* Table(const char* name, const QStringList& headers, QWidget* parent
 
 TfrmDetails::TfrmDetails(const QString& name, const QString& description,
                          const std::vector<MatchedCondition>& matched,
-                         const std::vector<PreviewAction>& preview, QWidget* owner)
+                         const std::vector<PreviewAction>& changes, bool done, QWidget* owner)
     : QDialog(owner) {
     setObjectName("frmDetails");
     setWindowTitle("查看详情");
@@ -45,15 +46,16 @@ TfrmDetails::TfrmDetails(const QString& name, const QString& description,
     lblMatched = Named("lblMatched", "发现原因：", this);
     tvMatched = Table("tvMatched", {"条件", "对象", "观察到"}, this);
     for (const MatchedCondition& condition : matched)
-        new QTreeWidgetItem(tvMatched, {ui::ToQ(condition.condition), ui::ToQ(condition.target),
-                                        ui::ToQ(condition.observed)});
+        new QTreeWidgetItem(tvMatched, {ui::ToQ(ShownCondition(condition.condition)),
+                                        ui::ToQ(condition.target), ui::ToQ(condition.observed)});
     tvMatched->setColumnWidth(0, 110);
     tvMatched->setColumnWidth(1, 420);
-    lblPreview = Named("lblPreview", "修复将做的更改：", this);
-    tvPreview = Table("tvPreview", {"操作", "对象", "现在", "之后"}, this);
-    for (const PreviewAction& action : preview)
-        new QTreeWidgetItem(tvPreview, {ui::ToQ(action.action), ui::ToQ(action.target),
-                                        ui::ToQ(action.before), ui::ToQ(action.after)});
+    lblPreview = Named("lblPreview", done ? "修复所做的更改：" : "修复将做的更改：", this);
+    tvPreview = Table("tvPreview", {"操作", "对象", done ? "之前" : "现在", "之后"}, this);
+    for (const PreviewAction& action : changes)
+        new QTreeWidgetItem(tvPreview, {ui::ToQ(ShownAction(action.action)), ui::ToQ(action.target),
+                                        ui::ToQ(ShownState(action.before)),
+                                        ui::ToQ(ShownState(action.after))});
     tvPreview->setColumnWidth(0, 90);
     tvPreview->setColumnWidth(1, 340);
     tvPreview->setColumnWidth(2, 120);

@@ -1,5 +1,5 @@
 // The details of one found item: its description, the conditions that decided it with
-// what was observed, and what its repair would do.
+// what was observed, and what its repair would do or, once it ran, what it did.
 #pragma once
 
 #include <QDialog>
@@ -20,7 +20,7 @@ class TfrmDetails : public QDialog {
 public:
     TfrmDetails(const QString& name, const QString& description,
                 const std::vector<MatchedCondition>& matched,
-                const std::vector<PreviewAction>& preview, QWidget* owner = nullptr);
+                const std::vector<PreviewAction>& changes, bool done, QWidget* owner = nullptr);
 
     QLabel* lblName = nullptr;
     QLabel* lblDescription = nullptr;

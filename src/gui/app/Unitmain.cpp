@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -33,7 +34,9 @@
 #include "core/run/Machine.h"
 #include "core/run/Preview.h"
 #include "core/run/ProgramFiles.h"
+#include "core/run/RepairDone.h"
 #include "core/run/ScanRepair.h"
+#include "core/run/StopWine.h"
 #include "core/store/RuleLibrary.h"
 #include "gui/app/UnitDetails.h"
 #include "gui/app/UnitHistory.h"
@@ -135,9 +138,12 @@ void Tfrmmain::buildWindow() {
         if (widths[i]) panels_[i]->setFixedWidth(widths[i]);
         StatusBar1->addWidget(panels_[i], widths[i] ? 0 : 1);
     }
+    panels_[3] = NamedLabel("StatusBar1Panel3", QString(), StatusBar1);
+    StatusBar1->addPermanentWidget(panels_[3]);
+    panels_[3]->hide();
     setStatusBar(StatusBar1);
     panels_[2]->setCursor(Qt::PointingHandCursor);
-    panels_[2]->setToolTip("选择 Wine 前缀");
+    panels_[2]->setToolTip("点击选择 Wine 前缀");
     panels_[2]->installEventFilter(this);
     clickHandlers_.insert(panels_[2], &Tfrmmain::StatusBar1Panel2Click);
     PrefixMenu = new QMenu(this);
@@ -150,6 +156,22 @@ void Tfrmmain::buildWindow() {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     ui::Guarded([this] { TrayIconClick(); });
             });
+    TrayMenu = new QMenu(this);
+    TrayMenu->setObjectName("TrayMenu");
+    trayShow = TrayMenu->addAction("显示主窗口");
+    trayShow->setObjectName("trayShow");
+    trayScan = TrayMenu->addAction("开始扫描");
+    trayScan->setObjectName("trayScan");
+    TrayMenu->addSeparator();
+    trayQuit = TrayMenu->addAction("退出");
+    trayQuit->setObjectName("trayQuit");
+    ui::Wire(trayShow, &QAction::triggered, this, &Tfrmmain::TrayIconClick);
+    ui::Wire(trayScan, &QAction::triggered, this, &Tfrmmain::trayScanClick);
+    connect(trayQuit, &QAction::triggered, this, [this] {
+        close();
+        QCoreApplication::quit();
+    });
+    TrayIcon->setContextMenu(TrayMenu);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -267,6 +289,7 @@ void Tfrmmain::buildRepairTab() {
     ListView1->setGeometry(6, 38, 714, 300);
     ListView1->setRootIsDecorated(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setHeaderLabels({"编号", "项目名", "描述", "等级", "结果"});
     const int widths[] = {50, 240, 260, 50, 80};
@@ -302,12 +325,24 @@ void Tfrmmain::buildRepairTab() {
     connect(menuDetails, &QAction::triggered, this, &Tfrmmain::menuDetailsClick);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        // The row under the cursor becomes the current one, the row the commands mean.
-        if (QTreeWidgetItem* item = ListView1->itemAt(at)) ListView1->setCurrentItem(item);
+        // The row under the cursor becomes the current one; unless it is among the
+        // selected rows it becomes the only selected one, the rows the commands mean.
+        if (QTreeWidgetItem* item = ListView1->itemAt(at)) {
+            if (item->isSelected())
+                ListView1->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+            else
+                ListView1->setCurrentItem(
+                    item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        }
         menuUndo->setEnabled(!undoRows().empty());
         menuDetails->setEnabled(ListView1->currentItem() != nullptr);
         PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at));
     });
+
+    lblNothingFound = NamedLabel("lblNothingFound", "未发现问题", ListView1->viewport());
+    lblNothingFound->setAlignment(Qt::AlignCenter);
+    lblNothingFound->setAttribute(Qt::WA_TransparentForMouseEvents);
+    lblNothingFound->hide();
 
     // The progress panel, over the middle of the list, shown only while a scan runs.
     Panel1 = new QFrame(TabSheet2);
@@ -370,9 +405,8 @@ void Tfrmmain::bntScanClick() {
     ScanEvents events;
     events.datesChanged = [this] { ShowLastDates(); };
     events.started = [this](int rows) {
-        ListView1->clear();
-        matched_.clear();
-        repairedIds_.clear();
+        forgetRows();
+        setStatusPanelText(3, QString());
         ProgressBar1->setMinimum(0);
         ProgressBar1->setMaximum(rows);
         Label1->setText("准备扫描……");
@@ -391,6 +425,9 @@ void Tfrmmain::bntScanClick() {
                                                      ui::ToQ(finding.levelName), "未修复"});
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
+        // The whole texts, which the columns may cut.
+        item->setToolTip(1, ui::ToQ(finding.name));
+        item->setToolTip(2, ui::ToQ(finding.description));
         // The ID and the level of the shown word travel with the row.
         item->setData(0, Qt::UserRole, ui::ToQ(finding.id));
         const auto word = std::find(kLevelWords.begin(), kLevelWords.end(), finding.levelName);
@@ -400,6 +437,8 @@ void Tfrmmain::bntScanClick() {
     events.finished = [this] {
         Label1->setText("扫描完成！");
         Panel1->hide();
+        lblNothingFound->setGeometry(ListView1->viewport()->rect());
+        lblNothingFound->setVisible(ListView1->topLevelItemCount() == 0);
     };
     events.groupsRead = [](const std::string& text) { Global().WinOSText = text; };
     showMachine(); // says whether Wine holds newer registry contents than the files
@@ -415,16 +454,21 @@ void Tfrmmain::bntScanClick() {
 }
 
 void Tfrmmain::bntClearClick() {
-    // Nothing is asked nor touched while the registry cannot be written.
+    showMachine();
+    // Nothing is asked nor touched while the registry cannot be written, unless the
+    // user has Wine ended, which is the go-ahead for the repair too.
+    bool asked = false;
     if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
-        ui::Prompt(ui::ToQ(refusal));
-        return;
+        if (!stoppedWineAfterRefusal(refusal)) return;
+        asked = true;
     }
+    // No prefix, or a registry file that cannot be read: nothing could be judged.
     if (const std::string error = ActivePlatform().machineError(); !error.empty()) {
         ui::Prompt("修复无法进行：\n" + ui::ToQ(error));
         return;
     }
-    if (ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
+    if (!asked &&
+        ui::Prompt("是否确定要修复选定的项目？", ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
         return;
     std::vector<RepairRow> rows;
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
@@ -434,15 +478,14 @@ void Tfrmmain::bntClearClick() {
                             item->data(0, Qt::UserRole).toString().toStdString()});
     }
     RepairEvents events;
-    events.journaled = [this](int run) {
-        repairRun_ = run;
-        repairedIds_.clear();
-    };
+    int run = 0, repairedCount = 0, failedCount = 0;
+    events.journaled = [&run](int journalRun) { run = journalRun; };
     events.warn = [](const std::string& text) { ui::Prompt(ui::ToQ(text)); };
-    events.repaired = [this](std::size_t index, bool repaired) {
+    events.repaired = [&](std::size_t index, bool repaired) {
         QTreeWidgetItem* item = ListView1->topLevelItem(static_cast<int>(index));
         item->setText(4, repaired ? "修复成功" : "修复失败");
-        repairedIds_.insert(item->data(0, Qt::UserRole).toString());
+        repairedIn_.insert(item->data(0, Qt::UserRole).toString(), run);
+        ++(repaired ? repairedCount : failedCount);
         repaintNow();
     };
     events.datesChanged = [this] { ShowLastDates(); };
@@ -453,72 +496,131 @@ void Tfrmmain::bntClearClick() {
         reasons += item->text(1) + "：\n" + ui::ToQ(reason) + "\n";
     };
     RunRepair(Global().Inputs(), rows, events);
+    setStatusPanelText(
+        3, QString("修复成功 %1 项，修复失败 %2 项").arg(repairedCount).arg(failedCount));
     if (!reasons.isEmpty()) ui::Prompt(reasons.trimmed());
+}
+
+bool Tfrmmain::stoppedWineAfterRefusal(const std::string& refusal) {
+    if (RegistryStaleNote().empty()) { // not Wine: nothing to end here
+        ui::Prompt(ui::ToQ(refusal));
+        return false;
+    }
+    if (ui::Prompt(ui::ToQ(refusal), ui::MsgButtons::OkStopWine) != ui::MsgAnswer::Yes)
+        return false;
+    if (ui::Prompt("结束 Wine 会关闭该前缀中运行的所有程序，其中未保存的工作将会丢失。\n"
+                   "是否确定要结束 Wine 并修复选定的项目？",
+                   ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
+        return false;
+    const std::string error = StopWine(ActivePlatform().machinePlace().path);
+    showMachine();
+    if (const std::string still = RepairRefusal(); !still.empty()) {
+        ui::Prompt((error.empty() ? QString() : ui::ToQ(error) + "\n") + ui::ToQ(still));
+        return false;
+    }
+    return true;
 }
 
 std::vector<QTreeWidgetItem*> Tfrmmain::undoRows() const {
     std::vector<QTreeWidgetItem*> rows;
-    const auto repaired = [this](const QTreeWidgetItem* item) {
-        return item->text(4) != "已撤销" &&
-               repairedIds_.contains(item->data(0, Qt::UserRole).toString());
-    };
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = ListView1->topLevelItem(i);
-        if (item->checkState(0) == Qt::Checked && repaired(item)) rows.push_back(item);
+        if (item->isSelected() && item->text(4) != "已撤销" &&
+            repairedIn_.contains(item->data(0, Qt::UserRole).toString()))
+            rows.push_back(item);
     }
-    if (rows.empty() && ListView1->currentItem() && repaired(ListView1->currentItem()))
-        rows.push_back(ListView1->currentItem());
     return rows;
 }
 
 void Tfrmmain::menuUndoClick() {
     const std::vector<QTreeWidgetItem*> rows = undoRows();
     if (rows.empty()) return;
+    showMachine();
     if (const std::string refusal = RepairRefusal(); !refusal.empty()) {
         ui::Prompt(ui::ToQ(refusal));
         return;
     }
-    std::vector<std::string> ids;
-    for (const QTreeWidgetItem* item : rows)
-        ids.push_back(item->data(0, Qt::UserRole).toString().toStdString());
+    if (ui::Prompt(QString("是否确定要撤销选定的 %1 个项目的修复？").arg(rows.size()),
+                   ui::MsgButtons::YesNo) == ui::MsgAnswer::No)
+        return;
+    // The rows, by the run that repaired them, each run undone on its own.
+    std::map<int, std::vector<std::string>> runs;
+    for (const QTreeWidgetItem* item : rows) {
+        const QString id = item->data(0, Qt::UserRole).toString();
+        runs[repairedIn_.value(id)].push_back(id.toStdString());
+    }
     Journal journal(Global().Inputs().journalRoot, ActivePlatform().machinePlace().path);
-    const auto outcomes = journal.undo(repairRun_, ids, false);
     QString reasons;
-    if (!outcomes)
-        reasons = "修复历史中已没有这次修复。";
-    else
-        for (const UndoOutcome& outcome : *outcomes) {
-            if (!outcome.undone) {
-                reasons += ui::ToQ(outcome.name) + "：\n" + ui::ToQ(outcome.reason) + "\n";
-                continue;
-            }
-            for (QTreeWidgetItem* item : rows)
-                if (item->data(0, Qt::UserRole).toString() == ui::ToQ(outcome.id))
-                    item->setText(4, "已撤销");
+    for (const auto& [run, ids] : runs) {
+        const auto outcomes = journal.undo(run, ids, false);
+        if (!outcomes) {
+            reasons += "修复历史中已没有这次修复。\n";
+            continue;
         }
+        for (const UndoOutcome& outcome : *outcomes)
+            if (!outcome.undone)
+                reasons += ui::ToQ(outcome.name) + "：\n" + ui::ToQ(outcome.reason) + "\n";
+    }
+    followJournal();
     if (!reasons.isEmpty()) ui::Prompt(reasons.trimmed());
 }
 
+void Tfrmmain::followJournal() {
+    if (repairedIn_.isEmpty()) return;
+    const Journal journal(Global().Inputs().journalRoot, ActivePlatform().machinePlace().path);
+    for (const JournalRun& run : journal.history())
+        for (const JournalItem& done : run.items) {
+            if (!done.undone) continue;
+            const QString id = ui::ToQ(done.id);
+            if (repairedIn_.value(id) != run.run) continue;
+            for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+                if (QTreeWidgetItem* item = ListView1->topLevelItem(i);
+                    item->data(0, Qt::UserRole).toString() == id)
+                    item->setText(4, "已撤销");
+        }
+}
+
+void Tfrmmain::forgetRows() {
+    ListView1->clear();
+    matched_.clear();
+    repairedIn_.clear();
+    lblNothingFound->hide();
+}
+
 void Tfrmmain::menuHistoryClick() {
-    TfrmHistory window(this);
-    window.exec();
+    {
+        TfrmHistory window(this);
+        window.exec();
+    }
+    // What was undone there shows in the list.
+    followJournal();
+    showMachine();
 }
 
 void Tfrmmain::menuDetailsClick() {
     const QTreeWidgetItem* row = ListView1->currentItem();
     if (!row) return;
     const QString id = row->data(0, Qt::UserRole).toString();
-    std::string repairXml;
-    {
+    // A row repaired and not undone shows what its repair did, from the journal.
+    std::optional<std::vector<PreviewAction>> done;
+    if (row->text(4) != "已撤销" && repairedIn_.contains(id)) {
+        const Journal journal(Global().Inputs().journalRoot, ActivePlatform().machinePlace().path);
+        done = RepairDone(journal, repairedIn_.value(id), id.toStdString());
+    }
+    std::vector<PreviewAction> preview;
+    if (!done) {
+        std::string repairXml;
         auto db = OpenRuleLibrary(Global().Library());
         const auto item =
             db->Query(RuleSql::SelectRuleForRepair(Global().Library().table, id.toStdString()));
         if (item->RowTotal() > 0) repairXml = RuleText(*item, "RepairXML");
+        db.reset();
+        preview = PreviewRepair(repairXml, Global().AppDir);
     }
     const auto found = matched_.find(id);
     TfrmDetails window(row->text(1), row->text(2),
                        found == matched_.end() ? std::vector<MatchedCondition>() : found->second,
-                       PreviewRepair(repairXml, Global().AppDir), this);
+                       done ? *done : preview, done.has_value(), this);
     window.exec();
 }
 
@@ -616,11 +718,12 @@ void Tfrmmain::StartDownLoadSetup(const QString& url, const QString& fileName) {
 }
 
 QString Tfrmmain::statusPanelText(int panel) const {
-    return panel >= 0 && panel < 3 ? panels_[panel]->text() : QString();
+    return panel >= 0 && panel < 4 ? panels_[panel]->text() : QString();
 }
 
 void Tfrmmain::setStatusPanelText(int panel, const QString& text) {
     panels_[panel]->setText(text);
+    if (panel == 3) panels_[3]->setVisible(!text.isEmpty());
 }
 
 void Tfrmmain::showMachine() {
@@ -629,9 +732,15 @@ void Tfrmmain::showMachine() {
     if (place.path.empty()) return;
     const QString folder = ui::ToQ(place.path);
     QString text = place.exists ? "Wine 前缀: " + folder : "Wine 前缀不存在: " + folder;
-    if (const std::string note = RegistryStaleNote(); !note.empty())
-        text += "（" + ui::ToQ(note) + "）";
+    QString whole = text;
+    // The panel says that Wine runs; its tip says what that means.
+    if (const std::string note = RegistryStaleNote(); !note.empty()) {
+        text += "（Wine 正在运行）";
+        whole += "（" + ui::ToQ(note) + "）";
+    }
     setStatusPanelText(2, text);
+    panels_[2]->setToolTip(whole + "\n点击选择 Wine 前缀");
+    TrayIcon->setToolTip(windowTitle() + "\n" + whole);
 }
 
 void Tfrmmain::lookAt(const std::string& prefix) {
@@ -671,9 +780,7 @@ void Tfrmmain::choosePrefix(const QString& path) {
         return;
     }
     lookAt(prefix);
-    ListView1->clear();
-    matched_.clear();
-    repairedIds_.clear();
+    forgetRows();
     // The release the rules are filtered by is the chosen prefix's.
     InitGlobalContext(folders_);
     showMachine();
@@ -688,6 +795,18 @@ void Tfrmmain::TrayIconClick() {
         show();
     raise();
     activateWindow();
+}
+
+void Tfrmmain::trayScanClick() {
+    TrayIconClick();
+    PageControl1->setCurrentIndex(1);
+    bntScanClick();
+}
+
+void Tfrmmain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        ui::Guarded([this] { showMachine(); });
 }
 
 void Tfrmmain::FormCreate() {
@@ -734,6 +853,7 @@ void Tfrmmain::LoadOemInfo() {
     setStatusPanelText(1, ui::ToQ(g.AuthorName));
     ui::SetApplicationTitle(ui::ToQ(g.SoftName));
     TrayIcon->setToolTip(ui::ToQ(g.SoftName));
+    showMachine(); // the tray icon's tip names the prefix, too
 }
 
 void Tfrmmain::ShowLastDates() {

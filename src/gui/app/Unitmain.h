@@ -69,6 +69,8 @@ public:
     QLabel* Label2 = nullptr;
     QPushButton* bntScan = nullptr;
     QTreeWidget* ListView1 = nullptr;
+    // "未发现问题" over the middle of the list after a scan that listed nothing.
+    QLabel* lblNothingFound = nullptr;
     QFrame* Panel1 = nullptr;
     QLabel* Label1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
@@ -86,6 +88,10 @@ public:
     QMenu* PrefixMenu = nullptr;
     // The icon in the notification area, shown where the desktop has one.
     QSystemTrayIcon* TrayIcon = nullptr;
+    QMenu* TrayMenu = nullptr;
+    QAction* trayShow = nullptr; // "显示主窗口"
+    QAction* trayScan = nullptr; // "开始扫描"
+    QAction* trayQuit = nullptr; // "退出"
 
     // The colour a row of ListView1 is drawn in, decided from its texts.
     static QColor ListView1CustomDrawItem(const QTreeWidgetItem& item);
@@ -100,8 +106,7 @@ public slots:
     void menuAllsClick();
     void menuAllnClick();
     void menuAllfClick();
-    // Undoes the rows this window's last repair run repaired: the checked ones, or,
-    // when none of those is checked, the current row.
+    // Undoes the selected rows that this window repaired, after asking.
     void menuUndoClick();
     void menuHistoryClick();
     // Opens the details of the current row.
@@ -118,6 +123,7 @@ public slots:
     void Label8Click();
     void StatusBar1Panel2Click();
     void TrayIconClick();
+    void trayScanClick();
     // Makes the prefix at `path` the one the window looks at and remembers it; a
     // prefix that is gone is skipped with a message.
     void choosePrefix(const QString& path);
@@ -128,6 +134,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The Wine state is looked at again whenever the window becomes the active one.
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildWindow();
@@ -139,12 +147,20 @@ private:
     void setStatusPanelText(int panel, const QString& text);
     void showMachine();
     void lookAt(const std::string& prefix);
-    // The rows "撤销修复" acts on; empty when it has nothing to undo.
+    // The rows "撤销修复" acts on: the selected ones this window repaired and nobody
+    // undid; empty when it has nothing to undo.
     std::vector<QTreeWidgetItem*> undoRows() const;
+    // Says why a repair cannot run; while Wine runs, offers to end it. True when Wine
+    // was ended and the repair may go on.
+    bool stoppedWineAfterRefusal(const std::string& refusal);
+    // Marks "已撤销" every row whose repair the journal says was undone, wherever.
+    void followJournal();
+    void forgetRows();
 
     QString appDir_;
     ProgramFolders folders_; // decided once, from appDir_
-    QLabel* panels_[3] = {};
+    // The prefix panel's last four: the outcome of the last repair run.
+    QLabel* panels_[4] = {};
     // The labels that react to a left click, with their handlers.
     QHash<QObject*, void (Tfrmmain::*)()> clickHandlers_;
     bool closeRequested_ = false;
@@ -153,9 +169,8 @@ private:
     std::optional<PlatformScope> chosenScope_;
     // Why each listed item was found, by ID.
     std::map<QString, std::vector<MatchedCondition>> matched_;
-    // The journal's run of the window's last repair and the IDs it repaired.
-    int repairRun_ = 0;
-    QSet<QString> repairedIds_;
+    // The journal's run that last repaired each listed item, by ID.
+    QHash<QString, int> repairedIn_;
 };
 
 } // namespace corvane

@@ -20,6 +20,7 @@
 #include "core/engine/RuleDocument.h"
 #include "core/store/Exception.h"
 #include "core/store/PlatformGroups.h"
+#include "core/store/RuleLibrary.h"
 #include "gui/app/unitGlobal.h"
 #include "gui/editor/HandOver.h"
 #include "gui/editor/RuleDialog.h"
@@ -29,8 +30,6 @@
 namespace corvane {
 
 namespace {
-
-constexpr std::array<std::string_view, 5> kLevels = {"安全", "普通", "风险", "高风险", "危险"};
 
 // A row's cells: the caption, then columns 1 to 6.
 std::string Cell(const QTreeWidgetItem* row, int column) {
@@ -170,7 +169,7 @@ TfrmAddEdit::TfrmAddEdit(QWidget* parent) : QDialog(parent) {
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setGeometry(390, 10, 161, 22);
-    AddItems(ComboBox1, kLevels);
+    AddItems(ComboBox1, kLevelWords);
 
     label("触发平台:", 12, 40);
     txtOS = new QLineEdit(this);

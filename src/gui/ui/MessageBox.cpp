@@ -1,9 +1,11 @@
 #include "gui/ui/MessageBox.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QTranslator>
 #include <exception>
 
@@ -15,6 +17,11 @@ MsgAnswer ShowQtBox(const QString& text, const QString& caption, MsgIcon icon, M
     QMessageBox box;
     box.setWindowTitle(caption);
     box.setText(text);
+    // Wide enough for its caption, which a title bar would otherwise cut.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(box.fontMetrics().horizontalAdvance(caption) + 160, 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     switch (icon) {
     case MsgIcon::None:
         box.setIcon(QMessageBox::NoIcon);
@@ -41,8 +48,12 @@ MsgAnswer ShowQtBox(const QString& text, const QString& caption, MsgIcon icon, M
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    QPushButton* stopWine = nullptr;
+    if (buttons == MsgButtons::OkStopWine)
+        stopWine = box.addButton(QStringLiteral("结束 Wine 并修复"), QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Ok);
     box.exec();
-    return MsgAnswer::Ok;
+    return stopWine && box.clickedButton() == stopWine ? MsgAnswer::Yes : MsgAnswer::Ok;
 }
 
 QString& Title() {

@@ -9,7 +9,8 @@
 namespace corvane::ui {
 
 enum class MsgIcon { None, Information, Warning, Critical, Question };
-enum class MsgButtons { Ok, YesNo };
+// OkStopWine: "确定" and "结束 Wine 并修复", which answers Yes.
+enum class MsgButtons { Ok, YesNo, OkStopWine };
 enum class MsgAnswer { Ok, Yes, No };
 
 using MessageBoxFunction =

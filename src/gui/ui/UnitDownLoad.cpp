@@ -65,7 +65,7 @@ void TfrmDownLoad::DownLoadFile(const QString& url, const QString& path) {
     QByteArray body;
     if (!get(url, body)) {
         if (!Cancelled)
-            ui::MessageBox("下载失败了!", ui::ApplicationTitle(), ui::MsgIcon::None,
+            ui::MessageBox("下载失败了!\n" + failure_, ui::ApplicationTitle(), ui::MsgIcon::None,
                            ui::MsgButtons::Ok);
         return;
     }
@@ -127,6 +127,16 @@ bool TfrmDownLoad::get(const QString& url, QByteArray& body) {
     // shorter than announced is no installer either.
     const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 &&
                     (total_ <= 0 || body.size() >= total_);
+    // Why, in a line of its own under the box's first.
+    if (status != 0 && (status < 200 || status >= 300))
+        failure_ =
+            QString("服务器回答 HTTP %1 %2")
+                .arg(status)
+                .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    else if (total_ > 0 && body.size() < total_)
+        failure_ = QString("只收到 %1 字节，应有 %2 字节").arg(body.size()).arg(total_);
+    else if (reply->error() != QNetworkReply::NoError)
+        failure_ = reply->errorString();
     reply_ = nullptr;
     delete reply;
     if (!ok) body = QByteArray();

@@ -52,7 +52,8 @@ private:
     QNetworkReply* reply_ = nullptr;
     qint64 total_ = -1;
     qint64 received_ = 0;
-    int shift_ = 0; // the bar counts bytes >> shift_, so that huge files fit an int
+    QString failure_; // why the last transfer failed, for the failure box
+    int shift_ = 0;   // the bar counts bytes >> shift_, so that huge files fit an int
     bool inWork_ = false;
 };
 

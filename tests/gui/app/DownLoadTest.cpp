@@ -253,6 +253,7 @@ TEST_F(DownLoadTest, FailuresShowTheMessageSaveNothingAndLeaveTheWindowOpen) {
     struct Case {
         const char* what;
         QString url;
+        QString reason; // what the box's second line begins with
     };
     HttpServer gone; // a port nothing listens on once this server is closed
     const QString refused = gone.url("/setup.exe");
@@ -261,10 +262,10 @@ TEST_F(DownLoadTest, FailuresShowTheMessageSaveNothingAndLeaveTheWindowOpen) {
     server.routes["/short.exe"] = {"200 OK", "Content-Length: 5000\r\n", Installer(2000), false,
                                    -1};
     const Case cases[] = {
-        {"404", server.url("/missing.exe")},
-        {"redirect", server.url("/moved.exe")},
-        {"server error", server.url("/error.exe")},
-        {"body shorter than announced", server.url("/short.exe")},
+        {"404", server.url("/missing.exe"), "服务器回答 HTTP 404"},
+        {"redirect", server.url("/moved.exe"), "服务器回答 HTTP 302"},
+        {"server error", server.url("/error.exe"), "服务器回答 HTTP 500"},
+        {"body shorter than announced", server.url("/short.exe"), "只收到 "},
     };
     server.routes["/error.exe"] = {"500 Internal Server Error", {}, "broken", true, -1};
     for (const Case& c : cases) {
@@ -273,7 +274,11 @@ TEST_F(DownLoadTest, FailuresShowTheMessageSaveNothingAndLeaveTheWindowOpen) {
         current = nullptr;
         window->StartDownLoadSetup(c.url, "Setup.exe");
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, "下载失败了!");
+        // The reason on a line of its own.
+        const QStringList lines = shown[0].text.split('\n');
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[0], "下载失败了!");
+        EXPECT_TRUE(lines[1].startsWith(c.reason)) << lines[1].toStdString();
         EXPECT_EQ(shown[0].caption, ui::ApplicationTitle());
         EXPECT_EQ(shown[0].caption, "CorvaneV1.0.0.0");
         EXPECT_EQ(shown[0].icon, ui::MsgIcon::None);
@@ -292,7 +297,8 @@ TEST_F(DownLoadTest, FailuresShowTheMessageSaveNothingAndLeaveTheWindowOpen) {
     shown.clear();
     window->StartDownLoadSetup(refused, "Setup.exe");
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "下载失败了!");
+    EXPECT_TRUE(shown[0].text.startsWith("下载失败了!\n")) << shown[0].text.toStdString();
+    EXPECT_GT(shown[0].text.size(), QString("下载失败了!\n").size());
     EXPECT_TRUE(downsoft().empty());
     EXPECT_EQ(downloadWindows(), 1);
 }

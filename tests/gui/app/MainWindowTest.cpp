@@ -1,5 +1,7 @@
+#include <QAction>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -227,12 +229,28 @@ TEST_F(MainWindowTest, TheTrayIconShowsTheTitleAndBringsTheWindowBack) {
     auto window = start();
     window->showMinimized();
     EXPECT_FALSE(window->TrayIcon->icon().isNull());
-    EXPECT_EQ(window->TrayIcon->toolTip(), "CorvaneV1.0.0.0");
+    // The title and the prefix looked at.
+    EXPECT_TRUE(window->TrayIcon->toolTip().startsWith("CorvaneV1.0.0.0\nWine 前缀"))
+        << window->TrayIcon->toolTip().toStdString();
+    ASSERT_EQ(window->TrayIcon->contextMenu(), window->TrayMenu);
+    QStringList texts;
+    for (const QAction* action : window->TrayMenu->actions())
+        if (!action->isSeparator()) texts << action->text();
+    EXPECT_EQ(texts, (QStringList{"显示主窗口", "开始扫描", "退出"}));
     // Offscreen there is no notification area: nothing is shown there, nothing fails.
     EXPECT_EQ(window->TrayIcon->isVisible(), QSystemTrayIcon::isSystemTrayAvailable());
     emit window->TrayIcon->activated(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(window->isMinimized());
     EXPECT_TRUE(window->isVisible());
+    window->showMinimized();
+    window->trayShow->trigger();
+    EXPECT_FALSE(window->isMinimized());
+    // "开始扫描" brings the window back on "自动修复" and scans.
+    window->showMinimized();
+    window->trayScan->trigger();
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(window->PageControl1->currentIndex(), 1);
+    EXPECT_EQ(window->Label1->text(), "扫描完成！");
 }
 
 TEST_F(MainWindowTest, Screenshot) {

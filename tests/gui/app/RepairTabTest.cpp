@@ -1,10 +1,12 @@
 #include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
@@ -166,6 +168,7 @@ TEST_F(RepairTabTest, RepairWarnsRepairsAndChecksAgain) {
     EXPECT_EQ(rows()[0][4], "修复成功");
     EXPECT_EQ(rows()[1][4], "修复成功");
     EXPECT_EQ(rows()[2][4], "修复失败");
+    EXPECT_EQ(window->statusPanelText(3), "修复成功 2 项，修复失败 1 项");
     EXPECT_EQ(colour(0), QColor(0, 0, 0)); // repaired: black whatever the level
     EXPECT_EQ(colour(2), QColor(255, 0, 0));
     EXPECT_FALSE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
@@ -175,6 +178,8 @@ TEST_F(RepairTabTest, RepairWarnsRepairsAndChecksAgain) {
 
     // A second scan lists only what is still there, unrepaired.
     window->bntScanClick();
+    EXPECT_EQ(window->statusPanelText(3), "");
+    EXPECT_TRUE(window->lblNothingFound->isHidden());
     EXPECT_EQ(rows(), (std::vector<std::vector<QString>>{
                           {"5", "危险项", "修不好的目录", "危险", "未修复"}}));
 }
@@ -187,8 +192,12 @@ TEST_F(RepairTabTest, WhileWineRunsARepairIsRefusedAndAScanSaysSo) {
         const test::FakeWineServer wine(prefix.dir(), prefix.dir());
         window->bntScanClick();
         EXPECT_EQ(window->statusPanelText(2),
-                  "Wine 前缀: " + QString::fromStdString(prefix.dir()) +
-                      "（Wine 正在运行，注册表文件可能还没有 Wine 最新的更改）");
+                  "Wine 前缀: " + QString::fromStdString(prefix.dir()) + "（Wine 正在运行）");
+        answer = ui::MsgAnswer::Ok; // "确定", not "结束 Wine 并修复"
+        EXPECT_TRUE(window->findChild<QLabel*>("StatusBar1Panel2")
+                        ->toolTip()
+                        .startsWith("Wine 前缀: " + QString::fromStdString(prefix.dir()) +
+                                    "（Wine 正在运行，注册表文件可能还没有 Wine 最新的更改）"));
         window->menuAllsClick();
         window->bntClearClick();
     }
@@ -206,6 +215,11 @@ TEST_F(RepairTabTest, WhileWineRunsARepairIsRefusedAndAScanSaysSo) {
     EXPECT_TRUE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
     EXPECT_EQ(prefix.read("user.reg"), before);
     EXPECT_EQ(setting("FixTime"), "");
+    // Wine has ended: the repair looks again before it asks.
+    answer = ui::MsgAnswer::No;
+    window->bntClearClick();
+    EXPECT_EQ(window->statusPanelText(2), "Wine 前缀: " + QString::fromStdString(prefix.dir()));
+    EXPECT_EQ(shown.back().text, "是否确定要修复选定的项目？");
 }
 
 // A repair refused outside the prefix fails, and the reasons come in one box after the
@@ -342,6 +356,11 @@ TEST_F(RepairTabTest, AnEmptyLibraryListsNothing) {
     EXPECT_TRUE(rows().empty());
     EXPECT_EQ(window->Label1->text(), "扫描完成！");
     EXPECT_TRUE(window->Panel1->isHidden());
+    // Said in the middle of the list, which holds no row.
+    EXPECT_FALSE(window->lblNothingFound->isHidden());
+    EXPECT_EQ(window->lblNothingFound->text(), "未发现问题");
+    EXPECT_EQ(window->lblNothingFound->geometry(), window->ListView1->viewport()->rect());
+    EXPECT_EQ(window->lblNothingFound->alignment(), Qt::AlignCenter);
 }
 
 } // namespace
@@ -372,6 +391,31 @@ ToolResult RunTool(const std::vector<std::string>& args, bool withErrors = false
         result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     return result;
+}
+
+// A `wineserver` in `bin` that stands for Wine's: it writes its WINEPREFIX and options
+// to the file it returns; -k ends the process holding the lock named by $FAKE_LOCK (as
+// the real one ends the prefix's server), -w waits until none holds it.
+fs::path StandInWineServer(const TempPrefix& bin) {
+    bin.write("wineserver",
+              "#!/bin/sh\n"
+              "echo \"$WINEPREFIX $*\" >> \"$FAKE_CALLS\"\n"
+              "case \"$1\" in\n"
+              "-k) fuser -k -TERM \"$FAKE_LOCK\" >/dev/null 2>&1 ;;\n"
+              "-w) while fuser \"$FAKE_LOCK\" >/dev/null 2>&1; do sleep 0.1; done ;;\n"
+              "esac\n");
+    fs::permissions(bin.dir() / "wineserver", fs::perms::owner_all);
+    return bin.dir() / "calls";
+}
+
+// Runs `f` with `bin` first on PATH and the stand-in's variables set.
+template <typename F> void WithStandIn(const TempPrefix& bin, const fs::path& lock, F f) {
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (bin.dir().string() + ":" + path).c_str(), 1);
+    ::setenv("FAKE_CALLS", (bin.dir() / "calls").c_str(), 1);
+    ::setenv("FAKE_LOCK", lock.c_str(), 1);
+    f();
+    ::setenv("PATH", path.c_str(), 1);
 }
 
 TEST_F(RepairTabTest, TheToolFindsAndRepairsWhatTheWindowDoes) {
@@ -428,10 +472,74 @@ TEST_F(RepairTabTest, TheToolRefusesToRepairWhileWineRuns) {
     EXPECT_EQ(setting("FixTime"), "");
 }
 
+// --stop-wine ends Wine for the prefix as `wineserver -k` does, waits for it
+// (`wineserver -w`), then repairs. The wineserver found first on PATH here ends the
+// process that holds the prefix's lock, as the real one ends the prefix's server.
+TEST_F(RepairTabTest, TheToolEndsWineFirstWhenAsked) {
+    TempPrefix bin;
+    const fs::path calls = StandInWineServer(bin);
+    const std::string library = (app.dir() / "cvdb.db").string();
+    const test::FakeWineServer wine(prefix.dir());
+    ToolResult repaired;
+    WithStandIn(bin, wine::WineServerDir(prefix.dir(), {}) / "lock", [&] {
+        repaired =
+            RunTool({"repair", "--stop-wine", "--prefix", prefix.dir(), "--library", library, "2"});
+    });
+    EXPECT_EQ(repaired.code, 0);
+    EXPECT_EQ(repaired.out, "2\t注册表值\t修复成功\n");
+    EXPECT_EQ(ReadFile(calls), prefix.dir().string() + " -k\n" + prefix.dir().string() + " -w\n");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
+}
+
+// The refusal box offers to end Wine; after saying what is lost it does, as
+// `wineserver -k` does, and repairs.
+TEST_F(RepairTabTest, TheRefusalBoxEndsWineAndRepairs) {
+    window->bntScanClick();
+    check({1});
+    TempPrefix bin;
+    const fs::path calls = StandInWineServer(bin);
+    const test::FakeWineServer wine(prefix.dir(), prefix.dir());
+    WithStandIn(bin, wine::WineServerDir(prefix.dir(), prefix.dir()) / "lock", [&] {
+        answer = ui::MsgAnswer::Ok; // "确定"
+        window->bntClearClick();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text.toStdString(), RepairRefusal());
+        EXPECT_FALSE(fs::exists(calls));
+        // "结束 Wine 并修复", then No to what it costs.
+        std::vector<ui::MsgButtons> offered;
+        ui::SetMessageBoxFunction([&](const QString& text, const QString& caption, ui::MsgIcon,
+                                      ui::MsgButtons buttons) {
+            shown.push_back({text, caption});
+            offered.push_back(buttons);
+            return buttons == ui::MsgButtons::OkStopWine ? ui::MsgAnswer::Yes : ui::MsgAnswer::No;
+        });
+        window->bntClearClick();
+        EXPECT_EQ(offered, (std::vector{ui::MsgButtons::OkStopWine, ui::MsgButtons::YesNo}));
+        ASSERT_EQ(shown.size(), 3u);
+        EXPECT_EQ(shown[2].text,
+                  "结束 Wine 会关闭该前缀中运行的所有程序，其中未保存的工作将会丢失。\n"
+                  "是否确定要结束 Wine 并修复选定的项目？");
+        EXPECT_FALSE(fs::exists(calls));
+        shown.clear();
+        ui::SetMessageBoxFunction(
+            [&](const QString& text, const QString& caption, ui::MsgIcon, ui::MsgButtons) {
+                shown.push_back({text, caption});
+                return ui::MsgAnswer::Yes;
+            });
+        window->bntClearClick();
+    });
+    ASSERT_EQ(shown.size(), 2u) << "the refusal and what ending Wine costs, no other question";
+    EXPECT_EQ(ReadFile(calls), prefix.dir().string() + " -k\n" + prefix.dir().string() + " -w\n");
+    EXPECT_EQ(rows()[1][4], "修复成功");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
+    EXPECT_EQ(window->statusPanelText(2), "Wine 前缀: " + QString::fromStdString(prefix.dir()));
+}
+
 TEST_F(RepairTabTest, UndoRepairRestoresTheRowsOfThisRun) {
     window->bntScanClick();
     check({1});
     window->bntClearClick();
+    window->ListView1->setCurrentItem(window->ListView1->topLevelItem(1));
     ASSERT_EQ(rows()[1][4], "修复成功");
     // The window's repairs are journaled where the tool keeps them.
     EXPECT_TRUE(Journal(DefaultJournalRoot(), prefix.dir()).lastRun().has_value());
@@ -452,10 +560,65 @@ TEST_F(RepairTabTest, UndoRepairRestoresTheRowsOfThisRun) {
     EXPECT_EQ(rows()[1][4], "已撤销");
     EXPECT_EQ(rows()[0][4], "未修复");
     EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"1\""), std::string::npos);
-    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown.size(), 2u);
     // Undone rows are not undone again.
     window->menuUndoClick();
-    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown.size(), 2u);
+}
+
+// The right-click selects the row under the pointer unless it is among the selected
+// rows; undo acts on the selected rows, whatever is checked, after asking.
+TEST_F(RepairTabTest, UndoActsOnTheSelectedRowsAfterAsking) {
+    window->bntScanClick();
+    check({0, 1});
+    window->bntClearClick();
+    ASSERT_EQ(rows()[0][4], "修复成功");
+    ASSERT_EQ(rows()[1][4], "修复成功");
+    const std::string repaired = prefix.read("user.reg");
+    QTreeWidget* list = window->ListView1;
+    const auto rightClick = [&](int row) {
+        emit list->customContextMenuRequested(
+            list->visualItemRect(list->topLevelItem(row)).center());
+        window->PopupMenu1->hide();
+    };
+    check({0});
+    rightClick(1);
+    EXPECT_FALSE(list->topLevelItem(0)->isSelected());
+    EXPECT_TRUE(list->topLevelItem(1)->isSelected());
+    EXPECT_TRUE(window->menuUndo->isEnabled());
+    shown.clear();
+    answer = ui::MsgAnswer::No;
+    window->menuUndoClick();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "是否确定要撤销选定的 1 个项目的修复？");
+    EXPECT_EQ(shown[0].caption, "提示");
+    EXPECT_EQ(prefix.read("user.reg"), repaired);
+    EXPECT_EQ(rows()[1][4], "修复成功");
+    answer = ui::MsgAnswer::Yes;
+    window->menuUndoClick();
+    EXPECT_EQ(rows()[1][4], "已撤销");
+    EXPECT_EQ(rows()[0][4], "修复成功");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"1\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(prefix.dir() / "drive_c/bad.txt"));
+
+    // Two rows selected, repaired in two runs: the right-click on one of them keeps
+    // both, and each is undone from its run.
+    check({1});
+    window->bntClearClick();
+    ASSERT_EQ(rows()[1][4], "修复成功");
+    list->clearSelection();
+    list->topLevelItem(0)->setSelected(true);
+    list->topLevelItem(1)->setSelected(true);
+    rightClick(0);
+    EXPECT_TRUE(list->topLevelItem(1)->isSelected());
+    shown.clear();
+    window->menuUndoClick();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0].text, "是否确定要撤销选定的 2 个项目的修复？");
+    EXPECT_EQ(rows()[0][4], "已撤销");
+    EXPECT_EQ(rows()[1][4], "已撤销");
+    EXPECT_EQ(ReadFile(prefix.dir() / "drive_c/bad.txt"), "bad");
+    EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"1\""), std::string::npos);
 }
 
 TEST_F(RepairTabTest, TheHistoryListsTheRunAndUndoesOneItem) {
@@ -480,6 +643,9 @@ TEST_F(RepairTabTest, TheHistoryListsTheRunAndUndoesOneItem) {
         }
     });
     window->menuHistoryClick();
+    // The list follows what was undone there.
+    EXPECT_EQ(rows()[0][4], "已撤销");
+    EXPECT_EQ(rows()[1][4], "修复成功");
     EXPECT_EQ(ReadFile(prefix.dir() / "drive_c/bad.txt"), "bad");
     EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"0\""), std::string::npos);
 }
@@ -491,9 +657,11 @@ TEST_F(RepairTabTest, TheDetailsShowWhyAndWhatTheRepairWouldDo) {
         EXPECT_EQ(details.lblDescription->text(), "改回注册表值");
         ASSERT_EQ(details.tvMatched->topLevelItemCount(), 1);
         EXPECT_TRUE(details.tvMatched->topLevelItem(0)->text(1).endsWith("Software\\Test\\Bad"));
+        EXPECT_EQ(details.tvMatched->topLevelItem(0)->text(0), "值相等 1");
         EXPECT_EQ(details.tvMatched->topLevelItem(0)->text(2), "REG_SZ 1");
+        EXPECT_EQ(details.lblPreview->text(), "修复将做的更改：");
         ASSERT_EQ(details.tvPreview->topLevelItemCount(), 1);
-        EXPECT_EQ(details.tvPreview->topLevelItem(0)->text(0), "SetValue");
+        EXPECT_EQ(details.tvPreview->topLevelItem(0)->text(0), "设置值");
         EXPECT_EQ(details.tvPreview->topLevelItem(0)->text(2), "REG_SZ 1");
         EXPECT_EQ(details.tvPreview->topLevelItem(0)->text(3), "REG_SZ 0");
         if (const QByteArray dir = qgetenv("CORVANE_SCREENSHOTS"); !dir.isEmpty()) {
@@ -502,6 +670,37 @@ TEST_F(RepairTabTest, TheDetailsShowWhyAndWhatTheRepairWouldDo) {
     });
     window->menuDetailsClick();
     EXPECT_NE(prefix.read("user.reg").find("\"Bad\"=\"1\""), std::string::npos);
+}
+
+// Once repaired, the details show what the repair did, as the journal recorded it;
+// undone, what a repair would do again.
+TEST_F(RepairTabTest, TheDetailsOfARepairedItemShowWhatItDid) {
+    window->bntScanClick();
+    check({0, 1});
+    window->bntClearClick();
+    using Row = std::vector<QString>;
+    const auto detailsOf = [&](int row, const QString& heading, const Row& expected) {
+        window->ListView1->setCurrentItem(window->ListView1->topLevelItem(row));
+        test::WhenShown<TfrmDetails>([&](TfrmDetails& details) {
+            EXPECT_EQ(details.lblPreview->text(), heading);
+            ASSERT_EQ(details.tvPreview->topLevelItemCount(), 1);
+            const QTreeWidgetItem* change = details.tvPreview->topLevelItem(0);
+            EXPECT_EQ(change->text(0), expected[0]);
+            EXPECT_TRUE(change->text(1).endsWith(expected[1])) << change->text(1).toStdString();
+            EXPECT_EQ(change->text(2), expected[2]);
+            EXPECT_EQ(change->text(3), expected[3]);
+            if (const QByteArray dir = qgetenv("CORVANE_SCREENSHOTS"); !dir.isEmpty() && row == 0) {
+                EXPECT_TRUE(details.grab().save(QString::fromUtf8(dir) + "/details-done.png"));
+            }
+        });
+        window->menuDetailsClick();
+    };
+    detailsOf(0, "修复所做的更改：", Row{"删除文件", "bad.txt", "（3 字节）", "（已删除）"});
+    detailsOf(1, "修复所做的更改：", Row{"设置值", "Software\\Test\\Bad", "REG_SZ 1", "REG_SZ 0"});
+    window->ListView1->setCurrentItem(window->ListView1->topLevelItem(1));
+    window->menuUndoClick();
+    ASSERT_EQ(rows()[1][4], "已撤销");
+    detailsOf(1, "修复将做的更改：", Row{"设置值", "Software\\Test\\Bad", "REG_SZ 1", "REG_SZ 0"});
 }
 
 } // namespace

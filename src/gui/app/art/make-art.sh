@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
-plain=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+# The banner's line under the name is Chinese, as the window is (fonts-noto-cjk).
+cjk=/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc
 
 convert -size 737x89 -define gradient:angle=100 gradient:'#123c73-#56b0e8' \
   -fill none -stroke 'rgba(255,255,255,0.10)' -strokewidth 14 -draw 'circle 660,44 730,44' \
@@ -16,7 +17,7 @@ convert -size 737x89 -define gradient:angle=100 gradient:'#123c73-#56b0e8' \
   -draw "path 'M 44,12 L 70,21 L 70,44 C 70,60 58,70 44,77 C 30,70 18,60 18,44 L 18,21 Z'" \
   -fill none -stroke '#1f6fb8' -strokewidth 7 -draw "polyline 31,44 41,54 58,33" \
   -stroke none -fill white -font "$font" -pointsize 34 -annotate +88+54 'Corvane' \
-  -fill '#d8ecff' -font "$plain" -pointsize 13 -annotate +91+75 'scan  ·  repair  ·  stay healthy' \
+  -fill '#d8ecff' -font "$cjk" -pointsize 13 -annotate +91+76 '扫描  ·  修复  ·  保持健康' \
   -fill 'rgba(13,45,87,0.5)' -draw 'rectangle 0,86 737,89' \
   -strip PNG32:banner.png
 

@@ -11,7 +11,7 @@ description:
     prefixes it finds ($WINEPREFIX, ~/.wine, winetricks', Steam's, Bottles', Lutris'
     and PlayOnLinux's).
   - Never changes anything.
-version_added: 0.1.0
+version_added: 1.0.0
 author: Corvane maintainers
 options:
   executable:

@@ -16,7 +16,7 @@ description:
   - Every change is recorded first in the prefix's journal; M(corvane.wine.undo) takes
     it back.
   - Refused, with corvane-cli's message and exit code 2, while Wine runs for the prefix.
-version_added: 0.1.0
+version_added: 1.0.0
 author: Corvane maintainers
 options:
   prefix:

@@ -11,7 +11,7 @@ description:
     user, and returns the items found. Never changes anything.
   - Finding items is not a failure; an error of corvane-cli is, with its message and
     exit code.
-version_added: 0.1.0
+version_added: 1.0.0
 author: Corvane maintainers
 options:
   prefix:

@@ -14,7 +14,7 @@ description:
     reports whether something would be undone.
   - An item changed since its repair is left as it is and the module fails with
     corvane-cli's message and exit code; so is an undo while Wine runs for the prefix.
-version_added: 0.1.0
+version_added: 1.0.0
 author: Corvane maintainers
 options:
   prefix:

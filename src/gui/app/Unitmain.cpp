@@ -446,7 +446,7 @@ void Tfrmmain::bntScanClick() {
     if (const std::string error = ActivePlatform().machineError(); !error.empty()) {
         ListView1->clear();
         matched_.clear();
-        repairedIds_.clear();
+        repairedIn_.clear();
         ui::Prompt("扫描无法进行：\n" + ui::ToQ(error));
         return;
     }

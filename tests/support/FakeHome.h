@@ -1,6 +1,7 @@
 // A home folder with a copy of the demo prefix in each place where Wine, winetricks,
 // Steam (native and Flatpak, with a second library), Bottles, Lutris, PlayOnLinux,
-// deepin-wine (a prefix without its launcher) and CrossOver keep their prefixes, a damaged libraryfolders.vdf and a damaged Lutris game file.
+// deepin-wine (a prefix without its launcher) and CrossOver keep their prefixes, a damaged
+// libraryfolders.vdf and a damaged Lutris game file.
 #pragma once
 
 #include <filesystem>

@@ -65,8 +65,7 @@ TEST(PrefixDiscovery, DeepinPrefixesAreNamedByTheirLaunchers) {
         test::WriteFile(apps / id / "files/run.sh", script);
         test::WriteFile(apps / id / "entries/applications" / (id + ".desktop"), desktop);
     };
-    launcher("com.qq.weixin.deepin",
-             "#!/bin/sh\n  BOTTLENAME=\"Deepin-WeChat\"\nAPPVER=\"3.9\"\n",
+    launcher("com.qq.weixin.deepin", "#!/bin/sh\n  BOTTLENAME=\"Deepin-WeChat\"\nAPPVER=\"3.9\"\n",
              "[Desktop Entry]\nName=WeChat\nName[zh_CN]=微信\nExec=x\n");
     launcher("com.qq.tim.spark", "export BOTTLENAME='Spark-TIM'\r\n",
              "[Desktop Entry]\nName=TIM\r\n");

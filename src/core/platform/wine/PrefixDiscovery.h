@@ -11,7 +11,16 @@
 
 namespace corvane::wine {
 
-enum class PrefixSource { Wine, Winetricks, Steam, Bottles, Lutris, PlayOnLinux, DeepinWine, CrossOver };
+enum class PrefixSource {
+    Wine,
+    Winetricks,
+    Steam,
+    Bottles,
+    Lutris,
+    PlayOnLinux,
+    DeepinWine,
+    CrossOver
+};
 
 // "wine", "winetricks", "steam", "bottles", "lutris", "playonlinux", "deepin-wine",
 // "crossover".

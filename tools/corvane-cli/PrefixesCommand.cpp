@@ -10,7 +10,8 @@ namespace corvane::cli {
 const char* const kPrefixesUsage =
     "usage: corvane-cli prefixes [--json]\n"
     "Lists the Wine prefixes of the user: $WINEPREFIX, ~/.wine, winetricks', Steam's,\n"
-    "Bottles', Lutris' and PlayOnLinux's, one a line as label, a tab and the path\n"
+    "Bottles', Lutris', PlayOnLinux's, deepin-wine's (~/.deepinwine) and CrossOver's\n"
+    "(~/.cxoffice), one a line as label, a tab and the path\n"
     "(a tab, a newline, a backslash or another control character in them as \\t, \\n,\n"
     "\\\\ or \\xHH).\n"
     "Files of those programs that cannot be read are skipped with a note.\n";

@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace corvane::wine {
 
@@ -137,15 +138,21 @@ std::string MakeNamedFolder(const std::filesystem::path& prefix, const ServerRoo
     return name;
 }
 
+// A write lock on one byte of the lock file, as wineserver takes byte 0.
+struct flock WriteLockOn(off_t byte) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return lock;
+}
+
 LockHolder HolderIn(const std::filesystem::path& dir) {
     const int fd = ::open((dir / "lock").c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return LockHolder::Nobody;
     const auto held = [fd](off_t byte) {
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = byte;
-        lock.l_len = 1;
+        struct flock lock = WriteLockOn(byte);
         return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     };
     const LockHolder holder = !held(0)  ? LockHolder::Nobody
@@ -234,25 +241,12 @@ WineServerLock::WineServerLock(const std::filesystem::path& prefix, const Server
     }
     // Process locks, as wineserver takes them: Wine's tools see who holds them. Byte 1
     // first, which only Corvane takes, so that a holder of byte 0 alone is a wineserver.
-    const auto take = [this](off_t byte) {
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = byte;
-        lock.l_len = 1;
-        return ::fcntl(fd_, F_SETLK, &lock) == 0;
-    };
-    const auto busy = [] { return errno == EAGAIN || errno == EACCES; };
-    if (!take(1)) {
-        if (busy())
-            result_ = Result::OtherCorvane;
-        else
-            error_ = "cannot lock Wine's lock file " + file.string() + ": " + std::strerror(errno);
-        return;
-    }
-    if (!take(0)) {
-        if (busy())
-            result_ = Result::ServerRunning;
+    for (const auto& [byte, heldBy] :
+         {std::pair{off_t{1}, Result::OtherCorvane}, std::pair{off_t{0}, Result::ServerRunning}}) {
+        struct flock lock = WriteLockOn(byte);
+        if (::fcntl(fd_, F_SETLK, &lock) == 0) continue;
+        if (errno == EAGAIN || errno == EACCES)
+            result_ = heldBy;
         else
             error_ = "cannot lock Wine's lock file " + file.string() + ": " + std::strerror(errno);
         return;

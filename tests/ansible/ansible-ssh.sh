@@ -144,7 +144,7 @@ export ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0
 unset ASAN_OPTIONS
 
 ansible-playbook -i "$inventory" "$here/playbook.yml" \
-  -e "cli=$work/bin/corvane-cli library=$work/bin/cvdb.db state=$here/prefix-state.sh copies=$work/copies" \
+  -e "cli=$work/bin/corvane-cli library=$work/bin/cvdb.db state=$here/../support/prefix-state.sh copies=$work/copies" \
   >"$work/playbook.log" 2>&1
 status=$?
 cat "$work/playbook.log"

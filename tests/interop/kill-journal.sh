@@ -44,24 +44,10 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work XDG_STATE_HOME=$work/state
 unset WINEPREFIX
 
-# The prefix as text: every file and link; registry files value by value (each line
-# with its key, in sorted order, without the times Wine keeps per key). Wine's own
-# "wineserver" file (the name of its server folder, made by the first lock when there
-# is no runtime folder) is left out.
-state() {
-  (cd "$1" && find . \( -type f -o -type l \) ! -path ./wineserver -print |
-    LC_ALL=C sort | while read -r f; do
-    echo "== $f"
-    if [ -L "$f" ]; then
-      readlink "$f"
-    elif [ "${f##*.}" = reg ]; then
-      sed -E 's/^(\[.*\]) [0-9]+$/\1/; /^#time=/d' "$f" |
-        awk '/^\[/ { key = $0 } { print key " :: " $0 }' | LC_ALL=C sort
-    else
-      cksum <"$f"
-    fi
-  done)
-}
+# The prefix as text: every file and link, registry files value by value, Wine's own
+# "wineserver" file left out.
+prefix_state=$(cd "$(dirname "$0")/../support" && pwd)/prefix-state.sh
+state() { "$prefix_state" text "$1"; }
 
 "$cli" rules import "$pack" --library "$work/cvdb.db" >/dev/null || exit 1
 if [ $otherfs = 1 ]; then

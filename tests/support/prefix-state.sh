@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Compares a Wine prefix with a copy of it.
+# A Wine prefix as text, or compared with a copy of it.
+#   prefix-state.sh text PREFIX         every file and link, the registry files value by
+#                                       value, as the values comparison sees them
 #   prefix-state.sh bytes PREFIX COPY   every file, link and folder the same, byte by byte
 #   prefix-state.sh values PREFIX COPY  every file and link the same; the registry files
 #                                       value by value (without the times Wine keeps per
@@ -24,10 +26,11 @@ state() {
 }
 
 case $mode in
+text) state "$2" ;;
 bytes) diff -r --no-dereference "$2" "$3" ;;
 values) diff <(state "$2") <(state "$3") ;;
 *)
-  echo "usage: prefix-state.sh bytes|values PREFIX COPY" >&2
+  echo "usage: prefix-state.sh text PREFIX | bytes|values PREFIX COPY" >&2
   exit 2
   ;;
 esac

@@ -60,4 +60,16 @@ void MakeLibrary(const LibraryLocation& library, int items) {
     db->CommitTransaction();
 }
 
+void MakeRepeatedLibrary(const LibraryLocation& library, const RulePack& pack, int items) {
+    RulePack repeated;
+    repeated.platforms = pack.platforms;
+    for (int n = 0; n < items && !pack.items.empty(); ++n) {
+        RuleItem item = pack.items[static_cast<std::size_t>(n) % pack.items.size()];
+        item.Name += " #" + std::to_string(n);
+        repeated.items.push_back(std::move(item));
+    }
+    CreateRuleDatabase(library);
+    ImportRuleLibrary(library, repeated);
+}
+
 } // namespace corvane::bench

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/store/RuleLibrary.h"
+#include "core/store/RulePack.h"
 
 namespace corvane::bench {
 
@@ -16,5 +17,9 @@ std::string Detection(std::uint64_t seed, int n);
 
 // An empty library at `library` filled with `items` generated items.
 void MakeLibrary(const LibraryLocation& library, int items);
+
+// An empty library at `library` filled with `items` items: the pack's items over and
+// over, each copy under a new name, with the pack's platform groups.
+void MakeRepeatedLibrary(const LibraryLocation& library, const RulePack& pack, int items);
 
 } // namespace corvane::bench

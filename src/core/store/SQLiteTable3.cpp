@@ -27,13 +27,17 @@ using Statement = std::unique_ptr<sqlite3_stmt, Finalizer>;
 
 // The cipher settings every library is written with, as SQLCipher 3 writes them, so
 // that builds against SQLCipher 3 and 4 read each other's files. A setting a release
-// does not know (SQLCipher 3.4 has no choice of algorithms) is ignored by it.
+// does not know (SQLCipher 3.4 has no choice of algorithms) is ignored by it. The page
+// size comes first and is set apart: a library is made with 4 KiB pages, where a rule
+// item fits on its page, and one made before with SQLCipher 3's 1 KiB pages, where
+// every item spilt over into pages of its own, opens with those.
 constexpr std::string_view kCipherSettings[] = {
-    "cipher_page_size = 1024",
     "kdf_iter = 64000",
     "cipher_hmac_algorithm = HMAC_SHA1",
     "cipher_kdf_algorithm = PBKDF2_HMAC_SHA1",
 };
+constexpr int kNewPageSize = 4096;
+constexpr int kPageSizes[] = {kNewPageSize, 1024};
 
 std::string AsciiUpper(std::string_view text) {
     std::string out(text);
@@ -179,15 +183,22 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName, const std::string&
     SetBusyTimeout(busyTimeout);
 
     if (!key.empty()) {
-        Key(key);
-        bool readsWithKey = true;
-        try {
-            Execute("PRAGMA SYNCHRONOUS=NORMAL;");
-        } catch (const ESQLiteException&) {
-            // Not encrypted with this key: a plain file is encrypted now; anything
-            // else fails in the attempt.
-            readsWithKey = false;
+        bool readsWithKey = false;
+        for (const int pageSize : kPageSizes) {
+            if (pageSize != kNewPageSize) {
+                OpenHandle(fileName);
+                SetBusyTimeout(busyTimeout);
+            }
+            Key(key, pageSize);
+            try {
+                Execute("PRAGMA SYNCHRONOUS=NORMAL;");
+                readsWithKey = true;
+                break;
+            } catch (const ESQLiteException&) {
+            }
         }
+        // Not encrypted with this key: a plain file is encrypted now; anything else
+        // fails in the attempt.
         if (!readsWithKey) EncryptPlainFile(fileName, key, busyTimeout);
     }
 
@@ -222,18 +233,19 @@ void TSQLiteDatabase::OpenHandle(const std::string& fileName) {
 bool TSQLiteDatabase::OpenWithRawKey(const std::string& fileName, const std::string& key,
                                      int busyTimeout) {
     std::optional<CipherSalt> salt = FileSalt(fileName);
+    const bool existing = salt.has_value();
     if (!salt) {
         std::error_code ec;
         const bool empty = !fs::exists(fileName, ec) || fs::file_size(fileName, ec) == 0;
         if (ec || !empty) return false;
         salt = NewSalt();
     }
-    const auto opens = [&](const std::string& rawKey) {
+    const auto opensWith = [&](const std::string& rawKey, int pageSize) {
         OpenHandle(fileName);
         SetBusyTimeout(busyTimeout);
         const std::string text = RawKeyText(rawKey, *salt);
         CheckResult(sqlite3_key(Handle(), text.data(), static_cast<int>(text.size())));
-        PinCipherSettings("");
+        PinCipherSettings("", pageSize);
         try {
             Execute("PRAGMA SYNCHRONOUS=NORMAL;");
             return true;
@@ -243,6 +255,14 @@ bool TSQLiteDatabase::OpenWithRawKey(const std::string& fileName, const std::str
             if (!notThisKey) throw;
             return false;
         }
+    };
+    // A file that is there may have been made with either page size; a new one gets
+    // the new size.
+    const auto opens = [&](const std::string& rawKey) {
+        if (!existing) return opensWith(rawKey, kNewPageSize);
+        for (const int pageSize : kPageSizes)
+            if (opensWith(rawKey, pageSize)) return true;
+        return false;
     };
     try {
         if (const auto cached = CachedRawKey(key, *salt); cached && opens(*cached)) return true;
@@ -256,13 +276,14 @@ bool TSQLiteDatabase::OpenWithRawKey(const std::string& fileName, const std::str
     }
 }
 
-void TSQLiteDatabase::Key(const std::string& key) {
+void TSQLiteDatabase::Key(const std::string& key, int pageSize) {
     CheckResult(sqlite3_key(Handle(), key.data(), static_cast<int>(key.size())));
-    PinCipherSettings("");
+    PinCipherSettings("", pageSize);
 }
 
 // Right after keying, before the first read derives the key from them.
-void TSQLiteDatabase::PinCipherSettings(std::string_view schema) {
+void TSQLiteDatabase::PinCipherSettings(std::string_view schema, int pageSize) {
+    Run("PRAGMA " + std::string(schema) + "cipher_page_size = " + std::to_string(pageSize) + ";");
     for (const std::string_view setting : kCipherSettings)
         Run("PRAGMA " + std::string(schema) + std::string(setting) + ";");
 }
@@ -293,7 +314,7 @@ void TSQLiteDatabase::EncryptPlainFile(const std::string& fileName, const std::s
     if (!tempFile.ok()) CheckResult(SQLITE_CANTOPEN);
     const std::string& temp = tempFile.path();
     Run("ATTACH DATABASE " + Literal(temp) + " AS encrypted KEY " + Literal(key) + ";");
-    PinCipherSettings("encrypted.");
+    PinCipherSettings("encrypted.", kNewPageSize);
     Run("SELECT sqlcipher_export('encrypted');");
     Run("DETACH DATABASE encrypted;");
     handle_.reset();
@@ -321,7 +342,7 @@ void TSQLiteDatabase::EncryptPlainFile(const std::string& fileName, const std::s
     handle_.reset(raw);
     CheckResult(reopened);
     SetBusyTimeout(busyTimeout);
-    Key(key);
+    Key(key, kNewPageSize);
 }
 
 void TSQLiteDatabase::SetBusyTimeout(int milliseconds) {

@@ -73,8 +73,8 @@ private:
 
     void OpenHandle(const std::string& fileName);
     bool OpenWithRawKey(const std::string& fileName, const std::string& key, int busyTimeout);
-    void Key(const std::string& key);
-    void PinCipherSettings(std::string_view schema);
+    void Key(const std::string& key, int pageSize);
+    void PinCipherSettings(std::string_view schema, int pageSize);
     void EncryptPlainFile(const std::string& fileName, const std::string& key, int busyTimeout);
     // Runs one statement of the layer's own to its end, whatever rows it gives.
     void Run(const std::string& sql);

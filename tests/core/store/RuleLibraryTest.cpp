@@ -257,7 +257,7 @@ TEST_F(RuleLibraryTest, AnotherSQLCipherClientReadsTheLibrary) {
     Add(item);
 
     WriteFile(dir.file("read.sql"), "PRAGMA key='kplmvz';\n"
-                                    "PRAGMA cipher_page_size = 1024;\n"
+                                    "PRAGMA cipher_page_size = 4096;\n"
                                     "PRAGMA kdf_iter = 64000;\n"
                                     "PRAGMA cipher_hmac_algorithm = HMAC_SHA1;\n"
                                     "PRAGMA cipher_kdf_algorithm = PBKDF2_HMAC_SHA1;\n"

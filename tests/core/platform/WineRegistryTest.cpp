@@ -1,8 +1,10 @@
 #include <chrono>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -551,6 +553,15 @@ TEST_F(WineRegistryTest, LocalFoldersGetTheWindowsPathOfTheirDrive) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(platform.windowsPathOf(c.linux), c.windows) << c.linux;
+
+    // Kept while the drives stay as they were; a drive pointed elsewhere is seen.
+    const timespec anHourAgo[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dev.c_str(), anHourAgo, 0), 0);
+    const std::string tools = (prefix.dir() / "drive_c" / "Tools").string();
+    EXPECT_EQ(platform.windowsPathOf(tools), "C:\\Tools");
+    std::filesystem::remove(dev / "c:");
+    std::filesystem::create_symlink("../drive_c/Tools", dev / "c:");
+    EXPECT_EQ(platform.windowsPathOf(tools), "C:\\");
 }
 
 } // namespace

@@ -113,9 +113,8 @@ TEST_F(ScanTest, AStreamedScanOfTenThousandItemsFindsWhatTheWholeTableFinds) {
 }
 
 // Each item checks the registry files afresh: a change made from outside between two
-// items is seen by the second.
+// items is seen by the second, however the file was changed.
 TEST_F(ScanTest, AnOutsideChangeBetweenTwoItemsIsSeen) {
-    prefix.writeSystem(Machine("\n[Software\\\\Corvane] 1\n\"A\"=\"0\"\n"));
     RuleItem first;
     first.Name = "first";
     first.OSId = "all-os";
@@ -124,12 +123,43 @@ TEST_F(ScanTest, AnOutsideChangeBetweenTwoItemsIsSeen) {
     second.Name = "second";
     Add({first, second});
 
-    const std::vector<Found> found = Scan([&](int row) {
-        if (row == 2)
-            prefix.writeSystem(Machine("\n[Software\\\\Corvane] 1\n\"A\"=\"1\"\n;; changed\n"));
-    });
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].name, "second");
+    const std::string header =
+        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
+    const std::string before = header + Machine("\n[Software\\\\Corvane] 1\n\"A\"=\"0\"\n");
+    const std::string after =
+        header + Machine("\n[Software\\\\Corvane] 1\n\"A\"=\"1\"\n;; changed\n");
+    const fs::path system = prefix.file("system.reg");
+    const fs::path elsewhere = root.file("elsewhere.reg");
+    struct Case {
+        const char* how;
+        std::function<void()> setUp, change;
+    };
+    const Case cases[] = {
+        {"written in place", [&] { test::WriteFile(system, before); },
+         [&] { test::WriteFile(system, after); }},
+        {"saved beside it and renamed over it, as Wine saves",
+         [&] { test::WriteFile(system, before); },
+         [&] {
+             test::WriteFile(prefix.file("system.reg.new"), after);
+             fs::rename(prefix.file("system.reg.new"), system);
+         }},
+        {"a link to a file in another folder, written there",
+         [&] {
+             test::WriteFile(elsewhere, before);
+             fs::remove(system);
+             fs::create_symlink(elsewhere, system);
+         },
+         [&] { test::WriteFile(elsewhere, after); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        c.setUp();
+        const std::vector<Found> found = Scan([&](int row) {
+            if (row == 2) c.change();
+        });
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].name, "second");
+    }
 }
 
 } // namespace

@@ -322,7 +322,7 @@ TEST_F(SQLiteTable3Test, APlainFileIsEncryptedOnItsFirstOpenWithAKey) {
         {
             auto db = Open();
             EXPECT_EQ(names(*db), expected);
-            EXPECT_EQ(db->Query("PRAGMA page_size")->TextAt(0), "1024");
+            EXPECT_EQ(db->Query("PRAGMA page_size")->TextAt(0), "4096");
         }
         EXPECT_FALSE(ReadFile(file()).starts_with(kPlainHeader));
         EXPECT_NE(Inode(file()), plainInode) << "written anew beside it and renamed into place";

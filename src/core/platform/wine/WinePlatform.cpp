@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -107,6 +108,37 @@ RegStatus WinePlatform::regEnumKey(RegKey key, std::uint32_t index, std::string&
 
 RegStatus WinePlatform::regDeleteKey(RegKey key, std::string_view path) {
     return registry_.deleteKey(key, path);
+}
+
+void WinePlatform::beginStep() {
+    if (stepDepth_++ == 0) drivesChecked_ = false;
+    registry_.beginStep();
+}
+
+void WinePlatform::endStep() {
+    if (stepDepth_ > 0) --stepDepth_;
+    registry_.endStep();
+}
+
+std::string WinePlatform::windowsPathOf(const std::string& linuxPath) {
+    // A drive added, taken away or pointed elsewhere changes the folder of the drives.
+    if (stepDepth_ == 0 || !drivesChecked_) {
+        struct stat st {};
+        std::array<std::int64_t, 5> now{};
+        if (::stat((prefix() / "dosdevices").c_str(), &st) == 0)
+            now = {static_cast<std::int64_t>(st.st_ino), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                   st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+        if (now != drives_) windowsPaths_.clear();
+        drives_ = now;
+        drivesChecked_ = stepDepth_ > 0;
+    }
+    if (const auto it = windowsPaths_.find(linuxPath); it != windowsPaths_.end()) return it->second;
+    std::string windows = paths_.windowsPathOf(linuxPath);
+    // A folder changed within the clock's last ticks could change again unseen.
+    if (std::time(nullptr) - drives_[1] < 2) return windows;
+    if (windowsPaths_.size() >= 64) windowsPaths_.clear();
+    windowsPaths_.emplace(linuxPath, windows);
+    return windows;
 }
 
 MachinePlace WinePlatform::machinePlace() {

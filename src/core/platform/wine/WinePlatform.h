@@ -1,9 +1,11 @@
 // The platform on Linux: the machine is a Wine prefix.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <unordered_map>
 
 #include "core/platform/Platform.h"
 #include "core/platform/wine/WineEnvironment.h"
@@ -63,9 +65,7 @@ public:
 
     std::string expandEnvironment(std::string_view text) override;
     std::string specialFolder(int csidl) override;
-    std::string windowsPathOf(const std::string& linuxPath) override {
-        return paths_.windowsPathOf(linuxPath);
-    }
+    std::string windowsPathOf(const std::string& linuxPath) override;
     WindowsVersion windowsVersion() override;
     std::string shortDateFormat() override;
 
@@ -80,8 +80,8 @@ public:
     std::vector<std::string> deleteTargets(std::string_view path) override;
     std::vector<std::string> copyTargets(std::string_view source,
                                          std::string_view destination) override;
-    void beginStep() override { registry_.beginStep(); }
-    void endStep() override { registry_.endStep(); }
+    void beginStep() override;
+    void endStep() override;
     void beginBatch() override { registry_.beginBatch(); }
     bool endBatch() override { return registry_.endBatch(); }
     void cancelBatch() override { registry_.cancelBatch(); }
@@ -97,6 +97,13 @@ private:
     WineFiles files_;
     std::optional<WineEnvironment> environment_;
     std::uint64_t environmentGeneration_ = 0;
+    // The Windows paths of local paths, worked out while the drives stay as they were:
+    // dosdevices as it was when `drives_` was taken. Within a step the drives are
+    // looked at once.
+    std::unordered_map<std::string, std::string> windowsPaths_;
+    std::array<std::int64_t, 5> drives_{};
+    bool drivesChecked_ = false;
+    int stepDepth_ = 0;
 };
 
 } // namespace corvane::wine

@@ -35,14 +35,20 @@ RegStatus KeyGone(RegStatus s) {
 } // namespace
 
 WineRegistry::WineRegistry(std::filesystem::path prefix, ServerRoots roots)
-    : prefix_(std::move(prefix)), roots_(std::move(roots)) {
+    : prefix_(std::move(prefix)), roots_(std::move(roots)),
+      watch_(prefix_, {prefix_ / "system.reg", prefix_ / "user.reg", prefix_ / "userdef.reg"}) {
     hives_[Machine] = std::make_unique<RegHive>(prefix_ / "system.reg");
     hives_[User] = std::make_unique<RegHive>(prefix_ / "user.reg");
     hives_[UserDefault] = std::make_unique<RegHive>(prefix_ / "userdef.reg");
 }
 
+void WineRegistry::lookForChanges() {
+    // A file not changed since it was last checked needs no look of its own.
+    if (watch_.changed()) checked_.fill(false);
+}
+
 void WineRegistry::beginStep() {
-    if (stepDepth_++ == 0) checkedInStep_.fill(false);
+    if (stepDepth_++ == 0) lookForChanges();
 }
 
 void WineRegistry::endStep() {
@@ -90,8 +96,10 @@ RegHive& WineRegistry::refreshed(int hive) {
     RegHive& h = *hives_[hive];
     // Changes waiting for the batch's save are kept: the batch holds Wine's lock.
     if (unsaved_[hive]) return h;
-    if (stepDepth_ == 0 || !checkedInStep_[hive]) h.refresh();
-    if (stepDepth_ > 0) checkedInStep_[hive] = true;
+    // Outside a step every call looks for changes; within one, its start did.
+    if (stepDepth_ == 0) lookForChanges();
+    if (!checked_[hive]) h.refresh();
+    checked_[hive] = true;
     return h;
 }
 
@@ -193,7 +201,7 @@ RegWriteState WineRegistry::writeState() {
 std::string WineRegistry::unreadable() {
     for (int i = 0; i < HiveCount; ++i) {
         RegHive* hive = hives_[i].get();
-        if (!unsaved_[i]) hive->refresh();
+        if (!unsaved_[i]) refreshed(i);
         if (hive->state() == RegHive::State::Unreadable) return hive->error();
     }
     return {};

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/platform/Platform.h"
+#include "core/platform/wine/ChangeWatch.h"
 #include "core/platform/wine/RegHive.h"
 #include "core/platform/wine/WineServer.h"
 
@@ -79,7 +80,8 @@ public:
     // Changes whenever one of the files was read or written.
     std::uint64_t generation();
 
-    // Within a step each file is checked for a change on disk once (Platform::beginStep).
+    // Within a step each file is checked for a change on disk at most once
+    // (Platform::beginStep), and only when the watch on the prefix tells of a change.
     void beginStep();
     void endStep();
     // Within a batch a change is made in memory and its file marked; the outermost
@@ -140,8 +142,10 @@ private:
     bool finishBatch();
     // Saves the file, or within a batch marks it for endBatch().
     RegStatus save(int hive);
-    // Reads the file again when it changed on disk, unless checked in this step.
+    // Reads the file again when it changed on disk, unless checked in this step or
+    // since the watch last told of a change.
     RegHive& refreshed(int hive);
+    void lookForChanges();
 
     std::filesystem::path prefix_;
     ServerRoots roots_;
@@ -149,8 +153,11 @@ private:
     std::unordered_map<RegKey, Handle> handles_;
     RegKey nextHandle_ = 1;
     std::string lastError_;
+    // Tells when the files may have changed on disk; a file is checked (its stat
+    // compared) once after each change told, and within a step at most once.
+    ChangeWatch watch_;
     int stepDepth_ = 0;
-    std::array<bool, HiveCount> checkedInStep_{};
+    std::array<bool, HiveCount> checked_{};
     int batchDepth_ = 0;
     bool batchCancelled_ = false;
     std::optional<WineServerLock> batchLock_;

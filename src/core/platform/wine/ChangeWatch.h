@@ -1,0 +1,45 @@
+// Whether files may have changed on disk, told without a look at each file.
+//
+// An inotify watch on the folder that holds the files (a file saved by rename, as Wine
+// saves the registry, or made, deleted or written in place there) and on each file
+// itself (a file that is a link to another folder, or a hard link written through
+// another name). A question costs one read of the watch when nothing happened. Where
+// the kernel cannot tell, every question answers "may have changed": no inotify
+// instance left, a folder that cannot be watched, or a file system where a change
+// made by another machine raises no event (network and FUSE file systems).
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+namespace corvane::wine {
+
+class ChangeWatch {
+public:
+    ChangeWatch(std::filesystem::path folder, std::vector<std::filesystem::path> files);
+    ~ChangeWatch();
+    ChangeWatch(const ChangeWatch&) = delete;
+    ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+    // True when one of the files may have changed since the last call that answered;
+    // always for the first call, which starts the watch. A change that has ended by the
+    // time a call begins is told by that call.
+    bool changed();
+    // Whether the watch is kept (after the first call); false when every call answers
+    // true.
+    bool watching() const { return fd_ >= 0; }
+
+private:
+    void start();
+    void stop();
+    // Watches each file as its name now leads, after a rename put another file there.
+    void watchFiles();
+
+    std::filesystem::path folder_;
+    std::vector<std::filesystem::path> files_;
+    int fd_ = -1;
+    int folderWatch_ = -1;
+    bool started_ = false;
+};
+
+} // namespace corvane::wine

@@ -17,6 +17,28 @@
 
 namespace corvane::wine {
 
+// A folder's names as last listed, each with its case-folded form (empty for a name
+// that is not UTF-8), and the folder's state when it was listed.
+struct FolderListing {
+    std::vector<std::string> names;
+    std::vector<std::u16string> folded;
+    std::vector<std::size_t> byFolded; // indexes of `names`, ordered by `folded`
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{};
+    timespec ctime{};
+
+    struct Less {
+        const FolderListing* l;
+        bool operator()(std::size_t i, const std::u16string& key) const {
+            return l->folded[i] < key;
+        }
+        bool operator()(const std::u16string& key, std::size_t i) const {
+            return key < l->folded[i];
+        }
+    };
+};
+
 namespace {
 
 bool IsSeparator(char c) {
@@ -54,36 +76,6 @@ std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
     return names;
 }
 
-// A folder's names as last listed, each with its case-folded form (empty for a name
-// that is not UTF-8), and the folder's state when it was listed.
-struct Listing {
-    std::vector<std::string> names;
-    std::vector<std::u16string> folded;
-    std::vector<std::size_t> byFolded; // indexes of `names`, ordered by `folded`
-    dev_t dev = 0;
-    ino_t ino = 0;
-    timespec mtime{};
-    timespec ctime{};
-
-    // The names whose folded form is `key`.
-    std::vector<std::string> matching(const std::u16string& key) const {
-        const auto [from, to] = std::equal_range(byFolded.begin(), byFolded.end(), key, Less{this});
-        std::vector<std::string> out;
-        for (auto it = from; it != to; ++it)
-            out.push_back(names[*it]);
-        return out;
-    }
-    struct Less {
-        const Listing* l;
-        bool operator()(std::size_t i, const std::u16string& key) const {
-            return l->folded[i] < key;
-        }
-        bool operator()(const std::u16string& key, std::size_t i) const {
-            return key < l->folded[i];
-        }
-    };
-};
-
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -96,7 +88,7 @@ bool SameTime(const timespec& a, const timespec& b) {
 class ListingCache {
 public:
     // The folder's listing, read again when it changed; null when it is no folder.
-    std::shared_ptr<const Listing> get(const std::filesystem::path& folder) {
+    std::shared_ptr<const FolderListing> get(const std::filesystem::path& folder) {
         struct stat st {};
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
         if (auto listing = kept(folder, st)) return listing;
@@ -104,12 +96,12 @@ public:
     }
 
     // The kept listing of the folder whose stat is `st`, when it is still as listed.
-    std::shared_ptr<const Listing> kept(const std::filesystem::path& folder,
-                                        const struct stat& st) {
+    std::shared_ptr<const FolderListing> kept(const std::filesystem::path& folder,
+                                              const struct stat& st) {
         std::lock_guard lock(mutex_);
         const auto it = listings_.find(folder.native());
         if (it == listings_.end()) return nullptr;
-        const Listing& l = *it->second;
+        const FolderListing& l = *it->second;
         if (l.dev == st.st_dev && l.ino == st.st_ino && SameTime(l.mtime, st.st_mtim) &&
             SameTime(l.ctime, st.st_ctim))
             return it->second;
@@ -117,11 +109,11 @@ public:
         return nullptr;
     }
 
-    std::shared_ptr<const Listing> list(const std::filesystem::path& folder,
-                                        const struct stat& st) {
+    std::shared_ptr<const FolderListing> list(const std::filesystem::path& folder,
+                                              const struct stat& st) {
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
-        auto listing = std::make_shared<Listing>();
+        auto listing = std::make_shared<FolderListing>();
         listing->dev = st.st_dev;
         listing->ino = st.st_ino;
         listing->mtime = st.st_mtim;
@@ -154,7 +146,7 @@ public:
 private:
     static constexpr std::size_t kMaxFolders = 512;
     std::mutex mutex_;
-    std::unordered_map<std::string, std::shared_ptr<const Listing>> listings_;
+    std::unordered_map<std::string, std::shared_ptr<const FolderListing>> listings_;
 };
 
 ListingCache& Listings() {
@@ -197,15 +189,55 @@ std::u16string Folded(std::u16string_view units) {
     return key;
 }
 
+// Whether `name` is among the listing's names whose folded form is `key`; the first
+// of them as Windows orders them otherwise (empty when there is none).
+std::string MatchIn(const FolderListing& listing, const std::u16string& key,
+                    const std::string& name) {
+    const auto [from, to] = std::equal_range(listing.byFolded.begin(), listing.byFolded.end(), key,
+                                             FolderListing::Less{&listing});
+    if (from == to) return {};
+    std::vector<std::string> matches;
+    for (auto it = from; it != to; ++it) {
+        if (listing.names[*it] == name) return name;
+        matches.push_back(listing.names[*it]);
+    }
+    SortAsWindows(matches);
+    return matches.front();
+}
+
+} // namespace
+
+// The folders looked at in the current step: each one's listing, or null when it is no
+// folder or was not listed (its names were looked up one by one).
+struct WinePaths::StepFolders {
+    bool inStep = false;
+    std::unordered_map<std::string, std::shared_ptr<const FolderListing>> folders;
+};
+
+namespace {
+
 // The entry of `folder` that `name` means: itself when it exists, else the first
 // entry equal to it without regard to case; empty when there is none. A kept listing
-// of an unchanged folder answers without looking for the name itself.
-std::string MatchName(const std::filesystem::path& folder, const std::string& name) {
+// of an unchanged folder answers without looking for the name itself; within a step a
+// folder is looked at once.
+std::string MatchName(const std::filesystem::path& folder, const std::string& name,
+                      WinePaths::StepFolders* step) {
     const auto wanted = Utf8ToUtf16(name);
+    if (step && step->inStep && wanted) {
+        const auto seen = step->folders.find(folder.native());
+        if (seen != step->folders.end()) {
+            if (seen->second) return MatchIn(*seen->second, Folded(*wanted), name);
+            // Looked at in this step and found to be no folder.
+            return {};
+        }
+    }
     struct stat st {};
-    std::shared_ptr<const Listing> listing;
+    std::shared_ptr<const FolderListing> listing;
     if (wanted) {
-        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            if (step && step->inStep) step->folders.emplace(folder.native(), nullptr);
+            return {};
+        }
         listing = Listings().kept(folder, st);
     }
     if (!listing) {
@@ -213,11 +245,8 @@ std::string MatchName(const std::filesystem::path& folder, const std::string& na
         if (!wanted) return {};
         listing = Listings().list(folder, st);
     }
-    std::vector<std::string> matches = listing->matching(Folded(*wanted));
-    if (matches.empty()) return {};
-    if (std::find(matches.begin(), matches.end(), name) != matches.end()) return name;
-    SortAsWindows(matches);
-    return matches.front();
+    if (step && step->inStep) step->folders.emplace(folder.native(), listing);
+    return MatchIn(*listing, Folded(*wanted), name);
 }
 
 char FoldByte(char c) {
@@ -334,7 +363,18 @@ std::vector<std::string> MatchingEntries(const std::filesystem::path& folder,
 }
 
 WinePaths::WinePaths(std::filesystem::path prefix, std::filesystem::path appDir)
-    : prefix_(std::move(prefix)), appDir_(std::move(appDir)) {}
+    : prefix_(std::move(prefix)), appDir_(std::move(appDir)),
+      step_(std::make_shared<StepFolders>()) {}
+
+void WinePaths::beginStep() {
+    step_->inStep = true;
+    step_->folders.clear();
+}
+
+void WinePaths::endStep() {
+    step_->inStep = false;
+    step_->folders.clear();
+}
 
 std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path, bool checkDrive) const {
     if (path.empty()) return std::nullopt;
@@ -395,7 +435,7 @@ std::filesystem::path WinePaths::walk(const Parsed& parsed, std::size_t count,
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& name = parsed.names[i];
         if (found && !parsed.linux) {
-            const std::string match = MatchName(current, name);
+            const std::string match = MatchName(current, name, step_.get());
             if (!match.empty()) {
                 current /= match;
                 continue;
@@ -424,7 +464,7 @@ std::optional<WinePaths::Split> WinePaths::split(std::string_view path, bool che
     // The whole path as resolve() gives it, from the folder already walked.
     std::string match;
     if (reached && !parsed->linux && !HasWildcard(out.last))
-        match = MatchName(out.folder, out.last);
+        match = MatchName(out.folder, out.last, step_.get());
     out.whole = out.folder / (match.empty() ? out.last : match);
     out.found = reached && (parsed->linux || !match.empty());
     out.driveRoot = parsed->drive && parsed->names.size() == 1;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,12 @@ public:
 
     const std::filesystem::path& appDir() const { return appDir_; }
 
+    // Within a step (Platform::beginStep) each folder a path goes through is looked at
+    // once: a change made from outside shows from the next step on.
+    void beginStep();
+    void endStep();
+    struct StepFolders;
+
 private:
     struct Parsed {
         std::filesystem::path base;
@@ -62,6 +69,7 @@ private:
 
     std::filesystem::path prefix_;
     std::filesystem::path appDir_;
+    std::shared_ptr<StepFolders> step_;
 };
 
 // Where `linuxPath` really is: the place the kernel reaches once the missing folders

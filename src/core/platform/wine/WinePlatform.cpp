@@ -111,12 +111,15 @@ RegStatus WinePlatform::regDeleteKey(RegKey key, std::string_view path) {
 }
 
 void WinePlatform::beginStep() {
-    if (stepDepth_++ == 0) drivesChecked_ = false;
+    if (stepDepth_++ == 0) {
+        drivesChecked_ = false;
+        paths_.beginStep();
+    }
     registry_.beginStep();
 }
 
 void WinePlatform::endStep() {
-    if (stepDepth_ > 0) --stepDepth_;
+    if (stepDepth_ > 0 && --stepDepth_ == 0) paths_.endStep();
     registry_.endStep();
 }
 

@@ -63,16 +63,12 @@ enum class Step { Go, Stop, Fail };
 
 // A required attribute; false when it is missing.
 bool Required(XmlNode rule, std::string_view name, std::string& out) {
-    std::optional<std::string> value = rule.attribute(name);
-    if (!value) return false;
-    out = std::move(*value);
-    return true;
+    return rule.attributeInto(name, out);
 }
 
 // An optional attribute (`PathAbs`, `create`, `list`, `join`): missing reads as "".
 void Optional(XmlNode rule, std::string_view name, std::string& out) {
-    std::optional<std::string> value = rule.attribute(name);
-    out = value ? std::move(*value) : std::string();
+    if (!rule.attributeInto(name, out)) out.clear();
 }
 
 bool ReadRow(XmlNode n, FileConditionRow& row) {
@@ -151,9 +147,9 @@ WalkResult Navigate(std::string_view text, bool readMode, OnGroup onGroup, OnRul
     return WalkResult::Finished;
 }
 
-// Reads a rule's row and hands it to `visit`.
-template <typename Row, typename Visit> Step VisitRow(XmlNode node, Visit visit) {
-    Row row;
+// Reads a rule's row into `row` (one the walk reuses, so that its texts keep their
+// room) and hands it to `visit`.
+template <typename Row, typename Visit> Step VisitRow(XmlNode node, Row& row, Visit visit) {
     if (!ReadRow(node, row)) return Step::Fail;
     return visit(row) ? Step::Go : Step::Stop;
 }
@@ -203,6 +199,8 @@ bool WriteRepairDocument(const RepairRows& rows, std::string& text) {
 }
 
 WalkResult WalkDetectionDocument(std::string_view text, DetectionVisitor& visitor) {
+    FileConditionRow fileRow;
+    RegConditionRow regRow;
     return Navigate(
         text, true,
         [&](RuleGroupKind kind, const std::string& mode, std::size_t count) {
@@ -210,10 +208,11 @@ WalkResult WalkDetectionDocument(std::string_view text, DetectionVisitor& visito
         },
         [&](RuleGroupKind kind, XmlNode node) {
             if (kind == RuleGroupKind::Files)
-                return VisitRow<FileConditionRow>(
-                    node, [&](const FileConditionRow& row) { return visitor.fileCondition(row); });
-            return VisitRow<RegConditionRow>(
-                node, [&](const RegConditionRow& row) { return visitor.regCondition(row); });
+                return VisitRow(node, fileRow, [&](const FileConditionRow& row) {
+                    return visitor.fileCondition(row);
+                });
+            return VisitRow(node, regRow,
+                            [&](const RegConditionRow& row) { return visitor.regCondition(row); });
         },
         [&](RuleGroupKind kind) { return visitor.endGroup(kind); },
         [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); },
@@ -225,14 +224,16 @@ WalkResult WalkDetectionDocument(std::string_view text, DetectionVisitor& visito
 }
 
 WalkResult WalkRepairDocument(std::string_view text, RepairVisitor& visitor) {
+    FileActionRow fileRow;
+    RegActionRow regRow;
     return Navigate(
         text, false, [](RuleGroupKind, const std::string&, std::size_t) { return true; },
         [&](RuleGroupKind kind, XmlNode node) {
             if (kind == RuleGroupKind::Files)
-                return VisitRow<FileActionRow>(
-                    node, [&](const FileActionRow& row) { return visitor.fileAction(row); });
-            return VisitRow<RegActionRow>(
-                node, [&](const RegActionRow& row) { return visitor.regAction(row); });
+                return VisitRow(node, fileRow,
+                                [&](const FileActionRow& row) { return visitor.fileAction(row); });
+            return VisitRow(node, regRow,
+                            [&](const RegActionRow& row) { return visitor.regAction(row); });
         },
         [](RuleGroupKind) { return true; },
         [&](const std::optional<std::string>& opttype) { return visitor.skippedGroup(opttype); },

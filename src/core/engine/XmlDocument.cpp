@@ -33,10 +33,20 @@ pugi::xml_attribute FindAttribute(pugi::xml_node node, std::string_view name) {
 }
 
 bool HasDuplicateAttributes(pugi::xml_node element) {
+    // The few attributes of a rule are compared pair by pair, without a list.
+    constexpr std::size_t kFew = 12;
+    const char* few[kFew];
+    std::size_t count = 0;
+    for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
+        if (count == kFew) break;
+        for (std::size_t i = 0; i < count; ++i)
+            if (std::strcmp(few[i], a.name()) == 0) return true;
+        few[count++] = a.name();
+    }
+    if (count < kFew) return false;
     std::vector<std::string_view> names;
     for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute())
         names.emplace_back(a.name());
-    if (names.size() < 2) return false;
     std::sort(names.begin(), names.end());
     return std::adjacent_find(names.begin(), names.end()) != names.end();
 }
@@ -142,6 +152,14 @@ std::optional<std::string> XmlNode::attribute(std::string_view name) const {
     pugi::xml_attribute a = FindAttribute(Wrap(node_), name);
     if (!a) return std::nullopt;
     return std::string(a.value());
+}
+
+bool XmlNode::attributeInto(std::string_view name, std::string& out) const {
+    if (!isElement()) return false;
+    pugi::xml_attribute a = FindAttribute(Wrap(node_), name);
+    if (!a) return false;
+    out.assign(a.value());
+    return true;
 }
 
 bool XmlNode::hasAttribute(std::string_view name) const {

@@ -43,6 +43,8 @@ public:
     // An attribute's text; nothing when the node has no such attribute (a node that is
     // not an element has none). Present with the empty value reads as the empty text.
     std::optional<std::string> attribute(std::string_view name) const;
+    // The same into `out`, which keeps what it held when there is no such attribute.
+    bool attributeInto(std::string_view name, std::string& out) const;
     bool hasAttribute(std::string_view name) const;
 
     // Building: a new last child element, and a new last attribute. False (and no

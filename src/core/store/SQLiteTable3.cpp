@@ -11,6 +11,7 @@
 
 #include "core/platform/Utf.h"
 #include "core/store/CipherKey.h"
+#include "core/store/ReadAhead.h"
 #include "core/store/SQLite3.h"
 #include "core/store/TempFiles.h"
 
@@ -142,6 +143,12 @@ std::string CellText(const TSQLiteTable::Cell& cell, TSQLiteTable::ColumnType ty
     return {};
 }
 
+// A connection that reads the library in large pieces (ReadAhead.h).
+int OpenConnection(const std::string& fileName, sqlite3** raw) {
+    return sqlite3_open_v2(fileName.c_str(), raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                           ReadAheadVfsName());
+}
+
 // Makes a rename inside `folder` durable.
 bool FlushFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
@@ -218,7 +225,7 @@ TSQLiteDatabase::~TSQLiteDatabase() {
 
 void TSQLiteDatabase::OpenHandle(const std::string& fileName) {
     sqlite3* raw = nullptr;
-    const int result = sqlite3_open(fileName.c_str(), &raw);
+    const int result = OpenConnection(fileName, &raw);
     handle_.reset(raw);
     if (result == SQLITE_OK) return;
     if (!raw)
@@ -295,7 +302,7 @@ void TSQLiteDatabase::EncryptPlainFile(const std::string& fileName, const std::s
                                        int busyTimeout) {
     handle_.reset();
     sqlite3* raw = nullptr;
-    const int opened = sqlite3_open(fileName.c_str(), &raw);
+    const int opened = OpenConnection(fileName, &raw);
     handle_.reset(raw);
     CheckResult(opened);
     SetBusyTimeout(busyTimeout);
@@ -338,7 +345,7 @@ void TSQLiteDatabase::EncryptPlainFile(const std::string& fileName, const std::s
     FlushFolder(target.parent_path().empty() ? std::string(".") : target.parent_path().string());
 
     raw = nullptr;
-    const int reopened = sqlite3_open(fileName.c_str(), &raw);
+    const int reopened = OpenConnection(fileName, &raw);
     handle_.reset(raw);
     CheckResult(reopened);
     SetBusyTimeout(busyTimeout);

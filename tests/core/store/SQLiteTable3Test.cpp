@@ -239,6 +239,32 @@ TEST_F(SQLiteTable3Test, WalkingToTheEnd) {
     EXPECT_EQ(Failure([&] { t->BlobAt(0); }), "Table is at End of File");
 }
 
+// A connection reads the library in large pieces (here the whole table at once); what
+// another connection wrote between two of its reads is read.
+TEST_F(SQLiteTable3Test, WhatAnotherConnectionWroteIsReadAfterALargeRead) {
+    auto writer = Open();
+    writer->Execute("CREATE TABLE t ([ID] INTEGER PRIMARY KEY, [Name] TEXT);");
+    auto reader = Open();
+    writer->OpenTransaction();
+    for (int n = 0; n < 60; ++n)
+        writer->Execute("INSERT INTO t (Name) VALUES ('" + std::string(900, 'a') + "');");
+    writer->CommitTransaction();
+    const auto names = [&] {
+        std::string all;
+        auto t = reader->Query("SELECT substr(Name, 1, 1) AS Name FROM t ORDER BY ID");
+        for (int r = 0; r < t->RowTotal(); ++r, t->MoveNext())
+            all += t->TextByName("Name");
+        return all;
+    };
+    EXPECT_EQ(names(), std::string(60, 'a'));
+    // Every page changes in place: the texts keep their length.
+    writer->Execute("UPDATE t SET Name = 'b' || substr(Name, 2) WHERE ID % 3 = 0;");
+    std::string expected(60, 'a');
+    for (std::size_t id = 3; id <= 60; id += 3)
+        expected[id - 1] = 'b';
+    EXPECT_EQ(names(), expected);
+}
+
 TEST_F(SQLiteTable3Test, OnlyTheFirstStatementRuns) {
     auto db = Open();
     db->Execute("CREATE TABLE a ([x] TEXT); CREATE TABLE b ([y] TEXT);");

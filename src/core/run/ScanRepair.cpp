@@ -94,8 +94,7 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
             finding.matched = std::move(matched);
             finding.id = row.Id;
             finding.name = row.item.Name;
-            finding.description =
-                RuleText(*db->Query(RuleSql::SelectDescription(table, row.Id)), "Des");
+            finding.description = row.item.Des;
             finding.level = row.item.Level;
             if (const std::string word = LevelName(finding.level); !word.empty()) lastWord = word;
             finding.levelName = lastWord;

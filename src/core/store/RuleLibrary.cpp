@@ -54,12 +54,7 @@ std::string CountAllRules(std::string_view table) {
 
 std::string SelectScanColumns(std::string_view table) {
     const std::string T(table);
-    return "SELECT ID,Name,OSId,OptText,Level FROM " + T;
-}
-
-std::string SelectDescription(std::string_view table, std::string_view id) {
-    const std::string T(table);
-    return "SELECT Des FROM " + T + " where ID=" + std::string(Id(id));
+    return "SELECT ID,Name,OSId,OptText,Des,Level FROM " + T;
 }
 
 std::string SelectRuleForEdit(std::string_view table, std::string_view id) {
@@ -179,8 +174,8 @@ template <typename Rows> RuleRow ReadRow(const Rows& rows, bool whole) {
     row.item.Level = StoredLevel(row.LevelText);
     row.item.OSId = rows.TextByName("OSId");
     row.item.OptText = rows.TextByName("OptText");
+    row.item.Des = rows.TextByName("Des");
     if (whole) {
-        row.item.Des = rows.TextByName("Des");
         row.item.RepairXML = rows.TextByName("RepairXML");
         row.item.MessBoxText = rows.TextByName("MessBoxText");
     }

@@ -62,10 +62,8 @@ namespace RuleSql {
 // The rule items.
 std::string SelectAllRules(std::string_view table);
 std::string CountAllRules(std::string_view table);
-// What a scan reads of every row, in the order of SelectAllRules, and what only of the
-// items it finds.
+// What a scan reads of every row, in the order of SelectAllRules.
 std::string SelectScanColumns(std::string_view table);
-std::string SelectDescription(std::string_view table, std::string_view id);   // where ID=
 std::string SelectRuleForEdit(std::string_view table, std::string_view id);   // where id=
 std::string SelectRuleForRepair(std::string_view table, std::string_view id); // where ID=
 std::string DeleteRule(std::string_view table, std::string_view id);

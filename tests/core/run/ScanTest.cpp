@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "core/engine/RuleTriggered.h"
@@ -142,6 +144,15 @@ TEST_F(ScanTest, AnOutsideChangeBetweenTwoItemsIsSeen) {
          [&] {
              test::WriteFile(prefix.file("system.reg.new"), after);
              fs::rename(prefix.file("system.reg.new"), system);
+         }},
+        {"written by another process", [&] { test::WriteFile(system, before); },
+         [&] {
+             const pid_t child = ::fork();
+             if (child == 0) {
+                 test::WriteFile(system, after);
+                 ::_exit(0);
+             }
+             ::waitpid(child, nullptr, 0);
          }},
         {"a link to a file in another folder, written there",
          [&] {

@@ -3,12 +3,15 @@
 // An inotify watch on the folder that holds the files (a file saved by rename, as Wine
 // saves the registry, or made, deleted or written in place there) and on each file
 // itself (a file that is a link to another folder, or a hard link written through
-// another name). A question costs one read of the watch when nothing happened. Where
+// another name). The kernel tells of an event by a real-time signal to the thread that
+// started the watch, so that a question costs no system call there while nothing
+// happened; elsewhere, or when the signal is taken, a question reads the watch. Where
 // the kernel cannot tell, every question answers "may have changed": no inotify
 // instance left, a folder that cannot be watched, or a file system where a change
 // made by another machine raises no event (network and FUSE file systems).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
@@ -32,6 +35,8 @@ public:
 private:
     void start();
     void stop();
+    void tellBySignal();
+    static std::uint64_t ThisThread();
     // Watches each file as its name now leads, after a rename put another file there.
     void watchFiles();
 
@@ -40,6 +45,8 @@ private:
     int fd_ = -1;
     int folderWatch_ = -1;
     bool started_ = false;
+    int slot_ = -1;           // the signal's slot, when events are told by a signal
+    std::uint64_t owner_ = 0; // the thread the signal goes to (ThisThread)
 };
 
 } // namespace corvane::wine

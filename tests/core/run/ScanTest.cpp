@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -170,6 +171,70 @@ TEST_F(ScanTest, AnOutsideChangeBetweenTwoItemsIsSeen) {
         });
         ASSERT_EQ(found.size(), 1u);
         EXPECT_EQ(found[0].name, "second");
+    }
+}
+
+// A file that comes between two items, in a folder the first item looked into, is seen
+// by the second, however the folders on its way changed.
+TEST_F(ScanTest, AFileThatComesBetweenTwoItemsIsSeen) {
+    RuleItem first;
+    first.Name = "first";
+    first.OSId = "all-os";
+    first.OptText = "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\" "
+                    "mode=\"or\"><CHdb FilePath=\"C:\\Games\\Save\\bad.dll\" isFolder=\"0\" "
+                    "decide=\"file\"/></type><type opttype=\"regedit\" mode=\"or\"/></rules>";
+    RuleItem second = first;
+    second.Name = "second";
+    Add({first, second});
+    fs::create_directories(prefix.file("dosdevices"));
+    fs::create_directory_symlink("../drive_c", prefix.file("dosdevices/c:"));
+    const fs::path drive = prefix.file("drive_c");
+    const fs::path elsewhere = root.file("elsewhere");
+    struct Case {
+        const char* how;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"made in the folder", [&] { test::WriteFile(drive / "Games/Save/bad.dll", "x"); }},
+        {"in a folder renamed into its place",
+         [&] {
+             fs::create_directories(drive / "Games/New");
+             test::WriteFile(drive / "Games/New/bad.dll", "x");
+             fs::rename(drive / "Games/Save", drive / "Games/Old");
+             fs::rename(drive / "Games/New", drive / "Games/Save");
+         }},
+        {"in a folder elsewhere a link now leads to",
+         [&] {
+             fs::create_directories(elsewhere / "Save");
+             test::WriteFile(elsewhere / "Save/BAD.DLL", "x");
+             fs::rename(drive / "Games", drive / "Games.old");
+             fs::create_directory_symlink(elsewhere, drive / "Games");
+         }},
+        {"on a drive pointed elsewhere",
+         [&] {
+             fs::create_directories(elsewhere / "Games/Save");
+             test::WriteFile(elsewhere / "Games/Save/bad.dll", "x");
+             fs::remove(prefix.file("dosdevices/c:"));
+             fs::create_directory_symlink(elsewhere, prefix.file("dosdevices/c:"));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        std::error_code ec;
+        fs::remove_all(drive, ec);
+        fs::remove_all(elsewhere, ec);
+        fs::remove(prefix.file("dosdevices/c:"), ec);
+        fs::create_directory_symlink("../drive_c", prefix.file("dosdevices/c:"));
+        fs::create_directories(drive / "Games/Save");
+        const std::vector<std::string> found = [&] {
+            std::vector<std::string> names;
+            for (const Found& f : Scan([&](int row) {
+                     if (row == 2) c.change();
+                 }))
+                names.push_back(f.name);
+            return names;
+        }();
+        EXPECT_EQ(found, std::vector<std::string>{"second"});
     }
 }
 

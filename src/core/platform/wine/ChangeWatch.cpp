@@ -19,6 +19,9 @@ constexpr std::uint32_t kFolderEvents = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE |
                                         IN_MOVE_SELF;
 constexpr std::uint32_t kFileEvents =
     IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF;
+// A folder's names: what is written inside its files does not count.
+constexpr std::uint32_t kNameEvents =
+    IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF;
 
 // File systems whose every change is made by this machine's kernel, so that inotify
 // sees it. Elsewhere (NFS, SMB, FUSE, 9p) another machine may change a file unseen.
@@ -163,7 +166,12 @@ void ChangeWatch::watchFiles() {
         (void)::inotify_add_watch(fd_, file.c_str(), kFileEvents);
 }
 
-bool ChangeWatch::changed() {
+int ChangeWatch::watchFolder(const std::filesystem::path& folder) {
+    if (fd_ < 0) return -1;
+    return ::inotify_add_watch(fd_, folder.c_str(), kNameEvents | IN_ONLYDIR | IN_MASK_ADD);
+}
+
+bool ChangeWatch::changed(const std::function<void(int watch)>& each) {
     if (!started_) {
         started_ = true;
         start();
@@ -187,6 +195,7 @@ bool ChangeWatch::changed() {
         any = true;
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (each) each(event->mask & IN_Q_OVERFLOW ? -1 : event->wd);
             // The folder itself moved or went: its files can no longer be watched.
             if (event->wd == folderWatch_ &&
                 (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT))) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 namespace corvane::wine {
@@ -27,10 +28,17 @@ public:
     // True when one of the files may have changed since the last call that answered;
     // always for the first call, which starts the watch. A change that has ended by the
     // time a call begins is told by that call.
-    bool changed();
+    // `each` is told the watch of every event (its number from watchFolder, or the
+    // folder's own), or -1 when events were lost.
+    bool changed(const std::function<void(int watch)>& each = {});
     // Whether the watch is kept (after the first call); false when every call answers
     // true.
     bool watching() const { return fd_ >= 0; }
+    // The watch of the folder given at construction.
+    int folderWatch() const { return folderWatch_; }
+    // Watches another folder for names that come, go or change: the number its events
+    // are told with, or -1 when it cannot be watched.
+    int watchFolder(const std::filesystem::path& folder);
 
 private:
     void start();

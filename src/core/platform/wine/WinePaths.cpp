@@ -12,8 +12,10 @@
 #include <system_error>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/platform/Utf.h"
+#include "core/platform/wine/ChangeWatch.h"
 
 namespace corvane::wine {
 
@@ -207,11 +209,59 @@ std::string MatchIn(const FolderListing& listing, const std::u16string& key,
 
 } // namespace
 
-// The folders looked at in the current step: each one's listing, or null when it is no
-// folder or was not listed (its names were looked up one by one).
+// The folders paths went through, with their listings: kept from step to step while a
+// watch on each of them (and on the drives) tells of no change, else for one step.
 struct WinePaths::StepFolders {
+    explicit StepFolders(const std::filesystem::path& drives) : watch(drives, {}) {}
+
+    // Each folder is watched before it is looked at, so that a change made after the
+    // look is told.
+    bool keep(const std::string& folder) {
+        if (!watch.watching() || stepOnly) return false;
+        const int number = watch.watchFolder(folder);
+        if (number < 0) {
+            // A folder that cannot be watched: nothing is kept beyond the step.
+            stepOnly = true;
+            return false;
+        }
+        auto& paths = pathsOf[number];
+        if (std::find(paths.begin(), paths.end(), folder) == paths.end()) paths.push_back(folder);
+        return true;
+    }
+    // A folder that changed, and every folder reached through it.
+    void forget(const std::string& folder) {
+        const std::string inside = folder + "/";
+        std::erase_if(folders, [&](const auto& entry) {
+            return entry.first == folder || entry.first.starts_with(inside);
+        });
+    }
+    void begin() {
+        inStep = true;
+        noFolders.clear();
+        bool all = false;
+        watch.changed([&](int number) {
+            const auto paths = pathsOf.find(number);
+            if (number < 0 || number == watch.folderWatch() || paths == pathsOf.end()) {
+                all = true;
+                return;
+            }
+            for (const std::string& folder : paths->second)
+                forget(folder);
+        });
+        if (all || !watch.watching() || stepOnly) folders.clear();
+    }
+    void end() {
+        inStep = false;
+        noFolders.clear();
+        if (!watch.watching() || stepOnly) folders.clear();
+    }
+
+    ChangeWatch watch; // on dosdevices, and on each folder kept
     bool inStep = false;
+    bool stepOnly = false;
     std::unordered_map<std::string, std::shared_ptr<const FolderListing>> folders;
+    std::unordered_set<std::string> noFolders; // found to be no folder in this step
+    std::unordered_map<int, std::vector<std::string>> pathsOf;
 };
 
 namespace {
@@ -223,29 +273,30 @@ namespace {
 std::string MatchName(const std::filesystem::path& folder, const std::string& name,
                       WinePaths::StepFolders* step) {
     const auto wanted = Utf8ToUtf16(name);
-    if (step && step->inStep && wanted) {
+    const bool inStep = step && step->inStep && wanted;
+    if (inStep) {
+        if (step->noFolders.contains(folder.native())) return {};
         const auto seen = step->folders.find(folder.native());
-        if (seen != step->folders.end()) {
-            if (seen->second) return MatchIn(*seen->second, Folded(*wanted), name);
-            // Looked at in this step and found to be no folder.
-            return {};
-        }
+        if (seen != step->folders.end()) return MatchIn(*seen->second, Folded(*wanted), name);
     }
+    const bool kept = inStep && step->keep(folder.native());
     struct stat st {};
     std::shared_ptr<const FolderListing> listing;
     if (wanted) {
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            if (step && step->inStep) step->folders.emplace(folder.native(), nullptr);
+            if (inStep) step->noFolders.insert(folder.native());
             return {};
         }
         listing = Listings().kept(folder, st);
     }
     if (!listing) {
-        if (Exists(folder / name)) return name;
+        // A folder kept from step to step is listed once, rather than looked into name
+        // by name.
+        if (!kept && Exists(folder / name)) return name;
         if (!wanted) return {};
         listing = Listings().list(folder, st);
     }
-    if (step && step->inStep) step->folders.emplace(folder.native(), listing);
+    if (inStep) step->folders.emplace(folder.native(), listing);
     return MatchIn(*listing, Folded(*wanted), name);
 }
 
@@ -364,16 +415,14 @@ std::vector<std::string> MatchingEntries(const std::filesystem::path& folder,
 
 WinePaths::WinePaths(std::filesystem::path prefix, std::filesystem::path appDir)
     : prefix_(std::move(prefix)), appDir_(std::move(appDir)),
-      step_(std::make_shared<StepFolders>()) {}
+      step_(std::make_shared<StepFolders>(prefix_ / "dosdevices")) {}
 
 void WinePaths::beginStep() {
-    step_->inStep = true;
-    step_->folders.clear();
+    step_->begin();
 }
 
 void WinePaths::endStep() {
-    step_->inStep = false;
-    step_->folders.clear();
+    step_->end();
 }
 
 std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path, bool checkDrive) const {

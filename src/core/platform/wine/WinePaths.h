@@ -50,7 +50,8 @@ public:
     const std::filesystem::path& appDir() const { return appDir_; }
 
     // Within a step (Platform::beginStep) each folder a path goes through is looked at
-    // once: a change made from outside shows from the next step on.
+    // once, and after it only when an inotify watch tells of a change to it (or to the
+    // drives): a change made from outside shows from the next step on.
     void beginStep();
     void endStep();
     struct StepFolders;

@@ -37,7 +37,10 @@ bool FileConditionHolds(const FileConditionRow& row, std::string_view appDir, Se
     return row.decide == RuleWords::kNoFile ? !exists : exists;
 }
 
-bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDir, Seen& seen) {
+// Whether the value equals the rule's (`equals`) or differs from it. What was seen is
+// told only when the condition holds: the stored type is looked up for it alone.
+bool ValueCompared(RegKey root, const RegConditionRow& row, std::string_view appDir, bool equals,
+                   Seen& seen) {
     const std::string compare = row.PathAbs == "1"
                                     ? ExpandRulePath(row.compareValue, RegistryAppDir(appDir))
                                     : row.compareValue;
@@ -45,11 +48,13 @@ bool ValueEquals(RegKey root, const RegConditionRow& row, std::string_view appDi
     std::string value;
     const bool read = ReadRegValueText(root, row.KeyPath, row.KeyValue, row.KeyType, value);
     if (!read) value.clear();
+    const bool holds = (AsciiLower(value) == AsciiLower(compare)) == equals;
+    if (!holds) return false;
     // What is shown is the value as stored: the rule's type name may differ (a string
     // of either kind reads as text).
     const std::string stored = RegValueTypeName(root, row.KeyPath, row.KeyValue);
     seen.observed = stored.empty() ? "值不存在" : read ? stored + " " + value : stored;
-    return AsciiLower(value) == AsciiLower(compare);
+    return true;
 }
 
 // A list's text form as one line: each entry quoted, "a", "b".
@@ -83,7 +88,6 @@ bool ListEquals(RegKey root, const RegConditionRow& row, std::string_view appDir
 
 bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen& seen) {
     const RegKey root = RootKeyFromName(row.root);
-    seen.target = RegTarget(row);
     auto said = [&](bool exists, const char* yes, const char* no) {
         seen.observed = exists ? yes : no;
         return exists;
@@ -98,8 +102,9 @@ bool RegConditionHolds(const RegConditionRow& row, std::string_view appDir, Seen
     if (row.decide == RuleWords::kNoValue)
         return !said(RegValueExists(root, row.KeyPath, row.KeyValue, row.KeyType), "值存在",
                      "值不存在");
-    if (row.decide == RuleWords::kValueEquals) return ValueEquals(root, row, appDir, seen);
-    if (row.decide == RuleWords::kValueDiffers) return !ValueEquals(root, row, appDir, seen);
+    if (row.decide == RuleWords::kValueEquals) return ValueCompared(root, row, appDir, true, seen);
+    if (row.decide == RuleWords::kValueDiffers)
+        return ValueCompared(root, row, appDir, false, seen);
     if (row.decide == RuleWords::kListEquals) return ListEquals(root, row, appDir, seen);
     if (row.decide == RuleWords::kListDiffers) return !ListEquals(root, row, appDir, seen);
     return false;
@@ -141,6 +146,8 @@ public:
         if (groupDone_) return true;
         Seen seen;
         const bool holds = RegConditionHolds(row, appDir_, seen);
+        if (!holds) return true;
+        seen.target = RegTarget(row);
         std::string condition = row.decide;
         if (row.decide == RuleWords::kValueEquals || row.decide == RuleWords::kValueDiffers)
             condition += row.compareValue;

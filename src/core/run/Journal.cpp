@@ -453,12 +453,16 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
         runWritten_ = false;
     }
     // Once per run: the folder's "prefix" when it has none, and the run's own record.
+    // The run's folder is a new name in the journal's folder, made durable with the
+    // "prefix" file or by itself; run.json's name goes to disk with the run's first
+    // record, whose write syncs the run's folder.
     if (!runWritten_) {
-        if (!Exists(folder_ / "prefix")) (void)WriteWhole(folder_ / "prefix", machine_.string());
+        if (Exists(folder_ / "prefix") || !WriteWhole(folder_ / "prefix", machine_.string()))
+            SyncFolder(folder_);
         if (!Exists(runFolder / "run.json") &&
-            !WriteWhole(
-                runFolder / "run.json",
-                json{{"run", run}, {"time", Now()}, {"prefix", machine_.string()}}.dump(1))) {
+            !WriteWhole(runFolder / "run.json",
+                        json{{"run", run}, {"time", Now()}, {"prefix", machine_.string()}}.dump(1),
+                        false)) {
             error = "the journal cannot be written: " + (runFolder / "run.json").string();
             return nullptr;
         }

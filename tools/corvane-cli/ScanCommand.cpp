@@ -167,25 +167,26 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
             err << "corvane-cli repair: " << refusal << "\n";
             return 2;
         }
-        // Every ID must name an item before anything is repaired.
+        // Every ID must name an item before anything is repaired. The repair goes on
+        // with the same connection, in one read transaction: it sees the items as they
+        // were checked (nothing is written; closing the connection ends it).
         std::vector<RepairRow> rows;
         std::vector<std::string> names;
         std::vector<std::vector<PreviewAction>> previews;
-        {
-            const auto db = OpenRuleLibrary(session.inputs.library);
-            for (const std::string& id : ids) {
-                const auto item =
-                    db->Query(RuleSql::SelectRuleForRepair(session.inputs.library.table, id));
-                if (item->RowTotal() == 0) {
-                    err << "corvane-cli repair: no rule item with ID " << id << "\n";
-                    return 2;
-                }
-                rows.push_back({rows.size(), id});
-                names.push_back(RuleText(*item, "Name"));
-                if (options.dryRun)
-                    previews.push_back(
-                        PreviewRepair(RuleText(*item, "RepairXML"), session.inputs.appDir));
+        const auto db = OpenRuleLibrary(session.inputs.library);
+        db->OpenTransaction();
+        for (const std::string& id : ids) {
+            const auto item =
+                db->Query(RuleSql::SelectRuleForRepair(session.inputs.library.table, id));
+            if (item->RowTotal() == 0) {
+                err << "corvane-cli repair: no rule item with ID " << id << "\n";
+                return 2;
             }
+            rows.push_back({rows.size(), id});
+            names.push_back(RuleText(*item, "Name"));
+            if (options.dryRun)
+                previews.push_back(
+                    PreviewRepair(RuleText(*item, "RepairXML"), session.inputs.appDir));
         }
         if (options.dryRun) return PrintPreview(rows, names, previews, options.json, out);
         std::vector<std::string> warnings(rows.size());
@@ -208,7 +209,7 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
                     << (repaired ? "修复成功" : "修复失败") << "\n";
             current = index + 1;
         };
-        RunRepair(session.inputs, rows, events);
+        RunRepair(session.inputs, *db, rows, events);
         bool allRepaired = true;
         nlohmann::json list = nlohmann::json::array();
         for (std::size_t i = 0; i < rows.size(); ++i) {

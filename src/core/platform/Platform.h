@@ -261,6 +261,32 @@ public:
     // Ends a batch without writing: the changes it holds are dropped and the files
     // read again as they are.
     virtual void cancelBatch() {}
+
+    // --- Holding the registry for a run of changes ----------------------------------
+    // Between beginHold() and endHold() a backend may keep what guards its registry
+    // writes (on Linux, Wine's lock on the prefix) from the first change on rather
+    // than take it for each change, and leave the last step of making a saved file
+    // durable (the sync of its folder) to endHold(). Every change still checks before
+    // it is written that nobody else may write the registry; what guards the writes is
+    // let go after a failure and at endHold(). Holds may nest; the outermost one counts.
+    virtual void beginHold() {}
+    virtual void endHold() {}
+    // Lets go at once of what a hold keeps, for a wait within it (a question to the
+    // user); the next change takes it again.
+    virtual void letGo() {}
+};
+
+// A hold of `platform`'s registry (Platform::beginHold), from construction to
+// destruction.
+class PlatformHold {
+public:
+    explicit PlatformHold(Platform& platform) : platform_(platform) { platform_.beginHold(); }
+    ~PlatformHold() { platform_.endHold(); }
+    PlatformHold(const PlatformHold&) = delete;
+    PlatformHold& operator=(const PlatformHold&) = delete;
+
+private:
+    Platform& platform_;
 };
 
 // One step of the engine on `platform`, from construction to destruction.

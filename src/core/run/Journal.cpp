@@ -135,8 +135,10 @@ bool JournalItemRecorder::write() {
 namespace {
 
 // Moves the entries `moves` of the file record `record` into the journal, each whole
-// before its original goes. Marks each "whole" as it is, or "failed" with why; the
-// record is written after each.
+// before its original goes. Marks each "whole" as it is, or "failed" with why. A copy
+// across file systems is written down as whole before its original goes; a file moved
+// by a rename says so itself, in the journal, and the record says it with its next
+// write.
 bool MoveIntoJournal(json& record, const std::vector<std::size_t>& moves, const fs::path& data,
                      JournalItemRecorder& recorder, std::string& reason) {
     json& entries = record["entries"];
@@ -153,12 +155,11 @@ bool MoveIntoJournal(json& record, const std::vector<std::size_t>& moves, const 
             return false;
         }
         e["whole"] = true;
-        const bool written = recorder.write();
         if (placed == Placed::Renamed) continue;
         // A copy across file systems: the original goes only once the record says the
         // copy is whole.
         std::error_code ec;
-        if (!written) {
+        if (!recorder.write()) {
             fs::remove_all(stored, ec);
             e.erase("whole");
             e["failed"] = "the journal cannot be written";
@@ -449,13 +450,23 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
         }
         claimedRun_ = run;
         lastIndex_ = 0;
+        runWritten_ = false;
     }
-    if (!Exists(folder_ / "prefix")) (void)WriteWhole(folder_ / "prefix", machine_.string());
-    if (!Exists(runFolder / "run.json") &&
-        !WriteWhole(runFolder / "run.json",
-                    json{{"run", run}, {"time", Now()}, {"prefix", machine_.string()}}.dump(1))) {
-        error = "the journal cannot be written: " + (runFolder / "run.json").string();
-        return nullptr;
+    // Once per run: the folder's "prefix" when it has none, and the run's own record.
+    // The run's folder is a new name in the journal's folder, made durable with the
+    // "prefix" file or by itself; run.json's name goes to disk with the run's first
+    // record, whose write syncs the run's folder.
+    if (!runWritten_) {
+        if (Exists(folder_ / "prefix") || !WriteWhole(folder_ / "prefix", machine_.string()))
+            SyncFolder(folder_);
+        if (!Exists(runFolder / "run.json") &&
+            !WriteWhole(runFolder / "run.json",
+                        json{{"run", run}, {"time", Now()}, {"prefix", machine_.string()}}.dump(1),
+                        false)) {
+            error = "the journal cannot be written: " + (runFolder / "run.json").string();
+            return nullptr;
+        }
+        runWritten_ = true;
     }
     // Entries are numbered in the order their items began; an entry is written with
     // the item's first change, so the numbers are counted here.

@@ -116,8 +116,9 @@ private:
     std::filesystem::path machine_; // the machine folder's real path
     std::filesystem::path folder_;  // this machine's journal folder
     std::unique_ptr<journal::JournalLock> lock_;
-    int claimedRun_ = 0; // the run whose folder this object made
-    int lastIndex_ = 0;  // the entries of claimedRun_ so far
+    int claimedRun_ = 0;      // the run whose folder this object made
+    int lastIndex_ = 0;       // the entries of claimedRun_ so far
+    bool runWritten_ = false; // claimedRun_'s run.json is on disk
 };
 
 // Records the changes of one item's repair, before each is made.

@@ -1,6 +1,7 @@
 #include "core/run/ScanRepair.h"
 
 #include <ctime>
+#include <optional>
 
 #include "core/engine/RuleTriggered.h"
 #include "core/engine/RunRepairXML.h"
@@ -103,6 +104,66 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
     }
 }
 
+namespace {
+
+// The run itself, once the journal is claimed and the library open.
+void RepairItems(const RunInputs& inputs, TSQLiteDatabase& db, Journal& journal, int run,
+                 const std::vector<RepairRow>& rows, const RepairEvents& events) {
+    if (events.journaled) events.journaled(run);
+    // Wine's lock is taken once for the run (each save still checks that it keeps every
+    // wineserver away) and let go when the run ends, and while a warning waits for the
+    // user.
+    std::optional<PlatformHold> hold;
+    hold.emplace(ActivePlatform());
+    // Whether the machine can be read, as last looked at: before the first item, then
+    // after each item's detection, unless a warning waited for the user since.
+    std::optional<std::string> lastMachineError;
+    for (const RepairRow& row : rows) {
+        const auto item = db.Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
+        if (item->RowTotal() > 0) {
+            const std::string warning = RuleText(*item, "MessBoxText");
+            if (!warning.empty() && events.warn) {
+                if (events.warnWaits) {
+                    ActivePlatform().letGo();
+                    lastMachineError.reset();
+                }
+                events.warn(warning);
+            }
+        }
+        // An item that left the library fails here, with the empty-result error.
+        const std::string repairXml = RuleText(*item, "RepairXML");
+        const RuleRow rule = Readable(ReadRuleRow(*item));
+        const std::string& detection = rule.item.OptText;
+        // A machine that cannot be read is not repaired: detection could not tell
+        // afterwards whether the item is gone.
+        if (!lastMachineError) lastMachineError = ActivePlatform().machineError();
+        std::string reason = *lastMachineError;
+        lastMachineError.reset();
+        auto recorder =
+            reason.empty() ? journal.beginItem(run, row.id, rule.item.Name, rule.item.Level, reason)
+                           : nullptr;
+        bool repaired = false;
+        if (recorder) {
+            const RepairResult result = RunRepairXML(repairXml, inputs.appDir, recorder.get());
+            for (const std::string& line : result.refused)
+                reason += (reason.empty() ? "" : "\n") + line;
+            const bool stillThere = RuleTriggered(detection, inputs.appDir) == 1;
+            // A registry file spoilt meanwhile hides whether the item is still there.
+            lastMachineError = ActivePlatform().machineError();
+            if (reason.empty()) reason = *lastMachineError;
+            repaired = !stillThere && reason.empty();
+            if (!recorder->finish(repaired ? "修复成功" : "修复失败", stillThere) && reason.empty())
+                reason = "the journal cannot be written";
+        }
+        if (!reason.empty() && events.failed) events.failed(row.index, reason);
+        if (events.repaired) events.repaired(row.index, repaired);
+    }
+    hold.reset();
+    journal.prune();
+}
+
+} // namespace
+
 void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
                const RepairEvents& events) {
     // The machine's journal is claimed for the whole run before anything else: another
@@ -117,39 +178,15 @@ void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
     });
     const auto db = OpenRuleLibrary(inputs.library);
     opened = true;
-    if (events.journaled) events.journaled(run);
-    for (const RepairRow& row : rows) {
-        const auto item = db->Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
-        if (item->RowTotal() > 0) {
-            const std::string warning = RuleText(*item, "MessBoxText");
-            if (!warning.empty() && events.warn) events.warn(warning);
-        }
-        // An item that left the library fails here, with the empty-result error.
-        const std::string repairXml = RuleText(*item, "RepairXML");
-        const RuleRow rule = Readable(ReadRuleRow(*item));
-        const std::string& detection = rule.item.OptText;
-        // A machine that cannot be read is not repaired: detection could not tell
-        // afterwards whether the item is gone.
-        std::string reason = ActivePlatform().machineError();
-        auto recorder =
-            reason.empty() ? journal.beginItem(run, row.id, rule.item.Name, rule.item.Level, reason)
-                           : nullptr;
-        bool repaired = false;
-        if (recorder) {
-            const RepairResult result = RunRepairXML(repairXml, inputs.appDir, recorder.get());
-            for (const std::string& line : result.refused)
-                reason += (reason.empty() ? "" : "\n") + line;
-            const bool stillThere = RuleTriggered(detection, inputs.appDir) == 1;
-            // A registry file spoilt meanwhile hides whether the item is still there.
-            if (reason.empty()) reason = ActivePlatform().machineError();
-            repaired = !stillThere && reason.empty();
-            if (!recorder->finish(repaired ? "修复成功" : "修复失败", stillThere) && reason.empty())
-                reason = "the journal cannot be written";
-        }
-        if (!reason.empty() && events.failed) events.failed(row.index, reason);
-        if (events.repaired) events.repaired(row.index, repaired);
-    }
-    journal.prune();
+    RepairItems(inputs, *db, journal, run, rows, events);
+}
+
+void RunRepair(const RunInputs& inputs, TSQLiteDatabase& library,
+               const std::vector<RepairRow>& rows, const RepairEvents& events) {
+    Journal journal(inputs.journalRoot, ActivePlatform().machinePlace().path);
+    const int run = journal.beginRun();
+    Closing close([&] { RecordDate(inputs.settingsFile, "FixTime", events.datesChanged); });
+    RepairItems(inputs, library, journal, run, rows, events);
 }
 
 } // namespace corvane

@@ -61,6 +61,7 @@ struct RepairRow {
 struct RepairEvents {
     std::function<void(int run)> journaled;            // the journal's run that records this one
     std::function<void(const std::string& text)> warn; // before an item with a warning
+    bool warnWaits = false; // `warn` waits for the user: Wine's lock is let go before it
     std::function<void(std::size_t index, bool repaired)> repaired;
     // Before `repaired` reports a failure that has a reason: why the repair's changes did
     // not go through (refused outside the machine, a journal that cannot be written),
@@ -80,5 +81,10 @@ struct RepairEvents {
 // done, while another repair or undo of the machine runs.
 void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
                const RepairEvents& events);
+// The same with the library open already at inputs.library (`library`, left open): a
+// caller that has read the items first (to check their IDs) passes its connection on.
+// FixTime is written however the run ends, once the journal was claimed.
+void RunRepair(const RunInputs& inputs, TSQLiteDatabase& library,
+               const std::vector<RepairRow>& rows, const RepairEvents& events);
 
 } // namespace corvane

@@ -481,6 +481,7 @@ void Tfrmmain::bntClearClick() {
     int run = 0, repairedCount = 0, failedCount = 0;
     events.journaled = [&run](int journalRun) { run = journalRun; };
     events.warn = [](const std::string& text) { ui::Prompt(ui::ToQ(text)); };
+    events.warnWaits = true;
     events.repaired = [&](std::size_t index, bool repaired) {
         QTreeWidgetItem* item = ListView1->topLevelItem(static_cast<int>(index));
         item->setText(4, repaired ? "修复成功" : "修复失败");

@@ -329,6 +329,60 @@ TEST_F(WineRegistryTest, ChangesHoldWinesLock) {
     EXPECT_EQ(other.read("user.reg").find("\"X\""), std::string::npos);
 }
 
+// Whether another process (a starting wineserver) can take the lock in `dir` now. A
+// child asks: closing a descriptor of the lock file here would let this process's
+// locks go.
+bool FreeForAnotherProcess(const std::filesystem::path& dir) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open((dir / "lock").c_str(), O_CREAT | O_WRONLY, 0600);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_len = 1;
+        ::_exit(fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0 ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A hold keeps Wine's lock from its first change to its end, and asking whether the
+// registry may be written does not let it go; before each save it checks that no
+// wineserver runs in another place, and a change that fails lets the lock go.
+TEST_F(WineRegistryTest, AHoldKeepsWinesLockAndChecksItBeforeEachSave) {
+    const auto dir = WineServerDir(prefix.dir(), tmpRoot.dir());
+    const auto elsewhere = tmpRoot.dir() / (".wine-" + std::to_string(::getuid())) / dir.filename();
+    platform.beginHold();
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"1"), RegStatus::Ok);
+    EXPECT_EQ(platform.regWriteState(), RegWriteState::Writable);
+    EXPECT_FALSE(FreeForAnotherProcess(dir)) << "the hold, or asking, let the lock go";
+    for (const bool batch : {false, true}) {
+        if (batch) {
+            platform.beginBatch();
+            EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"2"), RegStatus::Ok);
+        }
+        const std::string before = prefix.read("user.reg");
+        {
+            test::FakeWineServer wine(test::FakeWineServer::At{elsewhere});
+            if (batch)
+                EXPECT_FALSE(platform.endBatch());
+            else
+                EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"2"),
+                          RegStatus::LockViolation);
+            EXPECT_NE(platform.registryError().find("Wine is running for"), std::string::npos)
+                << platform.registryError();
+            EXPECT_EQ(prefix.read("user.reg"), before) << batch;
+            EXPECT_TRUE(FreeForAnotherProcess(dir)) << "a failed change kept the lock";
+        }
+        EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "X", u"3"), RegStatus::Ok);
+        EXPECT_FALSE(FreeForAnotherProcess(dir));
+    }
+    platform.endHold();
+    EXPECT_TRUE(FreeForAnotherProcess(dir)) << "the hold kept the lock after its end";
+    EXPECT_EQ(read(RootKey::CurrentUser, "Environment", "X"), "3");
+    EXPECT_NE(prefix.read("user.reg").find("\"X\"=\"3\""), std::string::npos);
+}
+
 // The temporary files of killed writes go at the next change: only ours, by their
 // exact name, older than the change and not locked by a write still running.
 TEST_F(WineRegistryTest, ChangesRemoveStaleTemporaryFiles) {

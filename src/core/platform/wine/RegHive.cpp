@@ -604,18 +604,16 @@ private:
 
 } // namespace
 
-bool RegHive::save() {
+bool RegHive::save(bool syncFolder) {
     if (state_ != State::Loaded) return false;
     // A write by a program that does not take Wine's lock, made since the file was
     // read, is kept: this save is refused and the file read again as it now is.
-    {
-        struct stat now {};
-        const bool exists = ::stat(file_.c_str(), &now) == 0;
-        if (exists ? SignatureOf(now) != signature_ : signature_ != Signature{}) {
-            saveError_ = "another program changed it since it was read";
-            load();
-            return false;
-        }
+    struct stat now {};
+    const bool exists = ::stat(file_.c_str(), &now) == 0;
+    if (exists ? SignatureOf(now) != signature_ : signature_ != Signature{}) {
+        saveError_ = "another program changed it since it was read";
+        load();
+        return false;
     }
     const std::filesystem::path dir = file_.parent_path();
     std::string tmpl = dir.string();
@@ -628,8 +626,8 @@ bool RegHive::save() {
     }
     // Locked while it is written, so that no other write takes it for a stale one.
     ::flock(fd, LOCK_EX | LOCK_NB);
+    if (exists) ::fchmod(fd, now.st_mode & 07777);
     struct stat st {};
-    if (::stat(file_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
 
     // Unchanged sections go out straight from the text that was read; changed ones
     // are formatted once and kept, as they are now the file's text.
@@ -659,10 +657,13 @@ bool RegHive::save() {
         load();
         return false;
     }
-    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+    if (syncFolder) {
+        const int dirFd =
+            ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            ::fsync(dirFd);
+            ::close(dirFd);
+        }
     }
     for (auto& [section, text] : fresh) {
         const std::size_t lead = section->keyLineStart;

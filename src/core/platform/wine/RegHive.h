@@ -101,7 +101,9 @@ public:
     RegNode& addKey(RegNode& node, std::u16string_view name);
     // Makes `node` a link key: its section gets a "#link" line.
     void markLink(RegNode& node);
-    bool save();
+    // Without `syncFolder` the rename is left for the caller to make durable (the
+    // folder's sync): a crash before then leaves the file as it was, whole.
+    bool save(bool syncFolder = true);
     // Why the last save() failed.
     const std::string& saveError() const { return saveError_; }
 

@@ -85,6 +85,9 @@ public:
     void beginBatch() override { registry_.beginBatch(); }
     bool endBatch() override { return registry_.endBatch(); }
     void cancelBatch() override { registry_.cancelBatch(); }
+    void beginHold() override { registry_.beginHold(); }
+    void endHold() override { registry_.endHold(); }
+    void letGo() override { registry_.letGo(); }
     std::string fileError() override;
     std::string refusalAt(const std::string& hostPath, bool entryItself) override;
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <ctime>
+#include <fcntl.h>
 #include <system_error>
+#include <unistd.h>
 
 #include "core/platform/Utf.h"
 #include "core/platform/wine/WineServer.h"
@@ -70,25 +72,52 @@ void WineRegistry::cancelBatch() {
     if (--batchDepth_ == 0) (void)finishBatch();
 }
 
+void WineRegistry::beginHold() {
+    ++holdDepth_;
+}
+
+void WineRegistry::endHold() {
+    if (holdDepth_ == 0 || --holdDepth_ > 0) return;
+    if (folderUnsynced_) {
+        folderUnsynced_ = false;
+        const int fd = ::open(prefix_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+    }
+    if (batchDepth_ == 0) heldLock_.reset();
+}
+
+void WineRegistry::letGo() {
+    if (batchDepth_ == 0) heldLock_.reset();
+}
+
 bool WineRegistry::finishBatch() {
     const bool write = !batchCancelled_;
     batchCancelled_ = false;
-    bool ok = true;
-    std::string firstError;
+    // The files are written only while the lock still keeps every wineserver away.
+    RegStatus locked = RegStatus::Ok;
+    if (write && std::find(unsaved_.begin(), unsaved_.end(), true) != unsaved_.end() &&
+        !(heldLock_ && heldLock_->stillHeld()))
+        locked = takeLock(heldLock_);
+    bool ok = locked == RegStatus::Ok;
+    std::string firstError = lastError_;
     for (int hive = 0; hive < HiveCount; ++hive) {
         if (!unsaved_[hive]) continue;
         unsaved_[hive] = false;
-        if (!write) {
+        if (!write || locked != RegStatus::Ok) {
             hives_[hive]->reload();
             continue;
         }
-        if (save(hive) != RegStatus::Ok && ok) {
+        if (writeHive(hive) != RegStatus::Ok && ok) {
             ok = false;
             firstError = lastError_;
         }
     }
     if (!ok) lastError_ = firstError;
-    batchLock_.reset();
+    // A hold keeps the lock for its next change, unless this save failed.
+    if (holdDepth_ == 0 || !ok) heldLock_.reset();
     return ok;
 }
 
@@ -187,6 +216,10 @@ std::vector<WineRegistry::StringValue> WineRegistry::readStrings(RegKey root,
 RegWriteState WineRegistry::writeState() {
     std::error_code ec;
     if (!std::filesystem::is_directory(prefix_, ec)) return RegWriteState::NoMachine;
+    // While this object holds the lock, its file is not opened (closing another
+    // descriptor of it would let the lock go): a write may go on, and its save checks
+    // the lock again.
+    if (heldLock_) return RegWriteState::Writable;
     switch (WineServerLockHolder(prefix_, roots_)) {
     case LockHolder::Wine:
         return RegWriteState::ServerRunning;
@@ -414,16 +447,22 @@ std::vector<std::u16string> WineRegistry::classesSubKeys(const ClassesKey& key) 
 
 RegStatus WineRegistry::lockForWrite(std::optional<WineServerLock>& lock) {
     lastError_.clear();
-    if (batchDepth_ > 0 && batchLock_) return RegStatus::Ok;
-    struct timespec start {};
-    ::clock_gettime(CLOCK_REALTIME, &start);
+    // A batch that holds the lock checks it again before it saves.
+    if (batchDepth_ > 0 && heldLock_) return RegStatus::Ok;
     std::error_code ec;
     if (!std::filesystem::is_directory(prefix_, ec)) {
         lastError_ = "no Wine prefix at " + prefix_.string() + "; nothing was written";
         return RegStatus::AccessDenied;
     }
-    // A batch keeps the lock until it saves.
-    std::optional<WineServerLock>& held = batchDepth_ > 0 ? batchLock_ : lock;
+    // A batch keeps the lock until it saves, a hold until it ends.
+    std::optional<WineServerLock>& held = batchDepth_ > 0 || holdDepth_ > 0 ? heldLock_ : lock;
+    return held && held->stillHeld() ? RegStatus::Ok : takeLock(held);
+}
+
+RegStatus WineRegistry::takeLock(std::optional<WineServerLock>& held) {
+    struct timespec start {};
+    ::clock_gettime(CLOCK_REALTIME, &start);
+    held.reset();
     held.emplace(prefix_, roots_);
     switch (held->result()) {
     case WineServerLock::Result::Locked:
@@ -475,7 +514,18 @@ RegStatus WineRegistry::save(int hive) {
         unsaved_[hive] = true;
         return RegStatus::Ok;
     }
-    if (hives_[hive]->save()) return RegStatus::Ok;
+    const RegStatus s = writeHive(hive);
+    // A hold lets the lock go when a change fails.
+    if (s != RegStatus::Ok) heldLock_.reset();
+    return s;
+}
+
+RegStatus WineRegistry::writeHive(int hive) {
+    // Within a hold the folder is synced once, when it ends.
+    if (hives_[hive]->save(holdDepth_ == 0)) {
+        if (holdDepth_ > 0) folderUnsynced_ = true;
+        return RegStatus::Ok;
+    }
     lastError_ = "cannot write " + hives_[hive]->file().string() + ": " +
                  hives_[hive]->saveError() + "; nothing was written";
     return RegStatus::WriteFault;

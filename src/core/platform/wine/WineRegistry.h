@@ -8,7 +8,9 @@
 // Wine would not read, makes every key of its branch Unreadable and is never written.
 //
 // Each change holds Wine's lock on the prefix (WineServerLock) from its check that
-// no wineserver runs until its file is saved.
+// no wineserver runs until its file is saved. A batch keeps it until it saves, a hold
+// until it ends; before a file is written the lock kept is checked again (it must
+// still keep every wineserver away), and taken anew when it does not.
 #pragma once
 
 #include <array>
@@ -91,6 +93,13 @@ public:
     [[nodiscard]] bool endBatch();
     // Ends a batch; the outermost one then drops what the batch changed.
     void cancelBatch();
+    // Within a hold Wine's lock is kept from the first change to the outermost
+    // endHold() (let go at once when a change or a save fails), and the prefix folder
+    // is synced once, at that endHold(), for every file saved meanwhile.
+    void beginHold();
+    void endHold();
+    // Lets go of the lock a hold keeps (not of one a batch needs for its save).
+    void letGo();
 
 private:
     enum HiveId { Machine, User, UserDefault, HiveCount };
@@ -135,6 +144,8 @@ private:
     // Takes Wine's lock for a change (kept by a batch) and removes stale temporary
     // files; the key of the change is to be looked up after it.
     RegStatus lockForWrite(std::optional<WineServerLock>& lock);
+    // Takes Wine's lock into `held`; the reason in lastError_ when it cannot.
+    RegStatus takeLock(std::optional<WineServerLock>& held);
     RegStatus writableHive(int hive);
     // A SID that is not the user's: NotFound, or Unreadable when user.reg is.
     RegStatus userUnknown();
@@ -142,6 +153,8 @@ private:
     bool finishBatch();
     // Saves the file, or within a batch marks it for endBatch().
     RegStatus save(int hive);
+    // Writes the file now.
+    RegStatus writeHive(int hive);
     // Reads the file again when it changed on disk, unless checked in this step or
     // since the watch last told of a change.
     RegHive& refreshed(int hive);
@@ -160,7 +173,9 @@ private:
     std::array<bool, HiveCount> checked_{};
     int batchDepth_ = 0;
     bool batchCancelled_ = false;
-    std::optional<WineServerLock> batchLock_;
+    int holdDepth_ = 0;
+    bool folderUnsynced_ = false;            // a file was saved within the hold
+    std::optional<WineServerLock> heldLock_; // kept by a batch or a hold
     std::array<bool, HiveCount> unsaved_{};
     std::uint64_t changes_ = 0; // changes made in a batch, for generation()
 };

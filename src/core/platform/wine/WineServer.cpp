@@ -29,7 +29,8 @@ ServerRoots ServerRoots::FromProcess() {
 namespace {
 
 std::string Uid() {
-    return std::to_string(::getuid());
+    static const std::string uid = std::to_string(::getuid());
+    return uid;
 }
 
 std::filesystem::path RunUserDir(const ServerRoots& roots) {
@@ -46,21 +47,27 @@ bool HasRunUserDir(const ServerRoots& roots) {
     return true;
 }
 
-// The folder the prefix's "wineserver" file names; empty when there is no usable one.
-// `strict` asks for what Wine itself accepts: a file of mode 0400 (Wine removes any
-// other and makes a new one).
-std::string NamedFolder(const std::filesystem::path& prefix, bool strict) {
+// The folder the prefix's "wineserver" file names, read once: `name` is empty when
+// there is no usable one; `accepted` says whether Wine itself takes it (a file of
+// mode 0400: Wine removes any other and makes a new one).
+struct Named {
+    std::string name;
+    bool accepted = false;
+};
+Named NamedFolderOf(const std::filesystem::path& prefix) {
     const std::filesystem::path file = prefix / "wineserver";
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return {};
     struct stat st {};
-    std::string name;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!strict || (st.st_mode & 07777) == 0400)) {
+    Named named;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        named.accepted = (st.st_mode & 07777) == 0400;
         char buffer[256];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) name.assign(buffer, static_cast<std::size_t>(n));
+        if (n > 0) named.name.assign(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
+    std::string& name = named.name;
     while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' ' ||
                              name.back() == '\t'))
         name.pop_back();
@@ -68,7 +75,14 @@ std::string NamedFolder(const std::filesystem::path& prefix, bool strict) {
     if (name.empty() || name.find('/') != std::string::npos ||
         name.find('\0') != std::string::npos || name == "." || name == "..")
         return {};
-    return name;
+    return named;
+}
+
+// The folder the prefix's "wineserver" file names; empty when there is no usable one.
+// `strict` asks for what Wine itself accepts.
+std::string NamedFolder(const std::filesystem::path& prefix, bool strict) {
+    Named named = NamedFolderOf(prefix);
+    return !strict || named.accepted ? std::move(named.name) : std::string();
 }
 
 // server-<st_dev hex>-<st_ino hex> of the prefix; empty when it is not a folder.
@@ -164,31 +178,48 @@ LockHolder HolderIn(const std::filesystem::path& dir) {
 
 } // namespace
 
-std::filesystem::path WineServerDir(const std::filesystem::path& prefix, const ServerRoots& roots) {
+namespace {
+
+// WineServerDir and WineServerDirs, from one look at the prefix.
+struct Places {
+    std::filesystem::path installed;
+    std::vector<std::filesystem::path> all;
+};
+Places PlacesOf(const std::filesystem::path& prefix, const ServerRoots& roots, bool wantInstalled) {
+    Places places;
     const std::string leaf = ServerLeaf(prefix);
-    if (leaf.empty()) return {};
-    if (HasRunUserDir(roots)) return RunUserDir(roots) / "wine" / leaf;
-    if (const std::string name = NamedFolder(prefix, true); !name.empty())
-        return roots.tmpDirOrTmp() / name / leaf;
-    return roots.tmp / (".wine-" + Uid()) / leaf;
+    if (leaf.empty()) return places;
+    const Named named = NamedFolderOf(prefix);
+    if (wantInstalled) {
+        if (HasRunUserDir(roots))
+            places.installed = RunUserDir(roots) / "wine" / leaf;
+        else if (named.accepted)
+            places.installed = roots.tmpDirOrTmp() / named.name / leaf;
+        else
+            places.installed = roots.tmp / (".wine-" + Uid()) / leaf;
+    }
+    std::vector<std::filesystem::path> dirs;
+    dirs.push_back(RunUserDir(roots) / "wine" / leaf);
+    if (!named.name.empty()) {
+        dirs.push_back(roots.tmpDirOrTmp() / named.name / leaf);
+        dirs.push_back(roots.tmp / named.name / leaf);
+    }
+    dirs.push_back(roots.tmp / (".wine-" + Uid()) / leaf);
+    for (auto& dir : dirs)
+        if (std::find(places.all.begin(), places.all.end(), dir) == places.all.end())
+            places.all.push_back(std::move(dir));
+    return places;
+}
+
+} // namespace
+
+std::filesystem::path WineServerDir(const std::filesystem::path& prefix, const ServerRoots& roots) {
+    return PlacesOf(prefix, roots, true).installed;
 }
 
 std::vector<std::filesystem::path> WineServerDirs(const std::filesystem::path& prefix,
                                                   const ServerRoots& roots) {
-    std::vector<std::filesystem::path> dirs;
-    const std::string leaf = ServerLeaf(prefix);
-    if (leaf.empty()) return dirs;
-    dirs.push_back(RunUserDir(roots) / "wine" / leaf);
-    if (const std::string name = NamedFolder(prefix, false); !name.empty()) {
-        dirs.push_back(roots.tmpDirOrTmp() / name / leaf);
-        dirs.push_back(roots.tmp / name / leaf);
-    }
-    dirs.push_back(roots.tmp / (".wine-" + Uid()) / leaf);
-    std::vector<std::filesystem::path> unique;
-    for (auto& dir : dirs)
-        if (std::find(unique.begin(), unique.end(), dir) == unique.end())
-            unique.push_back(std::move(dir));
-    return unique;
+    return PlacesOf(prefix, roots, false).all;
 }
 
 std::filesystem::path MakeWineServerDir(const std::filesystem::path& prefix,
@@ -225,9 +256,11 @@ bool WineServerRunning(const std::filesystem::path& prefix, const ServerRoots& r
     return WineServerLockHolder(prefix, roots) == LockHolder::Wine;
 }
 
-WineServerLock::WineServerLock(const std::filesystem::path& prefix, const ServerRoots& roots) {
+WineServerLock::WineServerLock(const std::filesystem::path& prefix, const ServerRoots& roots)
+    : prefix_(prefix), roots_(roots) {
     const std::filesystem::path dir = MakeWineServerDir(prefix, roots, error_);
     if (dir.empty()) return;
+    dir_ = dir;
     const std::filesystem::path file = dir / "lock";
     struct stat st {};
     if (::lstat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -251,6 +284,11 @@ WineServerLock::WineServerLock(const std::filesystem::path& prefix, const Server
             error_ = "cannot lock Wine's lock file " + file.string() + ": " + std::strerror(errno);
         return;
     }
+    struct stat locked {};
+    if (::fstat(fd_, &locked) == 0) {
+        lockDev_ = locked.st_dev;
+        lockIno_ = locked.st_ino;
+    }
     // A wineserver of another build keeps its folder elsewhere.
     for (const auto& other : WineServerDirs(prefix, roots)) {
         if (other == dir) continue;
@@ -260,6 +298,21 @@ WineServerLock::WineServerLock(const std::filesystem::path& prefix, const Server
         }
     }
     result_ = Result::Locked;
+}
+
+bool WineServerLock::stillHeld() const {
+    if (result_ != Result::Locked) return false;
+    struct stat now {};
+    if (::lstat((dir_ / "lock").c_str(), &now) != 0 || now.st_dev != lockDev_ ||
+        now.st_ino != lockIno_)
+        return false;
+    // The installed Wine would now take another folder (the user's runtime folder
+    // appeared, say): a wineserver starting there would not see this lock.
+    const Places places = PlacesOf(prefix_, roots_, true);
+    if (places.installed != dir_) return false;
+    for (const auto& other : places.all)
+        if (other != dir_ && HolderIn(other) != LockHolder::Nobody) return false;
+    return true;
 }
 
 WineServerLock::~WineServerLock() {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace corvane::wine {
@@ -74,8 +75,18 @@ public:
     Result result() const { return result_; }
     // Why the lock could not be taken (Failed), naming the file or folder.
     const std::string& error() const { return error_; }
+    // Whether the lock, once taken, still keeps every wineserver away from the prefix:
+    // its file is still the one locked (nobody removed or replaced it) in the folder the
+    // installed Wine takes, and nobody holds the lock in another of WineServerDirs.
+    // Opens no lock file of its own folder, so that its locks stay held.
+    bool stillHeld() const;
 
 private:
+    std::filesystem::path prefix_;
+    ServerRoots roots_;
+    std::filesystem::path dir_; // the folder whose lock file is held
+    dev_t lockDev_ = 0;         // the lock file held
+    ino_t lockIno_ = 0;
     int fd_ = -1;
     Result result_ = Result::Failed;
     std::string error_;

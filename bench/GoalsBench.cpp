@@ -119,6 +119,10 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(tmpl)) return 2;
     const fs::path root = tmpl;
     ::setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
+    // The repairs' journals and lock folders go below the root, and with it.
+    ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+    fs::create_directories(root / "tmp");
+    ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
 
     std::printf("making the libraries and prefixes in %s ...\n", root.c_str());
     const fs::path demoSource = fs::path(CORVANE_SOURCE_DIR) / "data/demo-prefix";

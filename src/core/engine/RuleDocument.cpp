@@ -1,5 +1,6 @@
 #include "core/engine/RuleDocument.h"
 
+#include <array>
 #include <initializer_list>
 #include <optional>
 #include <utility>
@@ -71,34 +72,48 @@ void Optional(XmlNode rule, std::string_view name, std::string& out) {
     if (!rule.attributeInto(name, out)) out.clear();
 }
 
+// Reads a rule's attributes in one pass: the first `required` of `names` must be
+// there; the others (`PathAbs`, `create`, `list`) read as "" when missing.
+template <std::size_t N>
+bool ReadAttributes(XmlNode n, const std::array<std::string_view, N>& names,
+                    const std::array<std::string*, N>& out, std::size_t required) {
+    std::array<bool, N> found{};
+    n.attributesInto(names, out, found);
+    for (std::size_t i = 0; i < N; ++i) {
+        if (found[i]) continue;
+        if (i < required) return false;
+        out[i]->clear();
+    }
+    return true;
+}
+
 bool ReadRow(XmlNode n, FileConditionRow& row) {
-    return Required(n, "FilePath", row.FilePath) && Required(n, "isFolder", row.isFolder) &&
-           Required(n, "decide", row.decide);
+    static constexpr std::array<std::string_view, 3> kNames{"FilePath", "isFolder", "decide"};
+    return ReadAttributes(n, kNames, {&row.FilePath, &row.isFolder, &row.decide}, 3);
 }
 
 bool ReadRow(XmlNode n, FileActionRow& row) {
-    return Required(n, "FilePath", row.FilePath) && Required(n, "FromPath", row.FromPath) &&
-           Required(n, "decide", row.decide);
+    static constexpr std::array<std::string_view, 3> kNames{"FilePath", "FromPath", "decide"};
+    return ReadAttributes(n, kNames, {&row.FilePath, &row.FromPath, &row.decide}, 3);
 }
 
 bool ReadRow(XmlNode n, RegConditionRow& row) {
-    if (!(Required(n, "root", row.root) && Required(n, "KeyPath", row.KeyPath) &&
-          Required(n, "KeyValue", row.KeyValue) && Required(n, "KeyType", row.KeyType) &&
-          Required(n, "compareValue", row.compareValue) && Required(n, "decide", row.decide)))
-        return false;
-    Optional(n, "PathAbs", row.PathAbs);
-    return true;
+    static constexpr std::array<std::string_view, 7> kNames{
+        "root", "KeyPath", "KeyValue", "KeyType", "compareValue", "decide", "PathAbs"};
+    return ReadAttributes(n, kNames,
+                          {&row.root, &row.KeyPath, &row.KeyValue, &row.KeyType, &row.compareValue,
+                           &row.decide, &row.PathAbs},
+                          6);
 }
 
 bool ReadRow(XmlNode n, RegActionRow& row) {
-    if (!(Required(n, "root", row.root) && Required(n, "KeyPath", row.KeyPath) &&
-          Required(n, "KeyValue", row.KeyValue) && Required(n, "KeyType", row.KeyType) &&
-          Required(n, "ValueContent", row.ValueContent) && Required(n, "decide", row.decide)))
-        return false;
-    Optional(n, "PathAbs", row.PathAbs);
-    Optional(n, RuleWords::kCreate, row.create);
-    Optional(n, RuleWords::kList, row.list);
-    return true;
+    static constexpr std::array<std::string_view, 9> kNames{
+        "root",   "KeyPath", "KeyValue",         "KeyType",       "ValueContent",
+        "decide", "PathAbs", RuleWords::kCreate, RuleWords::kList};
+    return ReadAttributes(n, kNames,
+                          {&row.root, &row.KeyPath, &row.KeyValue, &row.KeyType, &row.ValueContent,
+                           &row.decide, &row.PathAbs, &row.create, &row.list},
+                          6);
 }
 
 // The navigation every reader shares. `readMode`: the detection readers read each

@@ -162,6 +162,22 @@ bool XmlNode::attributeInto(std::string_view name, std::string& out) const {
     return true;
 }
 
+void XmlNode::attributesInto(std::span<const std::string_view> names,
+                             std::span<std::string* const> out, std::span<bool> found) const {
+    for (bool& f : found)
+        f = false;
+    if (!isElement()) return;
+    for (pugi::xml_attribute a = Wrap(node_).first_attribute(); a; a = a.next_attribute()) {
+        const std::string_view name = a.name();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (found[i] || names[i] != name) continue;
+            out[i]->assign(a.value());
+            found[i] = true;
+            break;
+        }
+    }
+}
+
 bool XmlNode::hasAttribute(std::string_view name) const {
     return isElement() && FindAttribute(Wrap(node_), name);
 }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,11 @@ public:
     std::optional<std::string> attribute(std::string_view name) const;
     // The same into `out`, which keeps what it held when there is no such attribute.
     bool attributeInto(std::string_view name, std::string& out) const;
+    // Several attributes in one pass: the value of `names[i]` into `*out[i]`, and
+    // `found[i]` says whether there was one (an `out` of a missing one keeps what it
+    // held). The three lists have the same length.
+    void attributesInto(std::span<const std::string_view> names, std::span<std::string* const> out,
+                        std::span<bool> found) const;
     bool hasAttribute(std::string_view name) const;
 
     // Building: a new last child element, and a new last attribute. False (and no

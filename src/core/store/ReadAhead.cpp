@@ -121,20 +121,28 @@ int DeviceCharacteristics(sqlite3_file* f) {
     return Of(f)->inner()->pMethods->xDeviceCharacteristics(Of(f)->inner());
 }
 
+// A file of SQLite's own layer without shared memory answers that it has none.
+bool HasShm(sqlite3_file* f) {
+    return Of(f)->inner()->pMethods->iVersion >= 2;
+}
+
 int ShmMap(sqlite3_file* f, int region, int size, int extend, void volatile** out) {
+    if (!HasShm(f)) return SQLITE_IOERR;
     return Of(f)->inner()->pMethods->xShmMap(Of(f)->inner(), region, size, extend, out);
 }
 
 int ShmLock(sqlite3_file* f, int offset, int n, int flags) {
     Of(f)->drop();
+    if (!HasShm(f)) return SQLITE_IOERR;
     return Of(f)->inner()->pMethods->xShmLock(Of(f)->inner(), offset, n, flags);
 }
 
 void ShmBarrier(sqlite3_file* f) {
-    Of(f)->inner()->pMethods->xShmBarrier(Of(f)->inner());
+    if (HasShm(f)) Of(f)->inner()->pMethods->xShmBarrier(Of(f)->inner());
 }
 
 int ShmUnmap(sqlite3_file* f, int deleteFlag) {
+    if (!HasShm(f)) return SQLITE_OK;
     return Of(f)->inner()->pMethods->xShmUnmap(Of(f)->inner(), deleteFlag);
 }
 
@@ -169,28 +177,6 @@ const sqlite3_io_methods kMethods = {
     Fetch,
     Unfetch,
 };
-// For a file without shared memory of its own.
-const sqlite3_io_methods kMethodsV1 = {
-    1,
-    Close,
-    Read,
-    Write,
-    Truncate,
-    Sync,
-    FileSize,
-    Lock,
-    Unlock,
-    CheckReservedLock,
-    FileControl,
-    SectorSize,
-    DeviceCharacteristics,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
 
 // Only the library file itself is read ahead; journals and temporary files are read
 // as SQLite reads them.
@@ -214,7 +200,7 @@ int Open(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* outFla
     file->pieceStart = 0;
     file->lastEnd = -1;
     file->readAhead = (flags & SQLITE_OPEN_MAIN_DB) != 0;
-    file->base.pMethods = inner->pMethods->iVersion >= 2 ? &kMethods : &kMethodsV1;
+    file->base.pMethods = &kMethods;
     return SQLITE_OK;
 }
 

@@ -1,5 +1,6 @@
 #include "core/engine/RuleTriggered.h"
 
+#include "core/engine/DetectionWalk.h"
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
 #include "core/engine/RulePath.h"
@@ -195,22 +196,40 @@ private:
 
 } // namespace
 
-int RuleTriggered(std::string_view optText, std::string_view appDir,
-                  std::vector<MatchedCondition>* matched) {
+namespace {
+
+// Evaluates the document that `walk` hands to its visitor.
+template <typename Walk>
+int Triggered(Walk walk, std::string_view appDir, std::vector<MatchedCondition>* matched) {
     try {
         // The machine is checked for outside changes once for the whole item.
         const PlatformStep step(ActivePlatform());
         Evaluation evaluation(appDir);
         // A document that does not read, or a walk cut short by a read failure, finds
         // only what was satisfied before.
-        const WalkResult walk = WalkDetectionDocument(optText, evaluation);
-        const bool found = evaluation.triggered(walk);
+        const WalkResult result = walk(evaluation);
+        const bool found = evaluation.triggered(result);
         if (matched && found) *matched = evaluation.matched();
         return found ? 1 : 0;
     } catch (...) {
         // Any error during the evaluation (memory running out) ends it with "not found".
         return 0;
     }
+}
+
+} // namespace
+
+int RuleTriggered(std::string_view optText, std::string_view appDir,
+                  std::vector<MatchedCondition>* matched) {
+    return Triggered(
+        [&](DetectionVisitor& visitor) { return WalkDetectionDocument(optText, visitor); }, appDir,
+        matched);
+}
+
+int RuleTriggered(const DetectionWalk& walk, std::string_view appDir,
+                  std::vector<MatchedCondition>* matched) {
+    return Triggered([&](DetectionVisitor& visitor) { return walk.replay(visitor); }, appDir,
+                     matched);
 }
 
 } // namespace corvane

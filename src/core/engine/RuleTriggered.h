@@ -23,5 +23,9 @@ struct MatchedCondition {
 };
 [[nodiscard]] int RuleTriggered(std::string_view optText, std::string_view appDir,
                                 std::vector<MatchedCondition>* matched = nullptr);
+// The same, for a document walked ahead of time.
+class DetectionWalk;
+[[nodiscard]] int RuleTriggered(const DetectionWalk& walk, std::string_view appDir,
+                                std::vector<MatchedCondition>* matched = nullptr);
 
 } // namespace corvane

@@ -7,6 +7,7 @@
 #include "core/engine/RunRepairXML.h"
 #include "core/platform/Platform.h"
 #include "core/run/Journal.h"
+#include "core/run/ScanAhead.h"
 #include "core/store/IniFile.h"
 #include "core/store/PlatformGroups.h"
 #include "core/store/RuleLibrary.h"
@@ -84,19 +85,22 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
     if (events.started) events.started(total);
     // A level outside 0 to 4 has no word: the column keeps the previous row's word.
     std::string lastWord;
-    for (int i = 1; i <= total && rules.Next(); ++i) {
-        const RuleRow row = Readable(ReadScanRow(rules));
-        if (events.row) events.row(i, row.item.Name);
-        // The filter comes first: items for other releases are never evaluated.
-        std::vector<MatchedCondition> matched;
-        if (PlatformGroupApplies(row.item.OSId, groups, inputs.release) &&
-            RuleTriggered(row.item.OptText, inputs.appDir, &matched) == 1) {
+    ScanAhead ahead(rules, total, groups, inputs.release);
+    std::vector<ScanRow> batch;
+    while (ahead.next(batch)) {
+        for (ScanRow& row : batch) {
+            if (events.row) events.row(row.index, row.row.item.Name);
+            // The filter comes first: items for other releases are never evaluated.
+            std::vector<MatchedCondition> matched;
+            if (!row.applies || !row.walked ||
+                RuleTriggered(row.walk, inputs.appDir, &matched) != 1)
+                continue;
             ScanFinding finding;
             finding.matched = std::move(matched);
-            finding.id = row.Id;
-            finding.name = row.item.Name;
-            finding.description = row.item.Des;
-            finding.level = row.item.Level;
+            finding.id = std::move(row.row.Id);
+            finding.name = std::move(row.row.item.Name);
+            finding.description = std::move(row.row.item.Des);
+            finding.level = row.row.item.Level;
             if (const std::string word = LevelName(finding.level); !word.empty()) lastWord = word;
             finding.levelName = lastWord;
             if (events.found) events.found(finding);

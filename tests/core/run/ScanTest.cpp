@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <sys/wait.h>
@@ -235,6 +236,67 @@ TEST_F(ScanTest, AFileThatComesBetweenTwoItemsIsSeen) {
             return names;
         }();
         EXPECT_EQ(found, std::vector<std::string>{"second"});
+    }
+}
+
+// The rows are read ahead of the rows evaluated. A scan that ends early, because the
+// caller stops it or because the library cannot be read on, has evaluated each row
+// before that point in order and raises the error; nothing waits for the rest.
+TEST_F(ScanTest, AScanCutShortEndsAfterTheRowsBeforeIt) {
+    const auto item = [](int n, std::size_t size) {
+        RuleItem item;
+        item.Name = "item " + std::to_string(n);
+        item.OSId = "all-os";
+        item.OptText = ValueIsOne("V") + std::string(size, ' ');
+        return item;
+    };
+    std::vector<RuleItem> items;
+    for (int n = 1; n <= 600; ++n)
+        items.push_back(item(n, 0));
+    Add(items);
+    // A document long enough for pages of its own, which counting the rows never reads.
+    const auto before = fs::file_size(inputs.library.file);
+    Add({item(601, 256 * 1024)});
+    const auto after = fs::file_size(inputs.library.file);
+    items.clear();
+    for (int n = 602; n <= 1200; ++n)
+        items.push_back(item(n, 0));
+    Add(items);
+    prefix.writeSystem(Machine("\n[Software\\\\Corvane] 1\n\"V\"=\"1\"\n"));
+
+    struct Case {
+        const char* how;
+        std::function<void()> setUp;
+        int stopAt; // a row that raises an error of the caller's own, or 0
+        int lastRow;
+    };
+    const Case cases[] = {
+        {"the caller stops it", [] {}, 100, 100},
+        {"a page of the library is damaged",
+         [&] {
+             std::fstream file(inputs.library.file,
+                               std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(static_cast<std::streamoff>((before + after) / 2 / 4096 * 4096));
+             file << std::string(4096, 'x');
+         },
+         0, 600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        c.setUp();
+        std::vector<int> rows;
+        std::size_t found = 0;
+        ScanEvents events;
+        events.row = [&](int row, const std::string&) {
+            rows.push_back(row);
+            if (row == c.stopAt) throw std::logic_error("stopped");
+        };
+        events.found = [&](const ScanFinding&) { ++found; };
+        EXPECT_ANY_THROW(RunScan(inputs, events));
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(c.lastRow));
+        for (int i = 0; i < c.lastRow; ++i)
+            ASSERT_EQ(rows[static_cast<std::size_t>(i)], i + 1);
+        EXPECT_EQ(found, static_cast<std::size_t>(c.stopAt ? c.lastRow - 1 : c.lastRow));
     }
 }
 

@@ -66,6 +66,14 @@ bool Exists(const std::filesystem::path& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// `folder` and `name` joined as a path is joined: a separator between them unless the
+// folder ends with one (or is empty).
+std::string Joined(std::string folder, std::string_view name) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    folder += name;
+    return folder;
+}
+
 std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
     std::vector<std::string> names;
     DIR* dir = ::opendir(folder.c_str());
@@ -93,15 +101,14 @@ public:
     std::shared_ptr<const FolderListing> get(const std::filesystem::path& folder) {
         struct stat st {};
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-        if (auto listing = kept(folder, st)) return listing;
-        return list(folder, st);
+        if (auto listing = kept(folder.native(), st)) return listing;
+        return list(folder.native(), st);
     }
 
     // The kept listing of the folder whose stat is `st`, when it is still as listed.
-    std::shared_ptr<const FolderListing> kept(const std::filesystem::path& folder,
-                                              const struct stat& st) {
+    std::shared_ptr<const FolderListing> kept(const std::string& folder, const struct stat& st) {
         std::lock_guard lock(mutex_);
-        const auto it = listings_.find(folder.native());
+        const auto it = listings_.find(folder);
         if (it == listings_.end()) return nullptr;
         const FolderListing& l = *it->second;
         if (l.dev == st.st_dev && l.ino == st.st_ino && SameTime(l.mtime, st.st_mtim) &&
@@ -111,8 +118,7 @@ public:
         return nullptr;
     }
 
-    std::shared_ptr<const FolderListing> list(const std::filesystem::path& folder,
-                                              const struct stat& st) {
+    std::shared_ptr<const FolderListing> list(const std::string& folder, const struct stat& st) {
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
         auto listing = std::make_shared<FolderListing>();
@@ -140,7 +146,7 @@ public:
         if (now.tv_sec - st.st_mtim.tv_sec >= 2) {
             std::lock_guard lock(mutex_);
             if (listings_.size() >= kMaxFolders) listings_.clear();
-            listings_[folder.native()] = listing;
+            listings_[folder] = listing;
         }
         return listing;
     }
@@ -270,21 +276,21 @@ namespace {
 // entry equal to it without regard to case; empty when there is none. A kept listing
 // of an unchanged folder answers without looking for the name itself; within a step a
 // folder is looked at once.
-std::string MatchName(const std::filesystem::path& folder, const std::string& name,
+std::string MatchName(const std::string& folder, const std::string& name,
                       WinePaths::StepFolders* step) {
     const auto wanted = Utf8ToUtf16(name);
     const bool inStep = step && step->inStep && wanted;
     if (inStep) {
-        if (step->noFolders.contains(folder.native())) return {};
-        const auto seen = step->folders.find(folder.native());
+        if (step->noFolders.contains(folder)) return {};
+        const auto seen = step->folders.find(folder);
         if (seen != step->folders.end()) return MatchIn(*seen->second, Folded(*wanted), name);
     }
-    const bool kept = inStep && step->keep(folder.native());
+    const bool kept = inStep && step->keep(folder);
     struct stat st {};
     std::shared_ptr<const FolderListing> listing;
     if (wanted) {
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            if (inStep) step->noFolders.insert(folder.native());
+            if (inStep) step->noFolders.insert(folder);
             return {};
         }
         listing = Listings().kept(folder, st);
@@ -292,11 +298,11 @@ std::string MatchName(const std::filesystem::path& folder, const std::string& na
     if (!listing) {
         // A folder kept from step to step is listed once, rather than looked into name
         // by name.
-        if (!kept && Exists(folder / name)) return name;
+        if (!kept && Exists(Joined(folder, name))) return name;
         if (!wanted) return {};
         listing = Listings().list(folder, st);
     }
-    if (inStep) step->folders.emplace(folder.native(), listing);
+    if (inStep) step->folders.emplace(folder, listing);
     return MatchIn(*listing, Folded(*wanted), name);
 }
 
@@ -437,14 +443,15 @@ std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path, bool ch
     } else if (path.size() >= 2 && path[1] == ':' &&
                ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z'))) {
         const char drive = static_cast<char>(path[0] | 0x20);
-        parsed.base = prefix_ / "dosdevices" / std::string{drive, ':'};
+        parsed.base = Joined(Joined(prefix_.native(), "dosdevices"), std::string{drive, ':'});
         parsed.drive = true;
         rest = path.substr(2);
     } else if (IsSeparator(path[0])) {
-        parsed.base = prefix_ / "dosdevices" / "c:"; // the current drive's root
+        parsed.base =
+            Joined(Joined(prefix_.native(), "dosdevices"), "c:"); // the current drive's root
         parsed.drive = true;
     } else {
-        parsed.base = appDir_;
+        parsed.base = appDir_.native();
     }
     if (parsed.drive && checkDrive) {
         struct stat st {};
@@ -477,21 +484,20 @@ std::optional<WinePaths::Parsed> WinePaths::parse(std::string_view path, bool ch
     return parsed;
 }
 
-std::filesystem::path WinePaths::walk(const Parsed& parsed, std::size_t count,
-                                      bool* reached) const {
-    std::filesystem::path current = parsed.base;
+std::string WinePaths::walk(const Parsed& parsed, std::size_t count, bool* reached) const {
+    std::string current = parsed.base;
     bool found = true;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& name = parsed.names[i];
         if (found && !parsed.linux) {
             const std::string match = MatchName(current, name, step_.get());
             if (!match.empty()) {
-                current /= match;
+                current = Joined(std::move(current), match);
                 continue;
             }
             found = false;
         }
-        current /= name;
+        current = Joined(std::move(current), name);
     }
     if (reached) *reached = found;
     return current;
@@ -508,13 +514,14 @@ std::optional<WinePaths::Split> WinePaths::split(std::string_view path, bool che
     if (!parsed || parsed->names.empty()) return std::nullopt;
     Split out;
     bool reached = false;
-    out.folder = walk(*parsed, parsed->names.size() - 1, &reached);
+    std::string folder = walk(*parsed, parsed->names.size() - 1, &reached);
     out.last = parsed->names.back();
     // The whole path as resolve() gives it, from the folder already walked.
     std::string match;
     if (reached && !parsed->linux && !HasWildcard(out.last))
-        match = MatchName(out.folder, out.last, step_.get());
-    out.whole = out.folder / (match.empty() ? out.last : match);
+        match = MatchName(folder, out.last, step_.get());
+    out.whole = Joined(folder, match.empty() ? out.last : match);
+    out.folder = std::move(folder);
     out.found = reached && (parsed->linux || !match.empty());
     out.driveRoot = parsed->drive && parsed->names.size() == 1;
     return out;

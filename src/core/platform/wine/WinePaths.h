@@ -58,15 +58,14 @@ public:
 
 private:
     struct Parsed {
-        std::filesystem::path base;
+        std::string base;
         std::vector<std::string> names;
         bool linux = false;
         bool drive = false;
     };
     std::optional<Parsed> parse(std::string_view path, bool checkDrive = true) const;
     // The path of the first `count` names; `reached` says whether every one existed.
-    std::filesystem::path walk(const Parsed& parsed, std::size_t count,
-                               bool* reached = nullptr) const;
+    std::string walk(const Parsed& parsed, std::size_t count, bool* reached = nullptr) const;
 
     std::filesystem::path prefix_;
     std::filesystem::path appDir_;

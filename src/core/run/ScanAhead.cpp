@@ -35,61 +35,75 @@ ScanAhead::~ScanAhead() {
 }
 
 void ScanAhead::read(TSQLiteCursor& rules, int total) {
-    std::vector<ScanRow> batch;
+    ScanBatch batch;
     std::exception_ptr error;
-    bool pending = false; // the last row of the batch is not read whole yet
     try {
-        for (int i = 1; i <= total; ++i) {
-            if (!rules.Next()) break;
-            if (batch.empty()) batch.reserve(kBatchRows);
-            ScanRow& row = batch.emplace_back();
-            pending = true;
-            row.index = i;
-            row.row = Readable(ReadScanRow(rules));
-            row.applies = PlatformGroupApplies(row.row.item.OSId, groups_, release_);
-            row.walked = false;
-            if (row.applies) {
+        for (int i = 1; i <= total;) {
+            // The rows of a batch are read, then their documents walked for as long as
+            // the evaluation has rows to work on.
+            for (; batch.used < kBatchRows && i <= total; ++i) {
+                if (!rules.Next()) {
+                    total = 0;
+                    break;
+                }
+                if (batch.used == batch.rows.size()) batch.rows.emplace_back();
+                ScanRow& row = batch.rows[batch.used];
+                row.index = i;
+                TakeScanRow(rules, row.row);
+                row.applies = PlatformGroupApplies(row.row.item.OSId, groups_, release_);
+                row.walked = ScanRow::Walked::No;
+                ++batch.used;
+            }
+            for (std::size_t r = 0; r < batch.used && !waiting_.load(std::memory_order_relaxed);
+                 ++r) {
+                ScanRow& row = batch.rows[r];
+                if (!row.applies) continue;
                 try {
                     row.walk.record(row.row.item.OptText);
-                    row.walked = true;
+                    row.walked = ScanRow::Walked::Yes;
                 } catch (const std::bad_alloc&) {
+                    row.walked = ScanRow::Walked::OutOfMemory;
                 }
             }
-            pending = false;
-            if (batch.size() < kBatchRows) continue;
+            if (batch.used == 0) break;
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return stop_ || full_.size() < kBatchesAhead; });
             if (stop_) return;
             full_.push_back(std::move(batch));
-            batch.clear();
+            batch = {};
             if (!empty_.empty()) {
                 batch = std::move(empty_.front());
                 empty_.pop_front();
-                batch.clear();
             }
             lock.unlock();
             changed_.notify_all();
         }
     } catch (...) {
-        // A row that could not be read ends the reading; the rows before it are
+        // A row that could not be read ends the reading; the rows read before it are
         // handed on first.
-        if (pending) batch.pop_back();
         error = std::current_exception();
     }
     {
         const std::lock_guard lock(mutex_);
-        if (!batch.empty()) full_.push_back(std::move(batch));
+        if (batch.used > 0) full_.push_back(std::move(batch));
         error_ = error;
         done_ = true;
     }
     changed_.notify_all();
 }
 
-bool ScanAhead::next(std::vector<ScanRow>& batch) {
+bool ScanAhead::next(ScanBatch& batch) {
     std::unique_lock lock(mutex_);
-    if (!batch.empty() && empty_.size() < kBatchesAhead) empty_.push_back(std::move(batch));
-    batch.clear();
-    changed_.wait(lock, [&] { return done_ || !full_.empty(); });
+    if (!batch.rows.empty() && empty_.size() < kBatchesAhead) {
+        batch.used = 0;
+        empty_.push_back(std::move(batch));
+    }
+    batch = {};
+    if (!done_ && full_.empty()) {
+        waiting_ = true;
+        changed_.wait(lock, [&] { return done_ || !full_.empty(); });
+        waiting_ = false;
+    }
     if (!full_.empty()) {
         batch = std::move(full_.front());
         full_.pop_front();

@@ -3,6 +3,7 @@
 // decryption above all) and evaluating then share the machine's cores.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -23,8 +24,16 @@ struct ScanRow {
     // Whether the item's platform group takes in the running release; only then is its
     // document walked.
     bool applies = false;
-    bool walked = false; // false: walking it ran out of memory, which finds nothing
+    // The walk of the document, when the reading thread had the time for it: rows are
+    // handed on unwalked while the evaluation waits for them, and it walks them itself.
+    enum class Walked { No, Yes, OutOfMemory } walked = Walked::No;
     DetectionWalk walk;
+};
+
+// Rows handed over together; the rows past `used` are room kept for the next ones.
+struct ScanBatch {
+    std::vector<ScanRow> rows;
+    std::size_t used = 0;
 };
 
 class ScanAhead {
@@ -41,7 +50,7 @@ public:
     // Fills `batch` with the next rows (handing back the rows it held, whose room is
     // used again); false when none are left. An error of the reading is raised here
     // once the rows read before it were taken.
-    bool next(std::vector<ScanRow>& batch);
+    bool next(ScanBatch& batch);
 
 private:
     void read(TSQLiteCursor& rules, int total);
@@ -50,8 +59,9 @@ private:
     const RunningRelease& release_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::vector<ScanRow>> full_, empty_;
+    std::deque<ScanBatch> full_, empty_;
     bool done_ = false, stop_ = false;
+    std::atomic<bool> waiting_{false}; // the evaluation waits for rows
     std::exception_ptr error_;
     std::thread thread_;
 };

@@ -86,20 +86,25 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
     // A level outside 0 to 4 has no word: the column keeps the previous row's word.
     std::string lastWord;
     ScanAhead ahead(rules, total, groups, inputs.release);
-    std::vector<ScanRow> batch;
+    ScanBatch batch;
     while (ahead.next(batch)) {
-        for (ScanRow& row : batch) {
+        for (std::size_t r = 0; r < batch.used; ++r) {
+            ScanRow& row = batch.rows[r];
             if (events.row) events.row(row.index, row.row.item.Name);
             // The filter comes first: items for other releases are never evaluated.
             std::vector<MatchedCondition> matched;
-            if (!row.applies || !row.walked ||
-                RuleTriggered(row.walk, inputs.appDir, &matched) != 1)
-                continue;
+            if (!row.applies) continue;
+            const int triggered = row.walked == ScanRow::Walked::Yes
+                                      ? RuleTriggered(row.walk, inputs.appDir, &matched)
+                                  : row.walked == ScanRow::Walked::No
+                                      ? RuleTriggered(row.row.item.OptText, inputs.appDir, &matched)
+                                      : 0;
+            if (triggered != 1) continue;
             ScanFinding finding;
             finding.matched = std::move(matched);
-            finding.id = std::move(row.row.Id);
-            finding.name = std::move(row.row.item.Name);
-            finding.description = std::move(row.row.item.Des);
+            finding.id = row.row.Id;
+            finding.name = row.row.item.Name;
+            finding.description = row.row.item.Des;
             finding.level = row.row.item.Level;
             if (const std::string word = LevelName(finding.level); !word.empty()) lastWord = word;
             finding.levelName = lastWord;

@@ -164,6 +164,10 @@ std::unique_ptr<TSQLiteDatabase> OpenRuleLibrary(const LibraryLocation& library)
 
 namespace {
 
+void KeepIfUtf8(std::string& text) {
+    if (!IsUtf8(text)) text.clear();
+}
+
 // The current row of a whole table or of a cursor; without `whole`, only the columns
 // the scan selects.
 template <typename Rows> RuleRow ReadRow(const Rows& rows, bool whole) {
@@ -192,13 +196,18 @@ RuleRow ReadScanRow(const TSQLiteCursor& rows) {
     return ReadRow(rows, false);
 }
 
-namespace {
-
-void KeepIfUtf8(std::string& text) {
-    if (!IsUtf8(text)) text.clear();
+void TakeScanRow(TSQLiteCursor& rows, RuleRow& row) {
+    rows.TakeText(rows.ColumnIndex("Id"), row.Id);
+    rows.TakeText(rows.ColumnIndex("Level"), row.LevelText);
+    rows.TakeText(rows.ColumnIndex("Name"), row.item.Name);
+    row.item.Level = StoredLevel(row.LevelText);
+    rows.TakeText(rows.ColumnIndex("OSId"), row.item.OSId);
+    rows.TakeText(rows.ColumnIndex("OptText"), row.item.OptText);
+    rows.TakeText(rows.ColumnIndex("Des"), row.item.Des);
+    for (std::string* text : {&row.Id, &row.LevelText, &row.item.Name, &row.item.OSId,
+                              &row.item.Des, &row.item.OptText})
+        KeepIfUtf8(*text);
 }
-
-} // namespace
 
 RuleRow Readable(RuleRow row) {
     for (std::string* text :

@@ -98,6 +98,9 @@ struct RuleRow {
 // The current row of SelectScanColumns, read as ReadRuleRow reads it; the columns the
 // scan does not read stay empty.
 [[nodiscard]] RuleRow ReadScanRow(const TSQLiteCursor& rows);
+// The same row as Readable gives it, its texts moved out of the cursor into `row`
+// (whose texts keep their room for the next row).
+void TakeScanRow(TSQLiteCursor& rows, RuleRow& row);
 
 // The row as the program shows and runs it: a text that is not well-formed UTF-8
 // (written by another tool in code page 936, for instance) reads as the empty text.

@@ -554,4 +554,19 @@ std::string TSQLiteCursor::TextAt(int column) const {
     return CellText(row_[c], columnTypes_[c]);
 }
 
+void TSQLiteCursor::TakeText(int column, std::string& out) {
+    if (!onRow_) throw ESQLiteException("Table is at End of File");
+    if (column < 0 || static_cast<std::size_t>(column) >= row_.size())
+        throw ESQLiteException("Column index out of range: " + std::to_string(column));
+    const auto c = static_cast<std::size_t>(column);
+    const bool text = columnTypes_[c] == TSQLiteTable::Blob ||
+                      columnTypes_[c] == TSQLiteTable::Text ||
+                      columnTypes_[c] == TSQLiteTable::Null;
+    if (auto* held = std::get_if<std::string>(&row_[c]); held && text) {
+        out.swap(*held);
+        return;
+    }
+    out = CellText(row_[c], columnTypes_[c]);
+}
+
 } // namespace corvane

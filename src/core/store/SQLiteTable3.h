@@ -153,6 +153,8 @@ public:
     int ColumnIndex(std::string_view name) const;
     std::string TextAt(int column) const;
     std::string TextByName(std::string_view name) const { return TextAt(ColumnIndex(name)); }
+    // The text TextAt gives, moved into `out`: the row no longer holds it.
+    void TakeText(int column, std::string& out);
 
 private:
     struct Finalizer {

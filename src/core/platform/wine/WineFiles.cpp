@@ -110,6 +110,8 @@ bool WineFiles::fileExists(std::string_view path) const {
         // FindFirstFile lists "." and ".." first in every folder but a drive's root;
         // they are folders, so "*" never names a file there.
         if (!split->driveRoot && WildcardMatch(split->last, ".")) return false;
+        // A folder that is not there has no entries to match.
+        if (!split->folderFound) return false;
         const auto matches = MatchingEntries(split->folder, split->last);
         return !matches.empty() && KindOf(split->folder / matches.front()) == Kind::File;
     }

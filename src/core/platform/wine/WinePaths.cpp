@@ -523,6 +523,7 @@ std::optional<WinePaths::Split> WinePaths::split(std::string_view path, bool che
     out.whole = Joined(folder, match.empty() ? out.last : match);
     out.folder = std::move(folder);
     out.found = reached && (parsed->linux || !match.empty());
+    out.folderFound = reached;
     out.driveRoot = parsed->drive && parsed->names.size() == 1;
     return out;
 }

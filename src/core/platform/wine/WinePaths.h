@@ -31,6 +31,7 @@ public:
         std::string last;
         std::filesystem::path whole; // what resolve() gives for the path (no wildcard)
         bool found = false;          // every component of `whole` was found (a Linux path: always)
+        bool folderFound = false;    // every component of `folder` was
         bool driveRoot = false;      // the folder is a drive's root
     };
     std::optional<Split> split(std::string_view path, bool checkDrive = true) const;

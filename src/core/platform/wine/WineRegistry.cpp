@@ -29,6 +29,19 @@ std::vector<std::u16string> SplitPath(std::u16string_view path) {
     return names;
 }
 
+// The names of `path` as views into it.
+std::vector<std::u16string_view> PathNames(std::u16string_view path) {
+    std::vector<std::u16string_view> names;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = path.size();
+        if (end > start) names.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
 // An open key of HKEY_CLASSES_ROOT that is in neither branch any more.
 RegStatus KeyGone(RegStatus s) {
     return s == RegStatus::NotFound ? RegStatus::KeyDeleted : s;
@@ -267,7 +280,7 @@ RegStatus WineRegistry::followLink(Found& cur, int& links) {
     std::u16string target = Utf16FromBytes(value->data);
     while (!target.empty() && target.back() == 0)
         target.pop_back();
-    const std::vector<std::u16string> names = SplitPath(target);
+    const std::vector<std::u16string_view> names = PathNames(target);
     if (names.size() < 2 || !EqualsNoCase(names[0], u"Registry")) return RegStatus::NotFound;
     Location base;
     std::size_t rest = 2;
@@ -287,15 +300,15 @@ RegStatus WineRegistry::followLink(Found& cur, int& links) {
     }
     Found next;
     if (RegStatus s = locate(base, next); s != RegStatus::Ok) return s;
-    const std::vector<std::u16string> tail(names.begin() + static_cast<std::ptrdiff_t>(rest),
-                                           names.end());
-    if (RegStatus s = walk(next, tail, links); s != RegStatus::Ok) return s;
+    if (RegStatus s = walk(next, std::span(names).subspan(rest), links); s != RegStatus::Ok)
+        return s;
     cur = std::move(next);
     return RegStatus::Ok;
 }
 
-RegStatus WineRegistry::walk(Found& cur, std::span<const std::u16string> names, int& links,
+RegStatus WineRegistry::walk(Found& cur, std::span<const std::u16string_view> names, int& links,
                              bool openLastLink) {
+    cur.at.names.reserve(cur.at.names.size() + names.size());
     for (const auto& name : names) {
         if (cur.at.hive == kUsersRoot) {
             // HKEY_USERS holds the two user branches.
@@ -333,13 +346,13 @@ RegStatus WineRegistry::rootLocation(RegKey root, Found& out) {
         return locate({kUsersRoot, {}}, out);
     case RootKey::ClassesRoot: {
         if (RegStatus s = locate({Machine, {}}, out); s != RegStatus::Ok) return s;
-        const std::u16string path[] = {u"Software", u"Classes"};
+        const std::u16string_view path[] = {u"Software", u"Classes"};
         return walk(out, path, links);
     }
     case RootKey::CurrentConfig: {
         if (RegStatus s = locate({Machine, {}}, out); s != RegStatus::Ok) return s;
-        const std::u16string path[] = {u"System", u"CurrentControlSet", u"Hardware Profiles",
-                                       u"Current"};
+        const std::u16string_view path[] = {u"System", u"CurrentControlSet", u"Hardware Profiles",
+                                            u"Current"};
         return walk(out, path, links);
     }
     default:
@@ -377,7 +390,7 @@ RegStatus WineRegistry::find(const Handle& base, std::string_view path, Found& o
     }
     if (s != RegStatus::Ok) return s;
     int links = 0;
-    return walk(out, SplitPath(*path16), links, openLastLink);
+    return walk(out, PathNames(*path16), links, openLastLink);
 }
 
 std::vector<std::u16string> WineRegistry::classesPath(const Handle& base, std::string_view path) {
@@ -398,7 +411,8 @@ RegStatus WineRegistry::classesKey(const std::vector<std::u16string>& below, Cla
         Found& found = hive == User ? out.user : out.machine;
         int links = 0;
         RegStatus s = locate({hive, {}}, found);
-        if (s == RegStatus::Ok) s = walk(found, names, links);
+        if (s == RegStatus::Ok)
+            s = walk(found, std::vector<std::u16string_view>(names.begin(), names.end()), links);
         if (s == RegStatus::Ok)
             (hive == User ? out.inUser : out.inMachine) = true;
         else if (s == RegStatus::Unreadable)

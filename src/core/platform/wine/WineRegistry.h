@@ -130,7 +130,7 @@ private:
     RegStatus rootLocation(RegKey root, Found& out);
     RegStatus locate(const Location& at, Found& out);
     // `openLastLink`: a link key named last is taken itself.
-    RegStatus walk(Found& cur, std::span<const std::u16string> names, int& links,
+    RegStatus walk(Found& cur, std::span<const std::u16string_view> names, int& links,
                    bool openLastLink = false);
     RegStatus followLink(Found& cur, int& links);
     RegStatus find(const Handle& base, std::string_view path, Found& out,

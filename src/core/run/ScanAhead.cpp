@@ -21,7 +21,12 @@ ScanAhead::ScanAhead(TSQLiteCursor& rules, int total, const IniDocument& groups,
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &old);
-    thread_ = std::thread([this, &rules, total] { read(rules, total); });
+    try {
+        thread_ = std::thread([this, &rules, total] { read(rules, total); });
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        throw;
+    }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 

@@ -239,6 +239,38 @@ TEST_F(ScanTest, AFileThatComesBetweenTwoItemsIsSeen) {
     }
 }
 
+// A special folder is where the registry says at the time of each item: one pointed
+// elsewhere between two items is looked into there by the second.
+TEST_F(ScanTest, ASpecialFolderPointedElsewhereBetweenTwoItemsIsSeen) {
+    RuleItem first;
+    first.Name = "first";
+    first.OSId = "all-os";
+    first.OptText = "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\" "
+                    "mode=\"or\"><CHdb FilePath=\"<fonts>\\probe.ttf\" isFolder=\"0\" "
+                    "decide=\"file\"/></type><type opttype=\"regedit\" mode=\"or\"/></rules>";
+    RuleItem second = first;
+    second.Name = "second";
+    Add({first, second});
+    fs::create_directories(prefix.file("dosdevices"));
+    fs::create_directory_symlink("../drive_c", prefix.file("dosdevices/c:"));
+    fs::create_directories(prefix.file("drive_c/windows/Fonts"));
+    fs::create_directories(prefix.file("drive_c/Other"));
+    test::WriteFile(prefix.file("drive_c/Other/probe.ttf"), "x");
+    const auto fontsIn = [&](const std::string& folder) {
+        prefix.writeSystem(
+            Machine("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell "
+                    "Folders] 1\n\"Fonts\"=\"" +
+                    folder + "\"\n"));
+    };
+    fontsIn("C:\\\\windows\\\\Fonts");
+    std::vector<std::string> found;
+    for (const Found& f : Scan([&](int row) {
+             if (row == 2) fontsIn("C:\\\\Other");
+         }))
+        found.push_back(f.name);
+    EXPECT_EQ(found, std::vector<std::string>{"second"});
+}
+
 // The rows are read ahead of the rows evaluated. A scan that ends early, because the
 // caller stops it or because the library cannot be read on, has evaluated each row
 // before that point in order and raises the error; nothing waits for the rest.

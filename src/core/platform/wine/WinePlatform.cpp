@@ -211,14 +211,31 @@ std::string WinePlatform::specialFolder(int csidl) {
     default:
         return {};
     }
+    // Looked up again whenever a registry file was read or written since.
+    if (const std::uint64_t generation = registry_.generation(); generation != specialGeneration_) {
+        specialFolders_.clear();
+        specialGeneration_ = generation;
+    }
+    if (const auto kept = specialFolders_.find(csidl); kept != specialFolders_.end())
+        return kept->second;
+    std::string folder;
+    bool named = false;
     const std::string explorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
     for (RegKey root : {RootKey::CurrentUser, RootKey::LocalMachine})
-        if (auto value = registry_.readString(root, explorer + "Shell Folders", name))
-            return value->text;
-    for (RegKey root : {RootKey::CurrentUser, RootKey::LocalMachine})
-        if (auto value = registry_.readString(root, explorer + "User Shell Folders", name))
-            return environment().expand(value->text);
-    return {};
+        if (auto value = registry_.readString(root, explorer + "Shell Folders", name)) {
+            folder = value->text;
+            named = true;
+            break;
+        }
+    if (!named)
+        for (RegKey root : {RootKey::CurrentUser, RootKey::LocalMachine})
+            if (auto value = registry_.readString(root, explorer + "User Shell Folders", name)) {
+                folder = environment().expand(value->text);
+                break;
+            }
+    // Reading the registry may itself have read a file afresh.
+    if (registry_.generation() == specialGeneration_) specialFolders_[csidl] = folder;
+    return folder;
 }
 
 WindowsVersion WinePlatform::windowsVersion() {

@@ -100,6 +100,9 @@ private:
     WineFiles files_;
     std::optional<WineEnvironment> environment_;
     std::uint64_t environmentGeneration_ = 0;
+    // The special folders looked up since the registry was last read or written.
+    std::unordered_map<int, std::string> specialFolders_;
+    std::uint64_t specialGeneration_ = 0;
     // The Windows paths of local paths, worked out while the drives stay as they were:
     // dosdevices as it was when `drives_` was taken. Within a step the drives are
     // looked at once.

@@ -17,18 +17,6 @@ constexpr int kMaxLinks = 16;
 constexpr std::u16string_view kDefaultSid = u"S-1-5-21-0-0-0-1000";
 constexpr std::u16string_view kDefaultUser = u".Default";
 
-std::vector<std::u16string> SplitPath(std::u16string_view path) {
-    std::vector<std::u16string> names;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string_view::npos) end = path.size();
-        if (end > start) names.emplace_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
-}
-
 // The names of `path` as views into it.
 std::vector<std::u16string_view> PathNames(std::u16string_view path) {
     std::vector<std::u16string_view> names;
@@ -40,6 +28,11 @@ std::vector<std::u16string_view> PathNames(std::u16string_view path) {
         start = end + 1;
     }
     return names;
+}
+
+std::vector<std::u16string> SplitPath(std::u16string_view path) {
+    const std::vector<std::u16string_view> views = PathNames(path);
+    return {views.begin(), views.end()};
 }
 
 // An open key of HKEY_CLASSES_ROOT that is in neither branch any more.

@@ -259,7 +259,8 @@ public:
     virtual void beginBatch() {}
     [[nodiscard]] virtual bool endBatch() { return true; }
     // Ends a batch without writing: the changes it holds are dropped and the files
-    // read again as they are.
+    // read again as they are. A batch inside another drops only its own changes: those
+    // the batch around it made before it stay, to be written when that one ends.
     virtual void cancelBatch() {}
 
     // --- Holding the registry for a run of changes ----------------------------------

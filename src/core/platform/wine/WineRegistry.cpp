@@ -58,18 +58,52 @@ void WineRegistry::endStep() {
 }
 
 void WineRegistry::beginBatch() {
-    ++batchDepth_;
+    if (++batchDepth_ == 2) {
+        innerChanged_.fill(false);
+        for (auto& kept : innerKept_)
+            kept.reset();
+        innerCancelled_ = false;
+    }
 }
 
 bool WineRegistry::endBatch() {
-    if (batchDepth_ == 0 || --batchDepth_ > 0) return true;
+    if (batchDepth_ == 0) return true;
+    if (--batchDepth_ == 1 && innerCancelled_) dropInner();
+    if (batchDepth_ > 0) return true;
     return finishBatch();
 }
 
 void WineRegistry::cancelBatch() {
     if (batchDepth_ == 0) return;
+    if (batchDepth_ > 1) {
+        innerCancelled_ = true;
+        if (--batchDepth_ == 1) dropInner();
+        return;
+    }
     batchCancelled_ = true;
     if (--batchDepth_ == 0) (void)finishBatch();
+}
+
+void WineRegistry::keepForCancel(int hive) {
+    if (batchDepth_ < 2 || hive < 0 || innerChanged_[hive]) return;
+    innerChanged_[hive] = true;
+    // A file without changes of the outer batch is read again instead.
+    if (unsaved_[hive]) innerKept_[hive] = hives_[hive]->toText();
+}
+
+void WineRegistry::dropInner() {
+    for (int hive = 0; hive < HiveCount; ++hive) {
+        if (!innerChanged_[hive]) continue;
+        if (innerKept_[hive]) {
+            hives_[hive]->loadText(std::move(*innerKept_[hive]));
+        } else {
+            hives_[hive]->reload();
+            unsaved_[hive] = false;
+        }
+        innerKept_[hive].reset();
+        innerChanged_[hive] = false;
+    }
+    innerCancelled_ = false;
 }
 
 void WineRegistry::beginHold() {
@@ -601,6 +635,7 @@ RegStatus WineRegistry::setValue(RegKey key, std::string_view name, std::uint32_
         return s;
     }
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    keepForCancel(found.at.hive);
     hives_[found.at.hive]->setValue(*found.node,
                                     RegValue{*name16, type, {data.begin(), data.end()}});
     return save(found.at.hive);
@@ -626,6 +661,7 @@ RegStatus WineRegistry::deleteValue(RegKey key, std::string_view name) {
         return s;
     }
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    keepForCancel(found.at.hive);
     if (!hives_[found.at.hive]->deleteValue(*found.node, *name16)) return RegStatus::NotFound;
     return save(found.at.hive);
 }
@@ -728,6 +764,7 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
     if (have < names.size()) {
         if (!found.node) return RegStatus::AccessDenied; // nothing is made beside the users
         if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+        keepForCancel(found.at.hive);
         RegHive& hive = *hives_[found.at.hive];
         RegNode* node = found.node;
         for (std::size_t i = have; i < names.size(); ++i) {
@@ -784,6 +821,7 @@ RegStatus WineRegistry::deleteKey(RegKey key, std::string_view path) {
     if (!found.node || found.at.names.empty() || !found.node->children.empty())
         return RegStatus::AccessDenied;
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    keepForCancel(found.at.hive);
     hives_[found.at.hive]->deleteKey(*found.node);
     return save(found.at.hive);
 }

@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
@@ -333,6 +336,41 @@ TEST_F(DemoPrefixTest, FindsThePlantedItemsRepairsEachAndChangesNothingElse) {
     EXPECT_EQ(after.others, expected);
 }
 
+// The run writes each registry file it changes once, for all its items together, and
+// reports each item repaired only then.
+TEST_F(DemoPrefixTest, TheRunWritesEachRegistryFileOnce) {
+    std::vector<RepairRow> rows;
+    for (const auto& finding : scan())
+        rows.push_back({rows.size(), finding.id});
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, prefix().c_str(), IN_MOVED_TO), 0);
+    std::map<std::string, int> written;
+    const auto count = [&] {
+        alignas(inotify_event) char buffer[16384];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len) ++written[event->name];
+                p += sizeof(inotify_event) + event->len;
+            }
+    };
+    std::vector<int> repaired;
+    RepairEvents events;
+    events.repaired = [&](std::size_t index, bool ok) {
+        count();
+        EXPECT_FALSE(written.empty()) << "reported before its changes were written";
+        repaired.push_back(ok ? static_cast<int>(index) : -1);
+    };
+    RunRepair(inputs, rows, events);
+    count();
+    ::close(watch);
+    std::vector<int> all(rows.size());
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(repaired, all);
+    EXPECT_EQ(written, (std::map<std::string, int>{{"system.reg", 1}, {"user.reg", 1}}));
+}
+
 // Every file of the prefix byte for byte, the registry files included.
 std::map<std::string, std::string> Bytes(const fs::path& prefix) {
     std::map<std::string, std::string> files;
@@ -464,9 +502,10 @@ TEST_F(DemoPrefixTest, AJournalThatCannotBeWrittenStopsTheRepairBeforeAnyChange)
     EXPECT_EQ(Bytes(prefix()), before);
 }
 
-// Each item's registry changes are written when its document ends. A registry file
+// The items' registry changes are written together when the run ends. A registry file
 // that cannot be written then (larger than the process may write) stays as it was,
-// and each item that changes it fails with the reason, its journal entry saying so.
+// and each item that changes the registry fails with the reason, its journal entry
+// saying so.
 TEST_F(DemoPrefixTest, ARegistryFileThatCannotBeWrittenFailsItsItemsAndStaysAsItWas) {
     const std::string padding =
         "\n[Software\\Padding] 1\n\"Big\"=\"" + std::string(300000, 'x') + "\"\n";

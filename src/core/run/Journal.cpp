@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <utility>
 
 #include "core/platform/Platform.h"
 #include "core/run/JournalFiles.h"
@@ -117,6 +118,7 @@ struct JournalItemRecorder::State {
     int stored = 0;
     std::size_t lastRecords = 0; // records the last change added
     bool pending = false;        // registry records not yet on disk
+    bool syncLater = false;      // their name goes to disk with Journal::syncEntries()
 };
 
 JournalItemRecorder::JournalItemRecorder(fs::path entryFile, fs::path machine)
@@ -352,12 +354,24 @@ void JournalItemRecorder::after(const PlannedChange&, bool made) {
 
 bool JournalItemRecorder::beforeSave(std::string& reason) {
     if (!state_->pending) return true;
-    if (!write()) {
+    if (!WriteWhole(state_->file, state_->entry.dump(1), !state_->syncLater)) {
         reason = "the journal cannot be written: " + state_->file.string();
         return false;
     }
     state_->pending = false;
     return true;
+}
+
+void JournalItemRecorder::syncLater() {
+    state_->syncLater = true;
+}
+
+bool JournalItemRecorder::registryChanged() const {
+    const json& changes = std::as_const(state_->entry).at("changes");
+    return std::any_of(changes.begin(), changes.end(), [](const json& change) {
+        const std::string kind = change.value("kind", "");
+        return (kind == "value" || kind == "key") && change.value("made", false);
+    });
 }
 
 void JournalItemRecorder::unsaved() {
@@ -480,6 +494,10 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
              {"level", level},      {"time", Now()},   {"result", ""},
              {"foundAfter", false}, {"undone", false}, {"changes", json::array()}};
     return recorder;
+}
+
+void Journal::syncEntries(int run) const {
+    SyncFolder(folder_ / RunName(run));
 }
 
 std::vector<JournalRun> Journal::history() const {

@@ -161,16 +161,44 @@ bool Exists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-std::uintmax_t SizeOf(const fs::path& path) {
-    std::error_code ec;
-    const auto status = fs::symlink_status(path, ec);
-    if (fs::is_regular_file(status)) return fs::file_size(path, ec);
+namespace {
+
+// The bytes of the regular files below the folder open as `fd` (taken over), each
+// looked at from its folder: a name's type from the listing where it tells it.
+std::uintmax_t BytesBelow(int fd) {
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return 0;
+    }
     std::uintmax_t total = 0;
-    if (fs::is_directory(status))
-        for (auto it = fs::recursive_directory_iterator(path, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_regular_file(ec) && !it->is_symlink(ec)) total += it->file_size(ec);
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        bool folder = e->d_type == DT_DIR;
+        if (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISREG(st.st_mode)) total += static_cast<std::uintmax_t>(st.st_size);
+            folder = S_ISDIR(st.st_mode);
+        }
+        if (!folder) continue;
+        const int sub =
+            ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0) total += BytesBelow(sub);
+    }
+    ::closedir(dir);
     return total;
+}
+
+} // namespace
+
+std::uintmax_t SizeOf(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    if (S_ISREG(st.st_mode)) return static_cast<std::uintmax_t>(st.st_size);
+    if (!S_ISDIR(st.st_mode)) return 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd < 0 ? 0 : BytesBelow(fd);
 }
 
 Placed PlaceWhole(const fs::path& from, const fs::path& to, std::string& error) {

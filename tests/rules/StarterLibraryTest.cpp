@@ -553,6 +553,59 @@ TEST_F(DemoPrefixTest, ARegistryFileThatCannotBeWrittenFailsItsItemsAndStaysAsIt
     EXPECT_GE(registryItems, rows.size() - 2) << "most planted items are registry settings";
 }
 
+// An item whose records cannot be written (a value larger than the process may write)
+// fails alone: the changes it made in memory are dropped, and the items before and
+// after it in the run are written and repaired.
+TEST_F(DemoPrefixTest, AnItemWhoseRecordsCannotBeWrittenFailsAlone) {
+    const fs::path system = prefix() / "system.reg";
+    test::WriteFile(system, ReadFile(system) +
+                                "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Policies"
+                                "\\\\System] 1\n\"DisableTaskMgr\"=\"" +
+                                std::string(300000, 'x') + "\"\n");
+    std::map<std::string, std::string> ids;
+    for (const auto& finding : scan())
+        ids[finding.name] = finding.id;
+    const std::vector<std::string> names = {"驱动器在“计算机”中被隐藏", "任务管理器被禁用",
+                                            "已知文件类型的扩展名被隐藏"};
+    std::vector<RepairRow> rows;
+    for (const std::string& name : names) {
+        ASSERT_TRUE(ids.contains(name)) << name;
+        rows.push_back({rows.size(), ids[name]});
+    }
+    const auto before = Bytes(prefix());
+    std::vector<std::string> reasons(rows.size());
+    std::vector<int> repaired(rows.size(), -1);
+    RepairEvents events;
+    events.failed = [&](std::size_t i, const std::string& reason) { reasons.at(i) = reason; };
+    events.repaired = [&](std::size_t i, bool ok) { repaired.at(i) = ok; };
+    {
+        // Every write larger than 200 KB fails with EFBIG instead of a signal.
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit small = saved;
+        small.rlim_cur = 200000;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        RunRepair(inputs, rows, events);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    EXPECT_EQ(repaired, (std::vector<int>{1, 0, 1}));
+    EXPECT_NE(reasons[1].find("the journal cannot be written"), std::string::npos) << reasons[1];
+    const auto after = Bytes(prefix());
+    EXPECT_EQ(after.at("system.reg"), before.at("system.reg"));
+    const std::string& user = after.at("user.reg");
+    EXPECT_EQ(user.find("\"NoDrives\""), std::string::npos) << user;
+    EXPECT_NE(user.find("\"HideFileExt\"=dword:00000000"), std::string::npos) << user;
+    EXPECT_NE(user.find("\"DisableTaskMgr\"=dword:00000001"), std::string::npos) << user;
+    const std::vector<JournalRun> runs = Journal(inputs.journalRoot, prefix()).history();
+    ASSERT_EQ(runs.size(), 1u);
+    // The failed item's entry never got to disk.
+    ASSERT_EQ(runs[0].items.size(), 2u);
+    for (const JournalItem& item : runs[0].items)
+        EXPECT_EQ(item.result, "修复成功") << item.name;
+}
+
 TEST(StarterLibraryTest, FindsNothingOnAPrefixWithoutSettings) {
     // A prefix whose registry holds no keys at all: no condition on a missing key or
     // value may count as a finding.

@@ -530,8 +530,15 @@ void Journal::prune(std::size_t maxRuns, std::uintmax_t maxBytes) const {
     const auto numbers = RunNumbers(folder_);
     std::vector<std::uintmax_t> sizes;
     std::uintmax_t total = 0;
+    // A run that ended is measured once: its size is recorded on its folder.
     for (int run : numbers) {
-        sizes.push_back(SizeOf(folder_ / RunName(run)));
+        const fs::path runFolder = folder_ / RunName(run);
+        std::optional<std::uintmax_t> bytes = RecordedSize(runFolder);
+        if (!bytes) {
+            bytes = SizeOf(runFolder);
+            RecordSize(runFolder, *bytes);
+        }
+        sizes.push_back(*bytes);
         total += sizes.back();
     }
     std::size_t count = numbers.size();

@@ -92,6 +92,8 @@ public:
                                                    const std::string& name, int level,
                                                    std::string& error);
     // Keeps the last `maxRuns` runs and at most `maxBytes` of them, oldest first away.
+    // A run is measured once it ended, and its size recorded on its folder for the
+    // prunes after (journal::RecordedSize); an undo of the run measures it anew.
     void prune(std::size_t maxRuns = 100, std::uintmax_t maxBytes = 500ull << 20) const;
 
     // Makes the names of the entries of run `run` durable (its folder's sync): what a

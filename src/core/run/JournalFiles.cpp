@@ -1,11 +1,13 @@
 #include "core/run/JournalFiles.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -199,6 +201,31 @@ std::uintmax_t SizeOf(const fs::path& path) {
     if (!S_ISDIR(st.st_mode)) return 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     return fd < 0 ? 0 : BytesBelow(fd);
+}
+
+namespace {
+
+constexpr const char* kSizeAttribute = "user.corvane.bytes";
+
+} // namespace
+
+std::optional<std::uintmax_t> RecordedSize(const fs::path& runFolder) {
+    char text[32];
+    const ssize_t n = ::getxattr(runFolder.c_str(), kSizeAttribute, text, sizeof text);
+    if (n <= 0) return std::nullopt;
+    std::uintmax_t bytes = 0;
+    const auto [end, error] = std::from_chars(text, text + n, bytes);
+    if (error != std::errc() || end != text + n) return std::nullopt;
+    return bytes;
+}
+
+void RecordSize(const fs::path& runFolder, std::uintmax_t bytes) {
+    const std::string text = std::to_string(bytes);
+    (void)::setxattr(runFolder.c_str(), kSizeAttribute, text.data(), text.size(), 0);
+}
+
+void ForgetSize(const fs::path& runFolder) {
+    (void)::removexattr(runFolder.c_str(), kSizeAttribute);
 }
 
 Placed PlaceWhole(const fs::path& from, const fs::path& to, std::string& error) {

@@ -112,15 +112,18 @@ void WineRegistry::beginHold() {
 
 void WineRegistry::endHold() {
     if (holdDepth_ == 0 || --holdDepth_ > 0) return;
-    if (folderUnsynced_) {
-        folderUnsynced_ = false;
-        const int fd = ::open(prefix_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-    }
+    syncSaved();
     if (batchDepth_ == 0) heldLock_.reset();
+}
+
+void WineRegistry::syncSaved() {
+    if (!folderUnsynced_) return;
+    folderUnsynced_ = false;
+    const int fd = ::open(prefix_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 void WineRegistry::letGo() {
@@ -150,6 +153,9 @@ bool WineRegistry::finishBatch() {
         }
     }
     if (!ok) lastError_ = firstError;
+    // What the batch saved is durable when it ends: what is done after it may count on
+    // it.
+    syncSaved();
     // A hold keeps the lock for its next change, unless this save failed.
     if (holdDepth_ == 0 || !ok) heldLock_.reset();
     return ok;
@@ -555,7 +561,8 @@ RegStatus WineRegistry::save(int hive) {
 }
 
 RegStatus WineRegistry::writeHive(int hive) {
-    // Within a hold the folder is synced once, when it ends.
+    // Within a hold the folder is synced once, when it ends or the batch that saved
+    // the file does.
     if (hives_[hive]->save(holdDepth_ == 0)) {
         if (holdDepth_ > 0) folderUnsynced_ = true;
         return RegStatus::Ok;

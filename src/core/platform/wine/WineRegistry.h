@@ -98,7 +98,8 @@ public:
     void cancelBatch();
     // Within a hold Wine's lock is kept from the first change to the outermost
     // endHold() (let go at once when a change or a save fails), and the prefix folder
-    // is synced once, at that endHold(), for every file saved meanwhile.
+    // is synced once for every file saved meanwhile: at the end of the outermost
+    // batch that saved it, or at that endHold().
     void beginHold();
     void endHold();
     // Lets go of the lock a hold keeps (not of one a batch needs for its save).
@@ -163,6 +164,8 @@ private:
     void dropInner();
     // Writes the file now.
     RegStatus writeHive(int hive);
+    // Syncs the prefix folder when a file saved within the hold is not yet durable.
+    void syncSaved();
     // Reads the file again when it changed on disk, unless checked in this step or
     // since the watch last told of a change.
     RegHive& refreshed(int hive);

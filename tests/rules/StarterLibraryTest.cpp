@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
@@ -333,6 +336,41 @@ TEST_F(DemoPrefixTest, FindsThePlantedItemsRepairsEachAndChangesNothingElse) {
     EXPECT_EQ(after.others, expected);
 }
 
+// The run writes each registry file it changes once, for all its items together, and
+// reports each item repaired only then.
+TEST_F(DemoPrefixTest, TheRunWritesEachRegistryFileOnce) {
+    std::vector<RepairRow> rows;
+    for (const auto& finding : scan())
+        rows.push_back({rows.size(), finding.id});
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, prefix().c_str(), IN_MOVED_TO), 0);
+    std::map<std::string, int> written;
+    const auto count = [&] {
+        alignas(inotify_event) char buffer[16384];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len) ++written[event->name];
+                p += sizeof(inotify_event) + event->len;
+            }
+    };
+    std::vector<int> repaired;
+    RepairEvents events;
+    events.repaired = [&](std::size_t index, bool ok) {
+        count();
+        EXPECT_FALSE(written.empty()) << "reported before its changes were written";
+        repaired.push_back(ok ? static_cast<int>(index) : -1);
+    };
+    RunRepair(inputs, rows, events);
+    count();
+    ::close(watch);
+    std::vector<int> all(rows.size());
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(repaired, all);
+    EXPECT_EQ(written, (std::map<std::string, int>{{"system.reg", 1}, {"user.reg", 1}}));
+}
+
 // Every file of the prefix byte for byte, the registry files included.
 std::map<std::string, std::string> Bytes(const fs::path& prefix) {
     std::map<std::string, std::string> files;
@@ -464,9 +502,10 @@ TEST_F(DemoPrefixTest, AJournalThatCannotBeWrittenStopsTheRepairBeforeAnyChange)
     EXPECT_EQ(Bytes(prefix()), before);
 }
 
-// Each item's registry changes are written when its document ends. A registry file
+// The items' registry changes are written together when the run ends. A registry file
 // that cannot be written then (larger than the process may write) stays as it was,
-// and each item that changes it fails with the reason, its journal entry saying so.
+// and each item that changes the registry fails with the reason, its journal entry
+// saying so.
 TEST_F(DemoPrefixTest, ARegistryFileThatCannotBeWrittenFailsItsItemsAndStaysAsItWas) {
     const std::string padding =
         "\n[Software\\Padding] 1\n\"Big\"=\"" + std::string(300000, 'x') + "\"\n";
@@ -512,6 +551,59 @@ TEST_F(DemoPrefixTest, ARegistryFileThatCannotBeWrittenFailsItsItemsAndStaysAsIt
         EXPECT_EQ(items[i].result, "修复失败") << found[i].name;
     }
     EXPECT_GE(registryItems, rows.size() - 2) << "most planted items are registry settings";
+}
+
+// An item whose records cannot be written (a value larger than the process may write)
+// fails alone: the changes it made in memory are dropped, and the items before and
+// after it in the run are written and repaired.
+TEST_F(DemoPrefixTest, AnItemWhoseRecordsCannotBeWrittenFailsAlone) {
+    const fs::path system = prefix() / "system.reg";
+    test::WriteFile(system, ReadFile(system) +
+                                "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Policies"
+                                "\\\\System] 1\n\"DisableTaskMgr\"=\"" +
+                                std::string(300000, 'x') + "\"\n");
+    std::map<std::string, std::string> ids;
+    for (const auto& finding : scan())
+        ids[finding.name] = finding.id;
+    const std::vector<std::string> names = {"驱动器在“计算机”中被隐藏", "任务管理器被禁用",
+                                            "已知文件类型的扩展名被隐藏"};
+    std::vector<RepairRow> rows;
+    for (const std::string& name : names) {
+        ASSERT_TRUE(ids.contains(name)) << name;
+        rows.push_back({rows.size(), ids[name]});
+    }
+    const auto before = Bytes(prefix());
+    std::vector<std::string> reasons(rows.size());
+    std::vector<int> repaired(rows.size(), -1);
+    RepairEvents events;
+    events.failed = [&](std::size_t i, const std::string& reason) { reasons.at(i) = reason; };
+    events.repaired = [&](std::size_t i, bool ok) { repaired.at(i) = ok; };
+    {
+        // Every write larger than 200 KB fails with EFBIG instead of a signal.
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit small = saved;
+        small.rlim_cur = 200000;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        RunRepair(inputs, rows, events);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    EXPECT_EQ(repaired, (std::vector<int>{1, 0, 1}));
+    EXPECT_NE(reasons[1].find("the journal cannot be written"), std::string::npos) << reasons[1];
+    const auto after = Bytes(prefix());
+    EXPECT_EQ(after.at("system.reg"), before.at("system.reg"));
+    const std::string& user = after.at("user.reg");
+    EXPECT_EQ(user.find("\"NoDrives\""), std::string::npos) << user;
+    EXPECT_NE(user.find("\"HideFileExt\"=dword:00000000"), std::string::npos) << user;
+    EXPECT_NE(user.find("\"DisableTaskMgr\"=dword:00000001"), std::string::npos) << user;
+    const std::vector<JournalRun> runs = Journal(inputs.journalRoot, prefix()).history();
+    ASSERT_EQ(runs.size(), 1u);
+    // The failed item's entry never got to disk.
+    ASSERT_EQ(runs[0].items.size(), 2u);
+    for (const JournalItem& item : runs[0].items)
+        EXPECT_EQ(item.result, "修复成功") << item.name;
 }
 
 TEST(StarterLibraryTest, FindsNothingOnAPrefixWithoutSettings) {

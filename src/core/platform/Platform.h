@@ -259,16 +259,19 @@ public:
     virtual void beginBatch() {}
     [[nodiscard]] virtual bool endBatch() { return true; }
     // Ends a batch without writing: the changes it holds are dropped and the files
-    // read again as they are.
+    // read again as they are. A batch inside another drops only its own changes: those
+    // the batch around it made before it stay, to be written when that one ends.
     virtual void cancelBatch() {}
 
     // --- Holding the registry for a run of changes ----------------------------------
     // Between beginHold() and endHold() a backend may keep what guards its registry
     // writes (on Linux, Wine's lock on the prefix) from the first change on rather
     // than take it for each change, and leave the last step of making a saved file
-    // durable (the sync of its folder) to endHold(). Every change still checks before
-    // it is written that nobody else may write the registry; what guards the writes is
-    // let go after a failure and at endHold(). Holds may nest; the outermost one counts.
+    // durable (the sync of its folder) to endHold(), or to the end of the batch that
+    // saved it (what follows a batch may count on its files). Every change still
+    // checks before it is written that nobody else may write the registry; what guards
+    // the writes is let go after a failure and at endHold(). Holds may nest; the
+    // outermost one counts.
     virtual void beginHold() {}
     virtual void endHold() {}
     // Lets go at once of what a hold keeps, for a wait within it (a question to the

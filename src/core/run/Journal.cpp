@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <utility>
 
 #include "core/platform/Platform.h"
 #include "core/run/JournalFiles.h"
@@ -117,6 +118,7 @@ struct JournalItemRecorder::State {
     int stored = 0;
     std::size_t lastRecords = 0; // records the last change added
     bool pending = false;        // registry records not yet on disk
+    bool syncLater = false;      // their name goes to disk with Journal::syncEntries()
 };
 
 JournalItemRecorder::JournalItemRecorder(fs::path entryFile, fs::path machine)
@@ -352,12 +354,24 @@ void JournalItemRecorder::after(const PlannedChange&, bool made) {
 
 bool JournalItemRecorder::beforeSave(std::string& reason) {
     if (!state_->pending) return true;
-    if (!write()) {
+    if (!WriteWhole(state_->file, state_->entry.dump(1), !state_->syncLater)) {
         reason = "the journal cannot be written: " + state_->file.string();
         return false;
     }
     state_->pending = false;
     return true;
+}
+
+void JournalItemRecorder::syncLater() {
+    state_->syncLater = true;
+}
+
+bool JournalItemRecorder::registryChanged() const {
+    const json& changes = std::as_const(state_->entry).at("changes");
+    return std::any_of(changes.begin(), changes.end(), [](const json& change) {
+        const std::string kind = change.value("kind", "");
+        return (kind == "value" || kind == "key") && change.value("made", false);
+    });
 }
 
 void JournalItemRecorder::unsaved() {
@@ -482,6 +496,10 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
     return recorder;
 }
 
+void Journal::syncEntries(int run) const {
+    SyncFolder(folder_ / RunName(run));
+}
+
 std::vector<JournalRun> Journal::history() const {
     std::vector<JournalRun> runs;
     const auto numbers = RunNumbers(folder_);
@@ -512,8 +530,15 @@ void Journal::prune(std::size_t maxRuns, std::uintmax_t maxBytes) const {
     const auto numbers = RunNumbers(folder_);
     std::vector<std::uintmax_t> sizes;
     std::uintmax_t total = 0;
+    // A run that ended is measured once: its size is recorded on its folder.
     for (int run : numbers) {
-        sizes.push_back(SizeOf(folder_ / RunName(run)));
+        const fs::path runFolder = folder_ / RunName(run);
+        std::optional<std::uintmax_t> bytes = RecordedSize(runFolder);
+        if (!bytes) {
+            bytes = SizeOf(runFolder);
+            RecordSize(runFolder, *bytes);
+        }
+        sizes.push_back(*bytes);
         total += sizes.back();
     }
     std::size_t count = numbers.size();

@@ -92,7 +92,14 @@ public:
                                                    const std::string& name, int level,
                                                    std::string& error);
     // Keeps the last `maxRuns` runs and at most `maxBytes` of them, oldest first away.
+    // A run is measured once it ended, and its size recorded on its folder for the
+    // prunes after (journal::RecordedSize); an undo of the run measures it anew.
     void prune(std::size_t maxRuns = 100, std::uintmax_t maxBytes = 500ull << 20) const;
+
+    // Makes the names of the entries of run `run` durable (its folder's sync): what a
+    // recorder that syncs later (JournalItemRecorder::syncLater) wrote is on disk only
+    // after this.
+    void syncEntries(int run) const;
 
     // Undoes the items `ids` of run `run` (every item when empty), newest change first.
     // An item changed since its repair is left unless `force`; an item whose undo was
@@ -131,6 +138,14 @@ public:
     void after(const PlannedChange& change, bool made) override;
     bool beforeSave(std::string& reason) override;
     void unsaved() override;
+    // The document's registry changes are written later, with those of other items:
+    // the records written before them leave the entry's name for
+    // Journal::syncEntries() to make durable, which comes before those changes are
+    // written. (A record of a file change is durable at once, as that change is.)
+    void syncLater();
+    // Whether the registry changes of the repair were made (in memory, when they are
+    // written later).
+    bool registryChanged() const;
     // Ends the entry: the result, whether detection still found the item, and the state
     // each change left (what undo compares with). False when it cannot be written.
     bool finish(const std::string& result, bool foundAfter);

@@ -1,11 +1,13 @@
 #include "core/run/JournalFiles.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -161,16 +163,69 @@ bool Exists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-std::uintmax_t SizeOf(const fs::path& path) {
-    std::error_code ec;
-    const auto status = fs::symlink_status(path, ec);
-    if (fs::is_regular_file(status)) return fs::file_size(path, ec);
+namespace {
+
+// The bytes of the regular files below the folder open as `fd` (taken over), each
+// looked at from its folder: a name's type from the listing where it tells it.
+std::uintmax_t BytesBelow(int fd) {
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return 0;
+    }
     std::uintmax_t total = 0;
-    if (fs::is_directory(status))
-        for (auto it = fs::recursive_directory_iterator(path, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_regular_file(ec) && !it->is_symlink(ec)) total += it->file_size(ec);
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        bool folder = e->d_type == DT_DIR;
+        if (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISREG(st.st_mode)) total += static_cast<std::uintmax_t>(st.st_size);
+            folder = S_ISDIR(st.st_mode);
+        }
+        if (!folder) continue;
+        const int sub =
+            ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0) total += BytesBelow(sub);
+    }
+    ::closedir(dir);
     return total;
+}
+
+} // namespace
+
+std::uintmax_t SizeOf(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    if (S_ISREG(st.st_mode)) return static_cast<std::uintmax_t>(st.st_size);
+    if (!S_ISDIR(st.st_mode)) return 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd < 0 ? 0 : BytesBelow(fd);
+}
+
+namespace {
+
+constexpr const char* kSizeAttribute = "user.corvane.bytes";
+
+} // namespace
+
+std::optional<std::uintmax_t> RecordedSize(const fs::path& runFolder) {
+    char text[32];
+    const ssize_t n = ::getxattr(runFolder.c_str(), kSizeAttribute, text, sizeof text);
+    if (n <= 0) return std::nullopt;
+    std::uintmax_t bytes = 0;
+    const auto [end, error] = std::from_chars(text, text + n, bytes);
+    if (error != std::errc() || end != text + n) return std::nullopt;
+    return bytes;
+}
+
+void RecordSize(const fs::path& runFolder, std::uintmax_t bytes) {
+    const std::string text = std::to_string(bytes);
+    (void)::setxattr(runFolder.c_str(), kSizeAttribute, text.data(), text.size(), 0);
+}
+
+void ForgetSize(const fs::path& runFolder) {
+    (void)::removexattr(runFolder.c_str(), kSizeAttribute);
 }
 
 Placed PlaceWhole(const fs::path& from, const fs::path& to, std::string& error) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace corvane::journal {
@@ -26,6 +27,13 @@ std::filesystem::path RealLocation(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
 // The bytes of a file, or of every file below a folder.
 std::uintmax_t SizeOf(const std::filesystem::path& path);
+// The size of a run's folder as the prune that measured it recorded it on the folder
+// (an extended attribute, "user.corvane.bytes"); nothing when none is recorded or the
+// file system keeps none. Whatever changes a run once it ended (an undo) forgets it
+// first.
+std::optional<std::uintmax_t> RecordedSize(const std::filesystem::path& runFolder);
+void RecordSize(const std::filesystem::path& runFolder, std::uintmax_t bytes);
+void ForgetSize(const std::filesystem::path& runFolder);
 
 // How PlaceWhole went.
 enum class Placed {

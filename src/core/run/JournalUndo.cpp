@@ -335,6 +335,8 @@ std::optional<std::vector<UndoOutcome>> Journal::undo(int run, const std::vector
         throw std::runtime_error(error);
     }
     try {
+        // The run's size changes with what goes back.
+        ForgetSize(runFolder);
         auto outcomes = undoClaimed(runFolder, run, ids, force);
         if (!held) lock_.reset();
         return outcomes;

@@ -115,6 +115,54 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
 
 namespace {
 
+// An item repaired since the registry was last written: its check and its report wait
+// until its registry changes are written.
+struct Waiting {
+    std::size_t index = 0;
+    std::optional<std::string> warning; // shown before it, when it did not wait for the user
+    std::unique_ptr<JournalItemRecorder> recorder; // null when it was not repaired
+    std::string detection;
+    std::string reason;
+    bool stillThere = false;
+};
+
+// The items waiting: their registry changes are written together, each registry file
+// once, after the names of their records went to disk; then each item's entry is
+// ended and the item reported, in order. An item whose registry changes could not be
+// written has failed, with the reason, and its record says none of them was made.
+void WriteWaiting(const RunInputs& inputs, Journal& journal, int run, bool& batch,
+                  std::vector<Waiting>& waiting, const RepairEvents& events) {
+    Platform& platform = ActivePlatform();
+    bool saved = true;
+    std::string error;
+    if (batch) {
+        batch = false;
+        journal.syncEntries(run);
+        saved = platform.endBatch();
+        if (!saved) error = platform.registryError();
+    }
+    std::vector<Waiting> items = std::move(waiting);
+    waiting.clear();
+    for (Waiting& w : items) {
+        if (w.warning && events.warn) events.warn(*w.warning);
+        bool repaired = false;
+        if (w.recorder) {
+            if (!saved && w.recorder->registryChanged()) {
+                w.recorder->unsaved();
+                if (w.reason.empty())
+                    w.reason = error.empty() ? "the registry could not be written" : error;
+                w.stillThere = RuleTriggered(w.detection, inputs.appDir) == 1;
+            }
+            repaired = !w.stillThere && w.reason.empty();
+            if (!w.recorder->finish(repaired ? "修复成功" : "修复失败", w.stillThere) &&
+                w.reason.empty())
+                w.reason = "the journal cannot be written";
+        }
+        if (!w.reason.empty() && events.failed) events.failed(w.index, w.reason);
+        if (events.repaired) events.repaired(w.index, repaired);
+    }
+}
+
 // The run itself, once the journal is claimed and the library open.
 void RepairItems(const RunInputs& inputs, TSQLiteDatabase& db, Journal& journal, int run,
                  const std::vector<RepairRow>& rows, const RepairEvents& events) {
@@ -124,49 +172,66 @@ void RepairItems(const RunInputs& inputs, TSQLiteDatabase& db, Journal& journal,
     // user.
     std::optional<PlatformHold> hold;
     hold.emplace(ActivePlatform());
+    Platform& platform = ActivePlatform();
+    // The registry changes of the items are one batch, written before a warning waits
+    // for the user and when the run ends; each item's own batch within it is dropped
+    // alone when its records cannot be written.
+    bool batch = false;
+    std::vector<Waiting> waiting;
     // Whether the machine can be read, as last looked at: before the first item, then
     // after each item's detection, unless a warning waited for the user since.
     std::optional<std::string> lastMachineError;
-    for (const RepairRow& row : rows) {
-        const auto item = db.Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
-        if (item->RowTotal() > 0) {
-            const std::string warning = RuleText(*item, "MessBoxText");
-            if (!warning.empty() && events.warn) {
-                if (events.warnWaits) {
-                    ActivePlatform().letGo();
-                    lastMachineError.reset();
+    try {
+        for (const RepairRow& row : rows) {
+            Waiting w;
+            w.index = row.index;
+            const auto item = db.Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
+            if (item->RowTotal() > 0) {
+                const std::string warning = RuleText(*item, "MessBoxText");
+                if (!warning.empty() && events.warn) {
+                    if (events.warnWaits) {
+                        WriteWaiting(inputs, journal, run, batch, waiting, events);
+                        platform.letGo();
+                        lastMachineError.reset();
+                        events.warn(warning);
+                    } else {
+                        w.warning = warning;
+                    }
                 }
-                events.warn(warning);
             }
+            // An item that left the library fails here, with the empty-result error.
+            const std::string repairXml = RuleText(*item, "RepairXML");
+            const RuleRow rule = Readable(ReadRuleRow(*item));
+            w.detection = rule.item.OptText;
+            // A machine that cannot be read is not repaired: detection could not tell
+            // afterwards whether the item is gone.
+            if (!lastMachineError) lastMachineError = platform.machineError();
+            w.reason = *lastMachineError;
+            lastMachineError.reset();
+            if (w.reason.empty())
+                w.recorder =
+                    journal.beginItem(run, row.id, rule.item.Name, rule.item.Level, w.reason);
+            if (w.recorder) {
+                if (!batch) platform.beginBatch();
+                batch = true;
+                w.recorder->syncLater();
+                const RepairResult result =
+                    RunRepairXML(repairXml, inputs.appDir, w.recorder.get());
+                for (const std::string& line : result.refused)
+                    w.reason += (w.reason.empty() ? "" : "\n") + line;
+                w.stillThere = RuleTriggered(w.detection, inputs.appDir) == 1;
+                // A registry file spoilt meanwhile hides whether the item is still there.
+                lastMachineError = platform.machineError();
+                if (w.reason.empty()) w.reason = *lastMachineError;
+            }
+            waiting.push_back(std::move(w));
         }
-        // An item that left the library fails here, with the empty-result error.
-        const std::string repairXml = RuleText(*item, "RepairXML");
-        const RuleRow rule = Readable(ReadRuleRow(*item));
-        const std::string& detection = rule.item.OptText;
-        // A machine that cannot be read is not repaired: detection could not tell
-        // afterwards whether the item is gone.
-        if (!lastMachineError) lastMachineError = ActivePlatform().machineError();
-        std::string reason = *lastMachineError;
-        lastMachineError.reset();
-        auto recorder =
-            reason.empty() ? journal.beginItem(run, row.id, rule.item.Name, rule.item.Level, reason)
-                           : nullptr;
-        bool repaired = false;
-        if (recorder) {
-            const RepairResult result = RunRepairXML(repairXml, inputs.appDir, recorder.get());
-            for (const std::string& line : result.refused)
-                reason += (reason.empty() ? "" : "\n") + line;
-            const bool stillThere = RuleTriggered(detection, inputs.appDir) == 1;
-            // A registry file spoilt meanwhile hides whether the item is still there.
-            lastMachineError = ActivePlatform().machineError();
-            if (reason.empty()) reason = *lastMachineError;
-            repaired = !stillThere && reason.empty();
-            if (!recorder->finish(repaired ? "修复成功" : "修复失败", stillThere) && reason.empty())
-                reason = "the journal cannot be written";
-        }
-        if (!reason.empty() && events.failed) events.failed(row.index, reason);
-        if (events.repaired) events.repaired(row.index, repaired);
+    } catch (...) {
+        // What was repaired before the error is written and reported all the same.
+        WriteWaiting(inputs, journal, run, batch, waiting, events);
+        throw;
     }
+    WriteWaiting(inputs, journal, run, batch, waiting, events);
     hold.reset();
     journal.prune();
 }

@@ -75,10 +75,14 @@ struct RepairEvents {
 // cannot be written is not repaired and fails. An item fails when detection still finds
 // it or a change was refused; while the machine cannot be read (Platform::machineError:
 // no prefix, a registry file that cannot be read) an item is not repaired and fails
-// with that reason. The library is closed and FixTime written however the run
-// ends, once the library was opened; errors of the library propagate after that. (The
-// question before the run is the caller's.) Throws JournalBusy, before anything is
-// done, while another repair or undo of the machine runs.
+// with that reason. The items' registry changes are written together, each registry
+// file once, when the run ends and before a warning that waits for the user; an item
+// is reported (its warning, failure and result, in order) once they were written, and
+// fails with the reason when they could not be. The library is closed and FixTime
+// written however the run ends, once the library was opened; errors of the library
+// propagate after that, once the items repaired before were written and reported.
+// (The question before the run is the caller's.) Throws JournalBusy, before anything
+// is done, while another repair or undo of the machine runs.
 void RunRepair(const RunInputs& inputs, const std::vector<RepairRow>& rows,
                const RepairEvents& events);
 // The same with the library open already at inputs.library (`library`, left open): a

@@ -396,6 +396,8 @@ bool IniWriteString(const std::filesystem::path& file, std::string_view section,
     const std::string text = utf16 ? FromUtf16(bytes, encoding == Encoding::Utf16Be) : bytes;
     auto spliced = SpliceKey(text, encoding == Encoding::Gbk, section, key, value);
     if (!spliced) return false;
+    // A key that holds the value already, written as it would be: nothing to write.
+    if (*spliced == text && std::filesystem::exists(file, ec)) return true;
     const std::string out =
         utf16 ? ToUtf16(*spliced, encoding == Encoding::Utf16Be) : std::move(*spliced);
     const std::filesystem::path dir = file.has_parent_path() ? file.parent_path() : ".";

@@ -383,6 +383,34 @@ TEST_F(WineRegistryTest, AHoldKeepsWinesLockAndChecksItBeforeEachSave) {
     EXPECT_NE(prefix.read("user.reg").find("\"X\"=\"3\""), std::string::npos);
 }
 
+// A batch inside another that is cancelled drops its own changes only: what the outer
+// batch changed before it, in the same file or another, is written when that one ends,
+// and a file the inner batch alone changed is left as it is on disk.
+TEST_F(WineRegistryTest, AnInnerBatchCancelledDropsOnlyItsOwnChanges) {
+    const std::string userDefault = prefix.read("userdef.reg");
+    platform.beginBatch();
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "A", u"outer"), RegStatus::Ok);
+    platform.beginBatch();
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "B", u"inner"), RegStatus::Ok);
+    EXPECT_EQ(set(RootKey::Users, ".Default\\Control Panel\\Desktop", "Wallpaper", u"x"),
+              RegStatus::Ok);
+    platform.cancelBatch();
+    EXPECT_EQ(read(RootKey::CurrentUser, "Environment", "A"), "outer");
+    EXPECT_EQ(read(RootKey::CurrentUser, "Environment", "B"), "<2>");
+    EXPECT_EQ(read(RootKey::Users, ".Default\\Control Panel\\Desktop", "Wallpaper"), "");
+    // A change after the cancelled batch joins the outer one.
+    platform.beginBatch();
+    EXPECT_EQ(set(RootKey::CurrentUser, "Environment", "C", u"next"), RegStatus::Ok);
+    EXPECT_TRUE(platform.endBatch());
+    EXPECT_EQ(prefix.read("user.reg").find("\"A\""), std::string::npos) << "written too early";
+    EXPECT_TRUE(platform.endBatch());
+    const std::string user = prefix.read("user.reg");
+    EXPECT_NE(user.find("\"A\"=\"outer\""), std::string::npos) << user;
+    EXPECT_NE(user.find("\"C\"=\"next\""), std::string::npos) << user;
+    EXPECT_EQ(user.find("\"B\""), std::string::npos) << user;
+    EXPECT_EQ(prefix.read("userdef.reg"), userDefault);
+}
+
 // The temporary files of killed writes go at the next change: only ours, by their
 // exact name, older than the change and not locked by a write still running.
 TEST_F(WineRegistryTest, ChangesRemoveStaleTemporaryFiles) {

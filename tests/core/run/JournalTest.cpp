@@ -360,6 +360,31 @@ TEST_F(JournalTest, RunsPastSixDigitsAreSeenInOrder) {
     EXPECT_EQ(j.history()[0].run, 1000000);
 }
 
+// The byte limit counts each run as it is now: a run an undo made smaller is measured
+// again, and the prune keeps it when the runs fit then.
+TEST_F(JournalTest, ThePruneCountsARunAsAnUndoLeftIt) {
+    test::WriteFile(prefix() / "drive_c/autorun.inf", std::string(200000, 'x'));
+    const int big = repair({kAutorun});
+    const int small = repair({kTaskMgr});
+    const auto bytes = [](const fs::path& folder) {
+        std::uintmax_t total = 0;
+        for (const auto& e : fs::recursive_directory_iterator(folder))
+            if (e.is_regular_file() && !e.is_symlink()) total += e.file_size();
+        return total;
+    };
+    Journal j = journal();
+    j.prune(); // both measured
+    ASSERT_GT(bytes(j.folder() / "run-000001"), 200000u);
+    ASSERT_TRUE(j.undo(big, {}, false)->front().undone);
+    const std::uintmax_t now = bytes(j.folder() / "run-000001") + bytes(j.folder() / "run-000002");
+    ASSERT_LT(now, 100000u);
+    j.prune(100, now);
+    EXPECT_EQ(j.history().size(), 2u) << "the undone run was counted as it was";
+    j.prune(100, now - 1);
+    ASSERT_EQ(j.history().size(), 1u);
+    EXPECT_EQ(j.history()[0].run, small);
+}
+
 // Undoing a copy into new nested folders removes every folder it made; a file it
 // replaced comes back.
 TEST_F(JournalTest, UndoingACopyRemovesTheFoldersItMade) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <optional>
 
@@ -108,6 +109,22 @@ TEST(IniFile, WritingKeepsEveryOtherLine) {
     EXPECT_EQ(ReadFile(file), "; keep me\r\n[setting]\r\nScanTime=2020-01-03\r\nOther=1\r\n"
                               "FixTime=2020-01-04\r\n\r\n[Next]\r\nk=v\r\n\r\n[Third]\r\na=b\r\n");
     EXPECT_FALSE(IniWriteString(dir.file("missing/Setting.ini"), "S", "k", "v"));
+}
+
+// A key that holds the value already, as a write would put it, leaves the file alone.
+TEST(IniFile, WritingTheValueHeldAlreadyLeavesTheFile) {
+    TempPrefix dir;
+    const auto file = dir.file("Setting.ini");
+    WriteFile(file, "[Setting]\r\nFixTime=2020-01-02\r\nscantime=2020-01-02\r\n");
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_TRUE(IniWriteString(file, "Setting", "FixTime", "2020-01-02"));
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "written again";
+    // A key written in another case is written as the write names it.
+    ASSERT_TRUE(IniWriteString(file, "Setting", "ScanTime", "2020-01-02"));
+    EXPECT_EQ(ReadFile(file), "[Setting]\r\nFixTime=2020-01-02\r\nScanTime=2020-01-02\r\n");
 }
 
 // ASCII text as UTF-16 (LE or BE) with its byte-order mark.

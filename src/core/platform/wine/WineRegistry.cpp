@@ -64,18 +64,52 @@ void WineRegistry::endStep() {
 }
 
 void WineRegistry::beginBatch() {
-    ++batchDepth_;
+    if (++batchDepth_ == 2) {
+        innerChanged_.fill(false);
+        for (auto& kept : innerKept_)
+            kept.reset();
+        innerCancelled_ = false;
+    }
 }
 
 bool WineRegistry::endBatch() {
-    if (batchDepth_ == 0 || --batchDepth_ > 0) return true;
+    if (batchDepth_ == 0) return true;
+    if (--batchDepth_ == 1 && innerCancelled_) dropInner();
+    if (batchDepth_ > 0) return true;
     return finishBatch();
 }
 
 void WineRegistry::cancelBatch() {
     if (batchDepth_ == 0) return;
+    if (batchDepth_ > 1) {
+        innerCancelled_ = true;
+        if (--batchDepth_ == 1) dropInner();
+        return;
+    }
     batchCancelled_ = true;
     if (--batchDepth_ == 0) (void)finishBatch();
+}
+
+void WineRegistry::keepForCancel(int hive) {
+    if (batchDepth_ < 2 || hive < 0 || innerChanged_[hive]) return;
+    innerChanged_[hive] = true;
+    // A file without changes of the outer batch is read again instead.
+    if (unsaved_[hive]) innerKept_[hive] = hives_[hive]->toText();
+}
+
+void WineRegistry::dropInner() {
+    for (int hive = 0; hive < HiveCount; ++hive) {
+        if (!innerChanged_[hive]) continue;
+        if (innerKept_[hive]) {
+            hives_[hive]->loadText(std::move(*innerKept_[hive]));
+        } else {
+            hives_[hive]->reload();
+            unsaved_[hive] = false;
+        }
+        innerKept_[hive].reset();
+        innerChanged_[hive] = false;
+    }
+    innerCancelled_ = false;
 }
 
 void WineRegistry::beginHold() {
@@ -84,15 +118,18 @@ void WineRegistry::beginHold() {
 
 void WineRegistry::endHold() {
     if (holdDepth_ == 0 || --holdDepth_ > 0) return;
-    if (folderUnsynced_) {
-        folderUnsynced_ = false;
-        const int fd = ::open(prefix_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-    }
+    syncSaved();
     if (batchDepth_ == 0) heldLock_.reset();
+}
+
+void WineRegistry::syncSaved() {
+    if (!folderUnsynced_) return;
+    folderUnsynced_ = false;
+    const int fd = ::open(prefix_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 void WineRegistry::letGo() {
@@ -122,6 +159,9 @@ bool WineRegistry::finishBatch() {
         }
     }
     if (!ok) lastError_ = firstError;
+    // What the batch saved is durable when it ends: what is done after it may count on
+    // it.
+    syncSaved();
     // A hold keeps the lock for its next change, unless this save failed.
     if (holdDepth_ == 0 || !ok) heldLock_.reset();
     return ok;
@@ -528,7 +568,8 @@ RegStatus WineRegistry::save(int hive) {
 }
 
 RegStatus WineRegistry::writeHive(int hive) {
-    // Within a hold the folder is synced once, when it ends.
+    // Within a hold the folder is synced once, when it ends or the batch that saved
+    // the file does.
     if (hives_[hive]->save(holdDepth_ == 0)) {
         if (holdDepth_ > 0) folderUnsynced_ = true;
         return RegStatus::Ok;
@@ -608,6 +649,7 @@ RegStatus WineRegistry::setValue(RegKey key, std::string_view name, std::uint32_
         return s;
     }
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    keepForCancel(found.at.hive);
     hives_[found.at.hive]->setValue(*found.node,
                                     RegValue{*name16, type, {data.begin(), data.end()}});
     return save(found.at.hive);
@@ -633,6 +675,7 @@ RegStatus WineRegistry::deleteValue(RegKey key, std::string_view name) {
         return s;
     }
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    keepForCancel(found.at.hive);
     if (!hives_[found.at.hive]->deleteValue(*found.node, *name16)) return RegStatus::NotFound;
     return save(found.at.hive);
 }
@@ -735,6 +778,7 @@ RegStatus WineRegistry::createKey(RegKey parent, std::string_view path, RegKey& 
     if (have < names.size()) {
         if (!found.node) return RegStatus::AccessDenied; // nothing is made beside the users
         if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+        keepForCancel(found.at.hive);
         RegHive& hive = *hives_[found.at.hive];
         RegNode* node = found.node;
         for (std::size_t i = have; i < names.size(); ++i) {
@@ -791,6 +835,7 @@ RegStatus WineRegistry::deleteKey(RegKey key, std::string_view path) {
     if (!found.node || found.at.names.empty() || !found.node->children.empty())
         return RegStatus::AccessDenied;
     if (RegStatus s = writableHive(found.at.hive); s != RegStatus::Ok) return s;
+    keepForCancel(found.at.hive);
     hives_[found.at.hive]->deleteKey(*found.node);
     return save(found.at.hive);
 }

@@ -91,11 +91,15 @@ public:
     // holds from its first change on. A marked file is not read again before then.
     void beginBatch();
     [[nodiscard]] bool endBatch();
-    // Ends a batch; the outermost one then drops what the batch changed.
+    // Ends a batch; the outermost one then drops what the batch changed. A batch just
+    // inside the outermost one drops its own changes and keeps those made before it,
+    // for the outermost one to write (a batch deeper in drops those of the batch it
+    // is in).
     void cancelBatch();
     // Within a hold Wine's lock is kept from the first change to the outermost
     // endHold() (let go at once when a change or a save fails), and the prefix folder
-    // is synced once, at that endHold(), for every file saved meanwhile.
+    // is synced once for every file saved meanwhile: at the end of the outermost
+    // batch that saved it, or at that endHold().
     void beginHold();
     void endHold();
     // Lets go of the lock a hold keeps (not of one a batch needs for its save).
@@ -153,8 +157,15 @@ private:
     bool finishBatch();
     // Saves the file, or within a batch marks it for endBatch().
     RegStatus save(int hive);
+    // Before a change to the file within a batch inside another: what the inner batch
+    // drops when it is cancelled (the file's text, when it holds changes not saved).
+    void keepForCancel(int hive);
+    // The inner batch was cancelled: each file it changed as it was before it.
+    void dropInner();
     // Writes the file now.
     RegStatus writeHive(int hive);
+    // Syncs the prefix folder when a file saved within the hold is not yet durable.
+    void syncSaved();
     // Reads the file again when it changed on disk, unless checked in this step or
     // since the watch last told of a change.
     RegHive& refreshed(int hive);
@@ -177,6 +188,12 @@ private:
     bool folderUnsynced_ = false;            // a file was saved within the hold
     std::optional<WineServerLock> heldLock_; // kept by a batch or a hold
     std::array<bool, HiveCount> unsaved_{};
+    // The batch just inside the outermost one: the files it changed, and the text of
+    // those that held changes of the outer batch before it; whether a batch within it
+    // was cancelled.
+    std::array<bool, HiveCount> innerChanged_{};
+    std::array<std::optional<std::string>, HiveCount> innerKept_{};
+    bool innerCancelled_ = false;
     std::uint64_t changes_ = 0; // changes made in a batch, for generation()
 };
 

@@ -372,6 +372,21 @@ TEST_F(DemoPrefixTest, TheRunWritesEachRegistryFileOnce) {
 }
 
 // Every file of the prefix byte for byte, the registry files included.
+// Runs the repair while every write larger than 200 KB fails with EFBIG (instead of a
+// signal).
+void RepairWithSmallWrites(const RunInputs& inputs, const std::vector<RepairRow>& rows,
+                           const RepairEvents& events) {
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 200000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    RunRepair(inputs, rows, events);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+}
+
 std::map<std::string, std::string> Bytes(const fs::path& prefix) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(prefix))
@@ -522,18 +537,7 @@ TEST_F(DemoPrefixTest, ARegistryFileThatCannotBeWrittenFailsItsItemsAndStaysAsIt
     RepairEvents events;
     events.failed = [&](std::size_t i, const std::string& reason) { reasons.at(i) = reason; };
     events.repaired = [&](std::size_t i, bool ok) { repaired.at(i) = ok; };
-    {
-        // Every write larger than 200 KB fails with EFBIG instead of a signal.
-        struct rlimit saved {};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        struct rlimit small = saved;
-        small.rlim_cur = 200000;
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        RunRepair(inputs, rows, events);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-    }
+    RepairWithSmallWrites(inputs, rows, events);
     const auto after = Bytes(prefix());
     for (const char* hive : {"system.reg", "user.reg", "userdef.reg"})
         EXPECT_EQ(after.at(hive), before.at(hive)) << hive;
@@ -578,18 +582,7 @@ TEST_F(DemoPrefixTest, AnItemWhoseRecordsCannotBeWrittenFailsAlone) {
     RepairEvents events;
     events.failed = [&](std::size_t i, const std::string& reason) { reasons.at(i) = reason; };
     events.repaired = [&](std::size_t i, bool ok) { repaired.at(i) = ok; };
-    {
-        // Every write larger than 200 KB fails with EFBIG instead of a signal.
-        struct rlimit saved {};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        struct rlimit small = saved;
-        small.rlim_cur = 200000;
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        RunRepair(inputs, rows, events);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-    }
+    RepairWithSmallWrites(inputs, rows, events);
     EXPECT_EQ(repaired, (std::vector<int>{1, 0, 1}));
     EXPECT_NE(reasons[1].find("the journal cannot be written"), std::string::npos) << reasons[1];
     const auto after = Bytes(prefix());

@@ -57,6 +57,23 @@ protected:
             db->Execute(RuleSql::InsertRule(inputs.library.table, item));
         db->CommitTransaction();
     }
+    // Two items, "first" and "second", each found when the file `path` exists; drive C:
+    // is the prefix's drive_c.
+    void AddTwoLookingFor(const std::string& path) {
+        RuleItem first;
+        first.Name = "first";
+        first.OSId = "all-os";
+        first.OptText = "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\" "
+                        "mode=\"or\"><CHdb FilePath=\"" +
+                        path +
+                        "\" isFolder=\"0\" decide=\"file\"/></type><type opttype=\"regedit\" "
+                        "mode=\"or\"/></rules>";
+        RuleItem second = first;
+        second.Name = "second";
+        Add({first, second});
+        fs::create_directories(prefix.file("dosdevices"));
+        fs::create_directory_symlink("../drive_c", prefix.file("dosdevices/c:"));
+    }
     std::vector<Found> Scan(const std::function<void(int row)>& onRow = {}) {
         std::vector<Found> found;
         ScanEvents events;
@@ -178,17 +195,7 @@ TEST_F(ScanTest, AnOutsideChangeBetweenTwoItemsIsSeen) {
 // A file that comes between two items, in a folder the first item looked into, is seen
 // by the second, however the folders on its way changed.
 TEST_F(ScanTest, AFileThatComesBetweenTwoItemsIsSeen) {
-    RuleItem first;
-    first.Name = "first";
-    first.OSId = "all-os";
-    first.OptText = "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\" "
-                    "mode=\"or\"><CHdb FilePath=\"C:\\Games\\Save\\bad.dll\" isFolder=\"0\" "
-                    "decide=\"file\"/></type><type opttype=\"regedit\" mode=\"or\"/></rules>";
-    RuleItem second = first;
-    second.Name = "second";
-    Add({first, second});
-    fs::create_directories(prefix.file("dosdevices"));
-    fs::create_directory_symlink("../drive_c", prefix.file("dosdevices/c:"));
+    AddTwoLookingFor("C:\\Games\\Save\\bad.dll");
     const fs::path drive = prefix.file("drive_c");
     const fs::path elsewhere = root.file("elsewhere");
     struct Case {
@@ -242,17 +249,7 @@ TEST_F(ScanTest, AFileThatComesBetweenTwoItemsIsSeen) {
 // A special folder is where the registry says at the time of each item: one pointed
 // elsewhere between two items is looked into there by the second.
 TEST_F(ScanTest, ASpecialFolderPointedElsewhereBetweenTwoItemsIsSeen) {
-    RuleItem first;
-    first.Name = "first";
-    first.OSId = "all-os";
-    first.OptText = "<?xml version=\"1.0\" encoding=\"GB2312\"?><rules><type opttype=\"files\" "
-                    "mode=\"or\"><CHdb FilePath=\"<fonts>\\probe.ttf\" isFolder=\"0\" "
-                    "decide=\"file\"/></type><type opttype=\"regedit\" mode=\"or\"/></rules>";
-    RuleItem second = first;
-    second.Name = "second";
-    Add({first, second});
-    fs::create_directories(prefix.file("dosdevices"));
-    fs::create_directory_symlink("../drive_c", prefix.file("dosdevices/c:"));
+    AddTwoLookingFor("<fonts>\\probe.ttf");
     fs::create_directories(prefix.file("drive_c/windows/Fonts"));
     fs::create_directories(prefix.file("drive_c/Other"));
     test::WriteFile(prefix.file("drive_c/Other/probe.ttf"), "x");

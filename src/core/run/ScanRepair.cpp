@@ -92,8 +92,8 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events) {
             ScanRow& row = batch.rows[r];
             if (events.row) events.row(row.index, row.row.item.Name);
             // The filter comes first: items for other releases are never evaluated.
-            std::vector<MatchedCondition> matched;
             if (!row.applies) continue;
+            std::vector<MatchedCondition> matched;
             const int triggered = row.walked == ScanRow::Walked::Yes
                                       ? RuleTriggered(row.walk, inputs.appDir, &matched)
                                   : row.walked == ScanRow::Walked::No

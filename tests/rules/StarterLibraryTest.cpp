@@ -19,6 +19,7 @@
 #include "core/engine/RegCommon.h"
 #include "core/engine/RuleDocument.h"
 #include "core/run/Journal.h"
+#include "core/run/JournalRecord.h"
 #include "core/run/Preview.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/PlatformGroups.h"
@@ -420,10 +421,11 @@ TEST_F(DemoPrefixTest, APreviewChangesNothingAndNamesWhatTheRepairRecords) {
     std::snprintf(runName, sizeof runName, "run-%06d", run);
     const fs::path runFolder = journal.folder() / runName;
     ASSERT_EQ(previews.size(), found.size());
+    const auto entries = journal::RunEntries(runFolder);
+    ASSERT_EQ(entries.size(), found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "item-%04zu.json", i + 1);
-        const auto entry = nlohmann::json::parse(ReadFile(runFolder / name));
+        ASSERT_TRUE(entries[i].entry) << entries[i].problem;
+        const auto& entry = *entries[i].entry;
         ASSERT_EQ(entry["changes"].size(), previews[i].size()) << found[i].name;
         for (std::size_t c = 0; c < previews[i].size(); ++c) {
             const auto& change = entry["changes"][c];

@@ -15,6 +15,7 @@
 
 #include "core/platform/Platform.h"
 #include "core/run/JournalFiles.h"
+#include "core/run/JournalLog.h"
 #include "core/run/JournalRecord.h"
 
 namespace corvane {
@@ -111,27 +112,32 @@ fs::path DefaultJournalRoot() {
 // --- Recording -------------------------------------------------------------------------
 
 struct JournalItemRecorder::State {
-    fs::path file;
-    fs::path data; // where moved files go
+    std::shared_ptr<EntryLog> log; // the run's log, where the entry is written
+    fs::path data;                 // where moved files go
     fs::path machine;
     json entry;
     int stored = 0;
     std::size_t lastRecords = 0; // records the last change added
     bool pending = false;        // registry records not yet on disk
-    bool syncLater = false;      // their name goes to disk with Journal::syncEntries()
+    bool syncLater = false;      // its lines go to disk with Journal::syncEntries()
 };
 
-JournalItemRecorder::JournalItemRecorder(fs::path entryFile, fs::path machine)
+JournalItemRecorder::JournalItemRecorder(std::shared_ptr<journal::EntryLog> log, fs::path data,
+                                         fs::path machine)
     : state_(std::make_unique<State>()) {
-    state_->data = entryFile.parent_path() / (entryFile.stem().string() + ".files");
-    state_->file = std::move(entryFile);
+    state_->log = std::move(log);
+    state_->data = std::move(data);
     state_->machine = std::move(machine);
 }
 
 JournalItemRecorder::~JournalItemRecorder() = default;
 
+bool JournalItemRecorder::append() {
+    return state_->log->append(state_->entry.dump());
+}
+
 bool JournalItemRecorder::write() {
-    return WriteWhole(state_->file, state_->entry.dump(1));
+    return append() && state_->log->sync();
 }
 
 namespace {
@@ -327,11 +333,12 @@ RepairWatcher::Answer JournalItemRecorder::before(const PlannedChange& change,
         return Answer::Go;
     }
     std::error_code ec;
-    if (!moves.empty()) fs::create_directories(st.data, ec);
+    if (!moves.empty() && fs::create_directories(st.data, ec)) st.log->folderChanged();
     if (ec || !write()) {
         changes.erase(changes.size() - 1);
         st.lastRecords = 0;
-        reason = "the journal cannot be written: " + st.file.string();
+        reason = ec ? "the journal cannot be written: " + st.data.string() + ": " + ec.message()
+                    : st.log->error();
         return Answer::Refuse;
     }
     st.pending = false;
@@ -354,8 +361,8 @@ void JournalItemRecorder::after(const PlannedChange&, bool made) {
 
 bool JournalItemRecorder::beforeSave(std::string& reason) {
     if (!state_->pending) return true;
-    if (!WriteWhole(state_->file, state_->entry.dump(1), !state_->syncLater)) {
-        reason = "the journal cannot be written: " + state_->file.string();
+    if (!(state_->syncLater ? append() : write())) {
+        reason = state_->log->error();
         return false;
     }
     state_->pending = false;
@@ -397,9 +404,9 @@ bool JournalItemRecorder::finish(const std::string& result, bool foundAfter) {
     }
     entry["result"] = result;
     entry["foundAfter"] = foundAfter;
-    // The records before the changes are on disk already: should this rename be lost,
-    // the entry stays as it was before it, whole.
-    return WriteWhole(state_->file, entry.dump(1), false);
+    // The records before the changes are on disk already: should this line be lost, the
+    // entry stays as it was before it, whole.
+    return state_->syncLater ? append() : write();
 }
 
 // --- The journal of one machine --------------------------------------------------------
@@ -465,11 +472,16 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
         claimedRun_ = run;
         lastIndex_ = 0;
         runWritten_ = false;
+        log_ = std::make_shared<EntryLog>(runFolder / kLogName);
+    }
+    if (!log_->ok()) {
+        error = log_->error();
+        return nullptr;
     }
     // Once per run: the folder's "prefix" when it has none, and the run's own record.
     // The run's folder is a new name in the journal's folder, made durable with the
-    // "prefix" file or by itself; run.json's name goes to disk with the run's first
-    // record, whose write syncs the run's folder.
+    // "prefix" file or by itself; the names of run.json and of the log go to disk with
+    // the log's first sync.
     if (!runWritten_) {
         if (Exists(folder_ / "prefix") || !WriteWhole(folder_ / "prefix", machine_.string()))
             SyncFolder(folder_);
@@ -485,9 +497,8 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
     // Entries are numbered in the order their items began; an entry is written with
     // the item's first change, so the numbers are counted here.
     const int index = ++lastIndex_;
-    char file[32];
-    std::snprintf(file, sizeof file, "item-%04d.json", index);
-    auto recorder = std::make_unique<JournalItemRecorder>(runFolder / file, machine_);
+    auto recorder =
+        std::make_unique<JournalItemRecorder>(log_, runFolder / ItemName(index, true), machine_);
     // The entry is on disk before the item's first change.
     recorder->state_->entry =
         json{{"index", index},      {"id", id},        {"name", name},
@@ -496,8 +507,11 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
     return recorder;
 }
 
-void Journal::syncEntries(int run) const {
-    SyncFolder(folder_ / RunName(run));
+bool Journal::syncEntries(int run, std::string& error) const {
+    if (run != claimedRun_ || !log_) return true;
+    if (log_->sync()) return true;
+    error = log_->error();
+    return false;
 }
 
 std::vector<JournalRun> Journal::history() const {
@@ -510,14 +524,13 @@ std::vector<JournalRun> Journal::history() const {
         std::string problem;
         if (const auto info = ReadEntry(runFolder / "run.json", problem))
             run.time = TextOf(*info, "time");
-        for (const fs::path& file : EntryFiles(runFolder)) {
-            problem.clear();
-            if (const auto entry = ReadEntry(file, problem)) {
-                run.items.push_back(ItemOf(*entry));
+        for (const StoredEntry& e : RunEntries(runFolder)) {
+            if (e.entry) {
+                run.items.push_back(ItemOf(*e.entry));
             } else {
                 JournalItem damaged;
-                damaged.name = file.filename().string();
-                damaged.problem = file.string() + ": " + problem;
+                damaged.name = e.file.filename().string();
+                damaged.problem = e.source + ": " + e.problem;
                 run.items.push_back(std::move(damaged));
             }
         }

@@ -6,7 +6,9 @@
 // made: a registry value as it was (or that it was absent), a deleted key with its whole
 // subtree, deleted or overwritten files moved into the journal, and what a copy made.
 // Every record is written whole (a temporary file, fsync, rename) before the change it
-// covers, so that after a crash the journal can undo whatever was done. A file moved
+// covers, so that after a crash the journal can undo whatever was done: a run's entries
+// are lines of one log (JournalLog.h), each line synced before the change it records;
+// the records of registry changes written together are synced together. A file moved
 // into the journal is there whole or not at all; undo marks each change it puts back,
 // so an undo cut short is finished by the next one.
 //
@@ -65,8 +67,9 @@ public:
 
 class JournalItemRecorder;
 namespace journal {
+class EntryLog;
 class JournalLock;
-}
+} // namespace journal
 
 class Journal {
 public:
@@ -96,10 +99,10 @@ public:
     // prunes after (journal::RecordedSize); an undo of the run measures it anew.
     void prune(std::size_t maxRuns = 100, std::uintmax_t maxBytes = 500ull << 20) const;
 
-    // Makes the names of the entries of run `run` durable (its folder's sync): what a
-    // recorder that syncs later (JournalItemRecorder::syncLater) wrote is on disk only
-    // after this.
-    void syncEntries(int run) const;
+    // Makes what the recorders of run `run` wrote durable: what a recorder that syncs
+    // later (JournalItemRecorder::syncLater) wrote is on disk only after this. False, and
+    // `error`, when it cannot be.
+    bool syncEntries(int run, std::string& error) const;
 
     // Undoes the items `ids` of run `run` (every item when empty), newest change first.
     // An item changed since its repair is left unless `force`; an item whose undo was
@@ -123,15 +126,18 @@ private:
     std::filesystem::path machine_; // the machine folder's real path
     std::filesystem::path folder_;  // this machine's journal folder
     std::unique_ptr<journal::JournalLock> lock_;
-    int claimedRun_ = 0;      // the run whose folder this object made
-    int lastIndex_ = 0;       // the entries of claimedRun_ so far
-    bool runWritten_ = false; // claimedRun_'s run.json is on disk
+    std::shared_ptr<journal::EntryLog> log_; // claimedRun_'s log
+    int claimedRun_ = 0;                     // the run whose folder this object made
+    int lastIndex_ = 0;                      // the entries of claimedRun_ so far
+    bool runWritten_ = false;                // claimedRun_'s run.json is on disk
 };
 
 // Records the changes of one item's repair, before each is made.
 class JournalItemRecorder : public RepairWatcher {
 public:
-    JournalItemRecorder(std::filesystem::path entryFile, std::filesystem::path machine);
+    // Writes to the run's log `log`; files moved go to the folder `data`.
+    JournalItemRecorder(std::shared_ptr<journal::EntryLog> log, std::filesystem::path data,
+                        std::filesystem::path machine);
     ~JournalItemRecorder() override;
 
     Answer before(const PlannedChange& change, std::string& reason) override;
@@ -139,7 +145,7 @@ public:
     bool beforeSave(std::string& reason) override;
     void unsaved() override;
     // The document's registry changes are written later, with those of other items:
-    // the records written before them leave the entry's name for
+    // the records written before them, and the entry as finish() ends it, are left for
     // Journal::syncEntries() to make durable, which comes before those changes are
     // written. (A record of a file change is durable at once, as that change is.)
     void syncLater();
@@ -150,13 +156,14 @@ public:
     // each change left (what undo compares with). False when it cannot be written.
     bool finish(const std::string& result, bool foundAfter);
 
-    // Writes the entry as it stands; false when it cannot be written.
+    // Writes the entry as it stands, durable; false when it cannot be written.
     bool write();
 
     struct State;
 
 private:
     friend class Journal;
+    bool append(); // writes the entry as it stands, not yet durable
     std::unique_ptr<State> state_;
 };
 

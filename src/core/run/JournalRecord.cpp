@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "core/engine/RegCommon.h"
 #include "core/platform/Platform.h"
+#include "core/run/JournalLog.h"
 
 namespace corvane::journal {
 
@@ -304,15 +308,67 @@ std::string RunName(int run) {
     return name;
 }
 
-std::vector<fs::path> EntryFiles(const fs::path& runFolder) {
-    std::vector<fs::path> files;
+std::string ItemName(long long index, bool files) {
+    char name[48];
+    std::snprintf(name, sizeof name, "item-%04lld.%s", index, files ? "files" : "json");
+    return name;
+}
+
+std::vector<StoredEntry> RunEntries(const fs::path& runFolder) {
+    std::map<long long, StoredEntry> items;
+    std::vector<StoredEntry> unread;
+    std::size_t kept = 0; // the unread lines before the last line read
+    const fs::path log = runFolder / kLogName;
+    (void)ReadLog(log, [&](std::size_t line, std::string_view text, const std::string& why) {
+        StoredEntry e;
+        e.source = log.string() + ", line " + std::to_string(line);
+        e.file = log;
+        e.problem = why;
+        if (e.problem.empty()) e.entry = ParseEntry(std::string(text), e.problem);
+        const long long index = e.entry ? NumberOf(*e.entry, "index") : 0;
+        if (e.entry && (index < 1 || index > INT_MAX)) {
+            e.entry.reset();
+            e.problem = "no item number";
+        }
+        if (!e.entry) {
+            unread.push_back(std::move(e));
+            return;
+        }
+        kept = unread.size();
+        e.file = runFolder / ItemName(index);
+        e.data = runFolder / ItemName(index, true);
+        items[index] = std::move(e);
+    });
+    unread.resize(kept);
+    std::vector<std::pair<std::string, StoredEntry>> named; // files not named by a number
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(runFolder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with("item-") && name.ends_with(".json")) files.push_back(entry.path());
+    for (const auto& dirEntry : fs::directory_iterator(runFolder, ec)) {
+        const std::string name = dirEntry.path().filename().string();
+        if (!name.starts_with("item-") || !name.ends_with(".json")) continue;
+        StoredEntry e;
+        e.file = dirEntry.path();
+        e.data = runFolder / (e.file.stem().string() + ".files");
+        e.source = e.file.string();
+        e.entry = ReadEntry(e.file, e.problem);
+        long long index = 0;
+        const char* first = name.data() + 5;
+        const char* last = name.data() + name.size() - 5;
+        const auto [end, error] = std::from_chars(first, last, index);
+        if (error == std::errc() && end == last && index > 0)
+            items[index] = std::move(e);
+        else
+            named.emplace_back(name, std::move(e));
     }
-    std::sort(files.begin(), files.end());
-    return files;
+    std::sort(named.begin(), named.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<StoredEntry> entries;
+    for (auto& [index, e] : items)
+        entries.push_back(std::move(e));
+    for (StoredEntry& e : unread)
+        entries.push_back(std::move(e));
+    for (auto& [name, e] : named)
+        entries.push_back(std::move(e));
+    return entries;
 }
 
 // An entry file, read and parsed; `problem` says why not.

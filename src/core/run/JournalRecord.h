@@ -40,10 +40,25 @@ std::optional<json> ParseEntry(const std::string& text, std::string& problem);
 
 // The name of run `run`'s folder ("run-000001"; more digits once six do not hold it).
 std::string RunName(int run);
-// The item entries of a run's folder, in item order.
-std::vector<std::filesystem::path> EntryFiles(const std::filesystem::path& runFolder);
 // An entry file, read and parsed; `problem` says why not.
 std::optional<json> ReadEntry(const std::filesystem::path& file, std::string& problem);
+
+// One item's entry as its run holds it.
+struct StoredEntry {
+    std::filesystem::path file; // the item's own file: read from it, or where undo writes it
+    std::filesystem::path data; // the item's folder of moved files
+    std::string source;         // where it was read, as a problem names it
+    std::optional<json> entry;  // nothing when it cannot be read
+    std::string problem;        // why not
+};
+// The entries of a run's folder, in item order: an item's last line in the run's log
+// (JournalLog.h), or its own file "item-NNNN.json" where it has one (written by an undo
+// since, or by a journal from before the log). Lines that cannot be read come after,
+// unless only such lines end the log: what a crash left past the last sync.
+std::vector<StoredEntry> RunEntries(const std::filesystem::path& runFolder);
+// The name of item `index`'s own file ("item-0001.json") or, with `files`, of its folder
+// of moved files ("item-0001.files").
+std::string ItemName(long long index, bool files = false);
 // The item's ID as recorded: a text, or a number written as one.
 std::string IdOf(const json& entry);
 

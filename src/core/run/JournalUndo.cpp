@@ -348,16 +348,9 @@ std::optional<std::vector<UndoOutcome>> Journal::undo(int run, const std::vector
 
 std::vector<UndoOutcome> Journal::undoClaimed(const fs::path& runFolder, int run,
                                               const std::vector<std::string>& ids, bool force) {
-    struct Entry {
-        fs::path file;
-        std::optional<json> entry;
-        std::string problem;
-    };
-    std::vector<Entry> entries;
+    std::vector<StoredEntry> entries;
     std::vector<std::string> found;
-    for (const fs::path& file : EntryFiles(runFolder)) {
-        Entry e{file, std::nullopt, {}};
-        e.entry = ReadEntry(file, e.problem);
+    for (StoredEntry& e : RunEntries(runFolder)) {
         const std::string id = e.entry ? IdOf(*e.entry) : std::string();
         if (!ids.empty() && std::find(ids.begin(), ids.end(), id) == ids.end()) continue;
         found.push_back(id);
@@ -366,12 +359,12 @@ std::vector<UndoOutcome> Journal::undoClaimed(const fs::path& runFolder, int run
     std::vector<UndoOutcome> outcomes(entries.size());
     // Newest change first: the items backwards, each item's changes backwards.
     for (std::size_t i = entries.size(); i-- > 0;) {
-        Entry& e = entries[i];
+        StoredEntry& e = entries[i];
         UndoOutcome& out = outcomes[i];
-        const fs::path data = e.file.parent_path() / (e.file.stem().string() + ".files");
+        const fs::path& data = e.data;
         if (!e.entry) {
             out.name = e.file.filename().string();
-            out.reason = "记录已损坏: " + e.file.string() + ": " + e.problem;
+            out.reason = "记录已损坏: " + e.source + ": " + e.problem;
             continue;
         }
         json& entry = *e.entry;
@@ -382,14 +375,14 @@ std::vector<UndoOutcome> Journal::undoClaimed(const fs::path& runFolder, int run
             continue;
         }
         if (std::string problem = CheckEntry(entry, data, machine_); !problem.empty()) {
-            out.reason = "记录已损坏: " + e.file.string() + ": " + problem;
+            out.reason = "记录已损坏: " + e.source + ": " + problem;
             continue;
         }
         try {
             UndoItem(e.file, entry, data, force, out);
         } catch (const std::exception& error) {
             out.undone = false;
-            out.reason = "记录已损坏: " + e.file.string() + ": " + error.what();
+            out.reason = "记录已损坏: " + e.source + ": " + error.what();
         }
     }
     for (const std::string& id : ids)

@@ -116,11 +116,8 @@ std::optional<PreviewAction> Described(const json& change) {
 std::optional<std::vector<PreviewAction>> RepairDone(const Journal& journal, int run,
                                                      const std::string& id) {
     std::optional<json> found;
-    for (const auto& file : journal::EntryFiles(journal.folder() / journal::RunName(run))) {
-        std::string problem;
-        if (auto entry = journal::ReadEntry(file, problem); entry && journal::IdOf(*entry) == id)
-            found = std::move(entry);
-    }
+    for (auto& e : journal::RunEntries(journal.folder() / journal::RunName(run)))
+        if (e.entry && journal::IdOf(*e.entry) == id) found = std::move(e.entry);
     if (!found) return std::nullopt;
     std::vector<PreviewAction> actions;
     if (found->contains("changes") && found->at("changes").is_array())

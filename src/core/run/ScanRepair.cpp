@@ -124,12 +124,14 @@ struct Waiting {
     std::string detection;
     std::string reason;
     bool stillThere = false;
+    bool repaired = false;
 };
 
 // The items waiting: their registry changes are written together, each registry file
-// once, after the names of their records went to disk; then each item's entry is
-// ended and the item reported, in order. An item whose registry changes could not be
-// written has failed, with the reason, and its record says none of them was made.
+// once, after their records went to disk; then each item is checked again and its
+// entry ended, the entries go to disk together, and the items are reported in order. An
+// item whose registry changes could not be written has failed, with the reason, and its
+// record says none of them was made.
 void WriteWaiting(const RunInputs& inputs, Journal& journal, int run, bool& batch,
                   std::vector<Waiting>& waiting, const RepairEvents& events) {
     Platform& platform = ActivePlatform();
@@ -137,29 +139,37 @@ void WriteWaiting(const RunInputs& inputs, Journal& journal, int run, bool& batc
     std::string error;
     if (batch) {
         batch = false;
-        journal.syncEntries(run);
-        saved = platform.endBatch();
-        if (!saved) error = platform.registryError();
+        // No change is written before its record is on disk.
+        if (!journal.syncEntries(run, error)) {
+            platform.cancelBatch();
+            saved = false;
+        } else {
+            saved = platform.endBatch();
+            if (!saved) error = platform.registryError();
+        }
     }
     std::vector<Waiting> items = std::move(waiting);
     waiting.clear();
     for (Waiting& w : items) {
-        if (w.warning && events.warn) events.warn(*w.warning);
-        bool repaired = false;
-        if (w.recorder) {
-            if (!saved && w.recorder->registryChanged()) {
-                w.recorder->unsaved();
-                if (w.reason.empty())
-                    w.reason = error.empty() ? "the registry could not be written" : error;
-                w.stillThere = RuleTriggered(w.detection, inputs.appDir) == 1;
-            }
-            repaired = !w.stillThere && w.reason.empty();
-            if (!w.recorder->finish(repaired ? "修复成功" : "修复失败", w.stillThere) &&
-                w.reason.empty())
-                w.reason = "the journal cannot be written";
+        if (!w.recorder) continue;
+        if (!saved && w.recorder->registryChanged()) {
+            w.recorder->unsaved();
+            if (w.reason.empty())
+                w.reason = error.empty() ? "the registry could not be written" : error;
+            w.stillThere = RuleTriggered(w.detection, inputs.appDir) == 1;
         }
+        w.repaired = !w.stillThere && w.reason.empty();
+        if (!w.recorder->finish(w.repaired ? "修复成功" : "修复失败", w.stillThere) &&
+            w.reason.empty())
+            w.reason = "the journal cannot be written";
+    }
+    std::string unsynced;
+    const bool synced = journal.syncEntries(run, unsynced);
+    for (Waiting& w : items) {
+        if (w.warning && events.warn) events.warn(*w.warning);
+        if (w.recorder && !synced && w.reason.empty()) w.reason = unsynced;
         if (!w.reason.empty() && events.failed) events.failed(w.index, w.reason);
-        if (events.repaired) events.repaired(w.index, repaired);
+        if (events.repaired) events.repaired(w.index, w.repaired);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <random>
@@ -55,6 +56,7 @@ std::string FromHex(std::string_view hex) {
 
 // Tells keys of different passphrases for the same salt apart in the cache file.
 std::string PassphraseTag(std::string_view passphrase) {
+    PrepareCrypto();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_Digest(passphrase.data(), passphrase.size(), digest, &size, EVP_sha256(), nullptr);
@@ -106,6 +108,12 @@ std::map<std::string, std::string> gKeys; // by passphrase tag and salt
 
 } // namespace
 
+void PrepareCrypto() {
+    static const bool started =
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+    (void)started;
+}
+
 std::optional<CipherSalt> FileSalt(const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -124,6 +132,7 @@ std::optional<CipherSalt> FileSalt(const std::string& fileName) {
 }
 
 CipherSalt NewSalt() {
+    PrepareCrypto();
     CipherSalt salt{};
     if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) {
         std::random_device device;
@@ -134,6 +143,7 @@ CipherSalt NewSalt() {
 }
 
 std::string DeriveRawKey(std::string_view passphrase, const CipherSalt& salt) {
+    PrepareCrypto();
     std::string key(kRawKeySize, '\0');
     PKCS5_PBKDF2_HMAC(passphrase.data(), static_cast<int>(passphrase.size()), salt.data(),
                       static_cast<int>(salt.size()), kKdfRounds, EVP_sha1(),

@@ -24,6 +24,12 @@ inline constexpr int kKdfRounds = 64000;
 
 using CipherSalt = std::array<std::uint8_t, kSaltSize>;
 
+// Starts OpenSSL for the library files, before SQLCipher or anything of ours uses it:
+// the algorithms of its default provider, without reading the system's OpenSSL
+// configuration (about TLS and providers these files never use, and a millisecond of
+// every start) and without a clean-up when the process ends.
+void PrepareCrypto();
+
 // The salt of an encrypted SQLCipher file: its first 16 bytes. Nothing for a missing or
 // shorter file and for a plain SQLite file.
 [[nodiscard]] std::optional<CipherSalt> FileSalt(const std::string& fileName);

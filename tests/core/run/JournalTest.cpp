@@ -15,6 +15,7 @@
 #include "core/engine/RegCommon.h"
 #include "core/engine/RunRepairXML.h"
 #include "core/run/Journal.h"
+#include "core/run/JournalRecord.h"
 #include "core/run/ScanRepair.h"
 #include "core/store/RulePack.h"
 #include "support/DemoPrefix.h"
@@ -80,7 +81,13 @@ protected:
         std::snprintf(name, sizeof name, "run-%06d/item-%04d.json", run, index);
         return journal().folder() / name;
     }
-    json entry(int run, int index) const { return json::parse(ReadFile(entryFile(run, index))); }
+    json entry(int run, int index) const {
+        for (const journal::StoredEntry& e :
+             journal::RunEntries(entryFile(run, index).parent_path()))
+            if (e.file == entryFile(run, index) && e.entry) return *e.entry;
+        ADD_FAILURE() << "no entry " << index << " in run " << run;
+        return json::object();
+    }
     void rewrite(int run, int index, const json& e) const {
         test::WriteFile(entryFile(run, index), e.dump(1));
     }
@@ -338,6 +345,46 @@ TEST_F(JournalTest, ADamagedRecordFailsOnlyItself) {
     ASSERT_TRUE(missing && missing->size() == 1);
     EXPECT_FALSE(missing->front().undone);
     EXPECT_NE(missing->front().reason.find("99"), std::string::npos);
+}
+
+// What a crash leaves past the log's last sync (a line written again elsewhere, zeros
+// cut short) is no entry; a line damaged in place is listed as damaged, and the lines
+// after it still read.
+TEST_F(JournalTest, OnlyWholeLinesOfTheLogAreEntries) {
+    const int run = repair({kTaskMgr, kAutorun});
+    const fs::path log = entryFile(run, 1).parent_path() / "items.log";
+    const std::string text = ReadFile(log);
+    const std::string firstLine = text.substr(0, text.find('\n') + 1);
+    struct Case {
+        const char* what;
+        std::string log;
+        std::size_t items;
+    };
+    std::string flipped = text;
+    flipped[firstLine.find("\"changes\"") + 2] ^= 0x20;
+    const Case cases[] = {
+        {"a line again, then zeros", text + firstLine + std::string(300, '\0'), 2},
+        {"a byte changed in the first line", flipped, 3},
+    };
+    for (const Case& c : cases) {
+        test::WriteFile(log, c.log);
+        const auto runs = journal().history();
+        ASSERT_EQ(runs.size(), 1u) << c.what;
+        ASSERT_EQ(runs[0].items.size(), c.items) << c.what;
+        EXPECT_EQ(runs[0].items[0].result, "修复成功") << c.what;
+        EXPECT_EQ(runs[0].items[1].result, "修复成功") << c.what;
+        if (c.items == 3) {
+            EXPECT_NE(runs[0].items[2].problem.find("items.log, line 1"), std::string::npos)
+                << runs[0].items[2].problem;
+        }
+    }
+    test::WriteFile(log, text + firstLine + std::string(300, '\0'));
+    const auto outcomes = journal().undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->size() == 2);
+    for (const UndoOutcome& out : *outcomes)
+        EXPECT_TRUE(out.undone) << out.name << ": " << out.reason;
+    EXPECT_EQ(TaskMgrValue(), "1");
+    EXPECT_TRUE(fs::exists(prefix() / "drive_c/autorun.inf"));
 }
 
 // Runs are numbered past six digits and read as numbers: history, undo and pruning

@@ -176,17 +176,17 @@ int RunRepairCommand(std::span<const std::string> args, std::ostream& out, std::
         const auto db = OpenRuleLibrary(session.inputs.library);
         db->OpenTransaction();
         for (const std::string& id : ids) {
-            const auto item =
+            std::shared_ptr<TSQLiteTable> item =
                 db->Query(RuleSql::SelectRuleForRepair(session.inputs.library.table, id));
             if (item->RowTotal() == 0) {
                 err << "corvane-cli repair: no rule item with ID " << id << "\n";
                 return 2;
             }
-            rows.push_back({rows.size(), id});
             names.push_back(RuleText(*item, "Name"));
             if (options.dryRun)
                 previews.push_back(
                     PreviewRepair(RuleText(*item, "RepairXML"), session.inputs.appDir));
+            rows.push_back({rows.size(), id, std::move(item)});
         }
         if (options.dryRun) return PrintPreview(rows, names, previews, options.json, out);
         std::vector<std::string> warnings(rows.size());

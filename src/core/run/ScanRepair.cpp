@@ -195,7 +195,9 @@ void RepairItems(const RunInputs& inputs, TSQLiteDatabase& db, Journal& journal,
         for (const RepairRow& row : rows) {
             Waiting w;
             w.index = row.index;
-            const auto item = db.Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
+            const std::shared_ptr<TSQLiteTable> item =
+                row.item ? row.item
+                         : db.Query(RuleSql::SelectRuleForRepair(inputs.library.table, row.id));
             if (item->RowTotal() > 0) {
                 const std::string warning = RuleText(*item, "MessBoxText");
                 if (!warning.empty() && events.warn) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,10 @@ void RunScan(const RunInputs& inputs, const ScanEvents& events);
 struct RepairRow {
     std::size_t index; // the row of the list, passed back in `repaired`
     std::string id;
+    // The item as the caller read it already from the library the run is given (the
+    // SelectRuleForRepair statement), in the transaction the run goes on with; without
+    // it, the run reads the item itself.
+    std::shared_ptr<TSQLiteTable> item = nullptr;
 };
 
 struct RepairEvents {

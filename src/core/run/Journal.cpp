@@ -478,18 +478,16 @@ std::unique_ptr<JournalItemRecorder> Journal::beginItem(int run, const std::stri
         error = log_->error();
         return nullptr;
     }
-    // Once per run: the folder's "prefix" when it has none, and the run's own record.
-    // The run's folder is a new name in the journal's folder, made durable with the
-    // "prefix" file or by itself; the names of run.json and of the log go to disk with
-    // the log's first sync.
+    // Once per run: the folder's "prefix" when it has none, and the run's own record,
+    // the log's first line. The run's folder is a new name in the journal's folder,
+    // made durable with the "prefix" file or by itself; the log goes to disk with its
+    // first sync, before the run's first change.
     if (!runWritten_) {
         if (Exists(folder_ / "prefix") || !WriteWhole(folder_ / "prefix", machine_.string()))
             SyncFolder(folder_);
-        if (!Exists(runFolder / "run.json") &&
-            !WriteWhole(runFolder / "run.json",
-                        json{{"run", run}, {"time", Now()}, {"prefix", machine_.string()}}.dump(1),
-                        false)) {
-            error = "the journal cannot be written: " + (runFolder / "run.json").string();
+        if (!log_->append(
+                json{{"run", run}, {"time", Now()}, {"prefix", machine_.string()}}.dump())) {
+            error = log_->error();
             return nullptr;
         }
         runWritten_ = true;
@@ -521,10 +519,10 @@ std::vector<JournalRun> Journal::history() const {
         const fs::path runFolder = folder_ / RunName(*it);
         JournalRun run;
         run.run = *it;
-        std::string problem;
-        if (const auto info = ReadEntry(runFolder / "run.json", problem))
-            run.time = TextOf(*info, "time");
-        for (const StoredEntry& e : RunEntries(runFolder)) {
+        json info;
+        const auto entries = RunEntries(runFolder, &info);
+        run.time = TextOf(info, "time");
+        for (const StoredEntry& e : entries) {
             if (e.entry) {
                 run.items.push_back(ItemOf(*e.entry));
             } else {

@@ -129,7 +129,7 @@ private:
     std::shared_ptr<journal::EntryLog> log_; // claimedRun_'s log
     int claimedRun_ = 0;                     // the run whose folder this object made
     int lastIndex_ = 0;                      // the entries of claimedRun_ so far
-    bool runWritten_ = false;                // claimedRun_'s run.json is on disk
+    bool runWritten_ = false;                // claimedRun_'s own record is in its log
 };
 
 // Records the changes of one item's repair, before each is made.

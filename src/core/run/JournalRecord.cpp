@@ -314,7 +314,11 @@ std::string ItemName(long long index, bool files) {
     return name;
 }
 
-std::vector<StoredEntry> RunEntries(const fs::path& runFolder) {
+std::vector<StoredEntry> RunEntries(const fs::path& runFolder, json* run) {
+    if (run) {
+        std::string problem;
+        *run = ReadEntry(runFolder / "run.json", problem).value_or(json::object());
+    }
     std::map<long long, StoredEntry> items;
     std::vector<StoredEntry> unread;
     std::size_t kept = 0; // the unread lines before the last line read
@@ -326,6 +330,11 @@ std::vector<StoredEntry> RunEntries(const fs::path& runFolder) {
         e.problem = why;
         if (e.problem.empty()) e.entry = ParseEntry(std::string(text), e.problem);
         const long long index = e.entry ? NumberOf(*e.entry, "index") : 0;
+        if (e.entry && !e.entry->contains("index") && e.entry->contains("run")) {
+            if (run) *run = std::move(*e.entry);
+            kept = unread.size();
+            return;
+        }
         if (e.entry && (index < 1 || index > INT_MAX)) {
             e.entry.reset();
             e.problem = "no item number";

@@ -54,8 +54,11 @@ struct StoredEntry {
 // The entries of a run's folder, in item order: an item's last line in the run's log
 // (JournalLog.h), or its own file "item-NNNN.json" where it has one (written by an undo
 // since, or by a journal from before the log). Lines that cannot be read come after,
-// unless only such lines end the log: what a crash left past the last sync.
-std::vector<StoredEntry> RunEntries(const std::filesystem::path& runFolder);
+// unless only such lines end the log: what a crash left past the last sync. With
+// `run`, the run's own record ({"run", "time", "prefix"}): the log's line without an
+// item number, or "run.json" in a journal from before the log; an empty object when
+// there is none.
+std::vector<StoredEntry> RunEntries(const std::filesystem::path& runFolder, json* run = nullptr);
 // The name of item `index`'s own file ("item-0001.json") or, with `files`, of its folder
 // of moved files ("item-0001.files").
 std::string ItemName(long long index, bool files = false);

@@ -387,6 +387,33 @@ TEST_F(JournalTest, OnlyWholeLinesOfTheLogAreEntries) {
     EXPECT_TRUE(fs::exists(prefix() / "drive_c/autorun.inf"));
 }
 
+// A run written before the log (run.json and a file per entry) lists and undoes as it
+// did.
+TEST_F(JournalTest, ARunWrittenAsFilesPerEntryStillReads) {
+    const int run = repair({kTaskMgr, kAutorun});
+    const auto before = journal().history();
+    const fs::path runFolder = entryFile(run, 1).parent_path();
+    json info;
+    for (const journal::StoredEntry& e : journal::RunEntries(runFolder, &info))
+        test::WriteFile(e.file, e.entry->dump(1));
+    test::WriteFile(runFolder / "run.json", info.dump(1));
+    fs::remove(runFolder / "items.log");
+    const auto after = journal().history();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].time, before[0].time);
+    ASSERT_EQ(after[0].items.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(after[0].items[i].id, before[0].items[i].id);
+        EXPECT_EQ(after[0].items[i].result, "修复成功");
+    }
+    const auto outcomes = journal().undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->size() == 2);
+    for (const UndoOutcome& out : *outcomes)
+        EXPECT_TRUE(out.undone) << out.name << ": " << out.reason;
+    EXPECT_EQ(TaskMgrValue(), "1");
+    EXPECT_TRUE(fs::exists(prefix() / "drive_c/autorun.inf"));
+}
+
 // Runs are numbered past six digits and read as numbers: history, undo and pruning
 // see every run in order.
 TEST_F(JournalTest, RunsPastSixDigitsAreSeenInOrder) {

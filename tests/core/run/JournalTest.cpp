@@ -354,17 +354,20 @@ TEST_F(JournalTest, OnlyWholeLinesOfTheLogAreEntries) {
     const int run = repair({kTaskMgr, kAutorun});
     const fs::path log = entryFile(run, 1).parent_path() / "items.log";
     const std::string text = ReadFile(log);
-    const std::string firstLine = text.substr(0, text.find('\n') + 1);
+    // The run's own line, then the first item's record (not yet ended).
+    const std::size_t second = text.find('\n') + 1;
+    const std::string record = text.substr(second, text.find('\n', second) + 1 - second);
+    ASSERT_NE(record.find("\"index\":1"), std::string::npos) << record;
     struct Case {
         const char* what;
         std::string log;
         std::size_t items;
     };
     std::string flipped = text;
-    flipped[firstLine.find("\"changes\"") + 2] ^= 0x20;
+    flipped[second + record.find("\"changes\"") + 2] ^= 0x20;
     const Case cases[] = {
-        {"a line again, then zeros", text + firstLine + std::string(300, '\0'), 2},
-        {"a byte changed in the first line", flipped, 3},
+        {"a record again, then zeros", text + record + std::string(300, '\0'), 2},
+        {"a byte changed in a record", flipped, 3},
     };
     for (const Case& c : cases) {
         test::WriteFile(log, c.log);
@@ -374,11 +377,11 @@ TEST_F(JournalTest, OnlyWholeLinesOfTheLogAreEntries) {
         EXPECT_EQ(runs[0].items[0].result, "修复成功") << c.what;
         EXPECT_EQ(runs[0].items[1].result, "修复成功") << c.what;
         if (c.items == 3) {
-            EXPECT_NE(runs[0].items[2].problem.find("items.log, line 1"), std::string::npos)
+            EXPECT_NE(runs[0].items[2].problem.find("items.log, line 2"), std::string::npos)
                 << runs[0].items[2].problem;
         }
     }
-    test::WriteFile(log, text + firstLine + std::string(300, '\0'));
+    test::WriteFile(log, text + record + std::string(300, '\0'));
     const auto outcomes = journal().undo(run, {}, false);
     ASSERT_TRUE(outcomes && outcomes->size() == 2);
     for (const UndoOutcome& out : *outcomes)

@@ -138,11 +138,12 @@ bool WriteWhole(const fs::path& file, const std::string& text, bool syncFolder) 
     return true;
 }
 
-void SyncFolder(const fs::path& folder) {
+bool SyncFolder(const fs::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
     ::close(fd);
+    return ok;
 }
 
 bool Inside(const fs::path& path, const fs::path& folder) {

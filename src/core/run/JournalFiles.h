@@ -15,8 +15,8 @@ namespace corvane::journal {
 // file as it was before, never half written. False when any step fails; the file is
 // then as it was.
 bool WriteWhole(const std::filesystem::path& file, const std::string& text, bool syncFolder = true);
-// Makes the entries of `folder` durable (fsync of the folder).
-void SyncFolder(const std::filesystem::path& folder);
+// Makes the entries of `folder` durable (fsync of the folder); false when it cannot.
+bool SyncFolder(const std::filesystem::path& folder);
 
 // Whether `path` lies inside `folder` (both absolute and without "." or "..").
 bool Inside(const std::filesystem::path& path, const std::filesystem::path& folder);

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/run/JournalFiles.h"
+
 namespace corvane::journal {
 
 namespace fs = std::filesystem;
@@ -34,14 +36,6 @@ std::uint64_t Checksum(std::string_view json, const fs::path& file, std::uint64_
     add(std::string_view("\0", 1));
     add(json);
     return hash;
-}
-
-bool SyncFolderOf(const fs::path& file) {
-    const int fd = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
@@ -105,7 +99,7 @@ bool EntryLog::sync() {
         synced_ = true;
     }
     if (!folderSynced_) {
-        if (!SyncFolderOf(file_)) {
+        if (!SyncFolder(file_.parent_path())) {
             error_ = "the journal cannot be written: " + file_.parent_path().string() + ": " +
                      std::strerror(errno);
             return false;

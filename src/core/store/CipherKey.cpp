@@ -56,7 +56,6 @@ std::string FromHex(std::string_view hex) {
 
 // Tells keys of different passphrases for the same salt apart in the cache file.
 std::string PassphraseTag(std::string_view passphrase) {
-    PrepareCrypto();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_Digest(passphrase.data(), passphrase.size(), digest, &size, EVP_sha256(), nullptr);
@@ -132,7 +131,6 @@ std::optional<CipherSalt> FileSalt(const std::string& fileName) {
 }
 
 CipherSalt NewSalt() {
-    PrepareCrypto();
     CipherSalt salt{};
     if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) {
         std::random_device device;
@@ -143,7 +141,6 @@ CipherSalt NewSalt() {
 }
 
 std::string DeriveRawKey(std::string_view passphrase, const CipherSalt& salt) {
-    PrepareCrypto();
     std::string key(kRawKeySize, '\0');
     PKCS5_PBKDF2_HMAC(passphrase.data(), static_cast<int>(passphrase.size()), salt.data(),
                       static_cast<int>(salt.size()), kKdfRounds, EVP_sha1(),

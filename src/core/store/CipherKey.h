@@ -24,10 +24,11 @@ inline constexpr int kKdfRounds = 64000;
 
 using CipherSalt = std::array<std::uint8_t, kSaltSize>;
 
-// Starts OpenSSL for the library files, before SQLCipher or anything of ours uses it:
-// the algorithms of its default provider, without reading the system's OpenSSL
-// configuration (about TLS and providers these files never use, and a millisecond of
-// every start) and without a clean-up when the process ends.
+// Starts OpenSSL for the library files; a connection calls it before SQLCipher or the
+// key functions here use OpenSSL: the algorithms of its default provider, without
+// reading the system's OpenSSL configuration (about TLS and providers these files
+// never use, and a millisecond of every start) and without a clean-up when the process
+// ends.
 void PrepareCrypto();
 
 // The salt of an encrypted SQLCipher file: its first 16 bytes. Nothing for a missing or

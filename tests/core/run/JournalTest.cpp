@@ -112,6 +112,16 @@ std::string TaskMgrValue() {
     return value;
 }
 
+// Undoes run `run` of kTaskMgr and kAutorun whole: both items go back.
+void ExpectUndoneWhole(Journal journal, int run, const fs::path& prefix) {
+    const auto outcomes = journal.undo(run, {}, false);
+    ASSERT_TRUE(outcomes && outcomes->size() == 2);
+    for (const UndoOutcome& out : *outcomes)
+        EXPECT_TRUE(out.undone) << out.name << ": " << out.reason;
+    EXPECT_EQ(TaskMgrValue(), "1");
+    EXPECT_TRUE(fs::exists(prefix / "drive_c/autorun.inf"));
+}
+
 // A file moved into a journal on another file system is copied whole before the
 // original goes; a copy cut short (the file size limit) leaves the original, and undo
 // never puts back a stored copy that is not whole, nor removes what is there for it.
@@ -382,12 +392,7 @@ TEST_F(JournalTest, OnlyWholeLinesOfTheLogAreEntries) {
         }
     }
     test::WriteFile(log, text + record + std::string(300, '\0'));
-    const auto outcomes = journal().undo(run, {}, false);
-    ASSERT_TRUE(outcomes && outcomes->size() == 2);
-    for (const UndoOutcome& out : *outcomes)
-        EXPECT_TRUE(out.undone) << out.name << ": " << out.reason;
-    EXPECT_EQ(TaskMgrValue(), "1");
-    EXPECT_TRUE(fs::exists(prefix() / "drive_c/autorun.inf"));
+    ExpectUndoneWhole(journal(), run, prefix());
 }
 
 // A run written before the log (run.json and a file per entry) lists and undoes as it
@@ -409,12 +414,7 @@ TEST_F(JournalTest, ARunWrittenAsFilesPerEntryStillReads) {
         EXPECT_EQ(after[0].items[i].id, before[0].items[i].id);
         EXPECT_EQ(after[0].items[i].result, "修复成功");
     }
-    const auto outcomes = journal().undo(run, {}, false);
-    ASSERT_TRUE(outcomes && outcomes->size() == 2);
-    for (const UndoOutcome& out : *outcomes)
-        EXPECT_TRUE(out.undone) << out.name << ": " << out.reason;
-    EXPECT_EQ(TaskMgrValue(), "1");
-    EXPECT_TRUE(fs::exists(prefix() / "drive_c/autorun.inf"));
+    ExpectUndoneWhole(journal(), run, prefix());
 }
 
 // Runs are numbered past six digits and read as numbers: history, undo and pruning
